@@ -1,0 +1,48 @@
+// The byte channel under the message stream. The JSON writer and reader, the filter channel and the
+// socket channel all speak it; tests plug in an in-memory pair.
+//
+// Calling protocol: Open once, then any sequence of Read (dest never empty) and Write, then Close.
+// Read places at most dest.size() bytes at the start of dest and returns how many (at least 1), or
+// -1 when the channel can read no more; it never waits for more than the first byte. Write sends
+// all of src and returns the count it put on its own delegate or socket, or -1 when it can no
+// longer write. Other failures are raised as exceptions.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace ab {
+
+class TDBXProperties;  // the connection property list (transport layer)
+
+class TDBXChannelInfo {
+public:
+    explicit TDBXChannelInfo(int id) : id_(id) {}
+    virtual ~TDBXChannelInfo() = default;
+    int Id() const { return id_; }
+
+private:
+    int id_;
+};
+
+class TDbxChannel {
+public:
+    virtual ~TDbxChannel() = default;
+
+    virtual void Open() = 0;
+    virtual void Close() = 0;
+    virtual int Read(std::span<std::uint8_t> dest) = 0;
+    virtual int Write(std::span<const std::uint8_t> src) = 0;
+    virtual bool IsConnectionLost() { return false; }
+    virtual TDBXChannelInfo* GetChannelInfo() { return nullptr; }
+    // The list belongs to the connection; the channel only refers to it.
+    virtual TDBXProperties* GetDBXProperties() { return properties_; }
+    virtual void SetDBXProperties(TDBXProperties* properties) { properties_ = properties; }
+
+protected:
+    TDBXProperties* properties_ = nullptr;
+};
+
+}  // namespace ab

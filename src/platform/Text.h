@@ -1,0 +1,36 @@
+// Text conversions at the program's edges. Inside, text is UTF-16 (std::u16string); file names are
+// UTF-8 on Linux; the "ANSI code page" of the system this tool stands in for is Windows-1252.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ab {
+
+// UTF-8 <-> UTF-16. Invalid UTF-8 sequences become U+FFFD; unpaired surrogates become U+FFFD.
+std::u16string FromUtf8(std::string_view utf8);
+std::string ToUtf8(std::u16string_view text);
+
+// UTF-16 -> Windows-1252; characters the code page cannot represent become '?'.
+std::string ToAnsi(std::u16string_view text);
+// Windows-1252 -> UTF-16 (the five unassigned bytes map to the same code points).
+std::u16string FromAnsi(std::string_view ansi);
+
+// Latin-1 widening: every byte becomes the character with the same code.
+std::u16string FromLatin1(std::string_view bytes);
+
+// Upper-cases a to z only; every other character is left unchanged.
+std::u16string AsciiUpper(std::u16string_view text);
+
+// Removes the characters with codes 0 to 32 from both ends.
+std::u16string Trim(std::u16string_view text);
+
+// Replaces %s, %d and %N:s placeholders in order (or by index N) with the given texts; "%%" is "%".
+std::u16string Format(std::u16string_view pattern, std::initializer_list<std::u16string_view> args);
+
+// Decimal text of an integer.
+std::u16string IntToStr(long long value);
+
+}  // namespace ab

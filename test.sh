@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds and runs the whole suite: release build, sanitizer build, short fuzz runs; ends with ctest's summary.
+set -euo pipefail
+cd "$(dirname "$0")"
+./scripts/install-deps.sh
+jobs=$(nproc)
+
+cmake --preset default >/dev/null
+cmake --build --preset default -j "$jobs"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$jobs"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+
+ctest --preset fuzz
+ctest --preset asan -j "$jobs"
+ctest --preset default -j "$jobs"
