@@ -1,0 +1,71 @@
+// Linux file-system services the tool relies on: folder enumeration (every entry, hidden ones
+// included, in the file system's order), name patterns, file times as UTC file times (100 ns since
+// 1601-01-01) with their conversion to local time, existence checks and path expansion.
+// Paths are UTF-16 inside the program and UTF-8 towards the system; the separator is '/'.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/DateTime.h"
+
+namespace ab {
+
+struct TDirEntry {
+    std::u16string Name;
+    bool IsDirectory = false;  // a symbolic link counts as what it points to
+};
+
+// Every entry of a folder in readdir order, "." and ".." included. Empty when the folder cannot be
+// opened.
+std::vector<TDirEntry> ReadDirectory(std::u16string_view directory);
+
+// Name pattern with '*' (any run) and '?' (one character), ASCII letters compared without case;
+// "*.*" matches every name, with or without a dot.
+bool MatchesMask(std::u16string_view name, std::u16string_view mask);
+
+// File times as UTC file times: 100-nanosecond units since 1601-01-01 00:00 UTC.
+struct TFileTimes {
+    std::int64_t Creation = 0;    // birth time where the file system records it, else status change
+    std::int64_t LastWrite = 0;   // mtime
+    std::int64_t LastAccess = 0;  // atime
+};
+
+// Times of a path (symbolic links followed); nullopt when it does not exist or cannot be read.
+std::optional<TFileTimes> GetFileTimes(std::u16string_view path);
+
+// The first entry matching a path whose last component may hold '*' or '?' (the others name the
+// folder), with its times; nullopt when nothing matches. "." and ".." are never a match.
+struct TFoundFile {
+    std::u16string Name;
+    bool IsDirectory = false;
+    TFileTimes Times;
+};
+std::optional<TFoundFile> FindFirstFile(std::u16string_view pattern);
+
+// Identity of a file or folder (device and inode, links followed); nullopt when it does not exist.
+struct TFileId {
+    std::uint64_t Device = 0;
+    std::uint64_t Inode = 0;
+    friend bool operator==(const TFileId&, const TFileId&) = default;
+};
+std::optional<TFileId> GetFileId(std::u16string_view path);
+
+bool FileExists(std::u16string_view path);       // exists and is not a folder
+bool DirectoryExists(std::u16string_view path);  // exists and is a folder
+
+// Absolute, lexically normalised form of a path (relative paths against the working folder).
+std::u16string ExpandFileName(std::u16string_view path);
+
+// UTC file time -> local file time, applying the offset from UTC in force now (not the one in
+// force at the stamped moment), as the tool always did; servers hold stamps made this way.
+std::int64_t FileTimeToLocalFileTime(std::int64_t utcFileTime);
+// File time -> calendar fields (milliseconds truncated).
+TDateTimeParts FileTimeToParts(std::int64_t fileTime);
+// Unix seconds and nanoseconds -> file time.
+std::int64_t UnixTimeToFileTime(std::int64_t seconds, std::uint32_t nanoseconds);
+
+}  // namespace ab
