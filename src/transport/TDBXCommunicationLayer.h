@@ -1,0 +1,37 @@
+// The abstract transport layer under the socket channel. Read and Write follow the channel's
+// calling protocol (TDbxChannel.h); a terminated layer answers both with -1.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace ab {
+
+class TDBXProperties;
+
+class TDBXCommunicationLayer {
+  public:
+    TDBXCommunicationLayer() = default;
+    virtual ~TDBXCommunicationLayer() = default;
+    TDBXCommunicationLayer(const TDBXCommunicationLayer&) = delete;
+    TDBXCommunicationLayer& operator=(const TDBXCommunicationLayer&) = delete;
+
+    virtual void SetConnectTimeout(int milliseconds) { connectTimeout_ = milliseconds; }
+    virtual int GetConnectTimeout() const { return connectTimeout_; }
+    virtual void Open(const TDBXProperties& properties) = 0;
+    virtual void Close() = 0;
+    virtual int Read(std::span<std::uint8_t> dest) = 0;
+    virtual int Write(std::span<const std::uint8_t> src) = 0;
+    virtual std::u16string Info() const = 0;
+    // May be called from another thread: makes every later Read and Write answer -1.
+    virtual void Terminate() { terminated_ = true; }
+    bool IsTerminated() const { return terminated_; }
+
+  protected:
+    std::atomic<bool> terminated_{false};
+    int connectTimeout_ = 0;
+};
+
+}  // namespace ab

@@ -1,0 +1,214 @@
+// The TCP communication layer over POSIX sockets.
+#include "transport/TDBXIdTCPLayer.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "dbx/TDBXError.h"
+#include "platform/Convert.h"
+#include "platform/Text.h"
+#include "transport/ESocketError.h"
+#include "transport/TDBXProperties.h"
+#include "transport/TransportConstants.h"
+
+namespace ab {
+namespace C = TransportConstants;
+
+namespace {
+
+ESocketError SystemError(int err) {
+    return ESocketError(err, FromUtf8(std::string("Socket error # ") + std::to_string(err) + ": " +
+                                      std::strerror(err)));
+}
+
+// Empty text means 0; otherwise the runtime's integer rules.
+int TimeoutValue(const TDBXProperties& properties, std::u16string_view name) {
+    const std::u16string value = properties.GetValue(name);
+    return value.empty() ? 0 : StrToInt(value);
+}
+
+// Waits for a non-blocking connect that was interrupted by a signal.
+int FinishInterruptedConnect(int fd) {
+    pollfd p{fd, POLLOUT, 0};
+    while (::poll(&p, 1, -1) < 0) {
+        if (errno != EINTR)
+            return errno;
+    }
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0)
+        return errno;
+    return err;
+}
+
+}  // namespace
+
+TDBXIdTCPLayer::~TDBXIdTCPLayer() {
+    Close();
+}
+
+void TDBXIdTCPLayer::CreateClientSocket() {
+    if (!implementationId_.empty()) {
+        throw Exception(Format(C::ErrNoPeer, {C::TcpClientInterfaceGuid, implementationId_}));
+    }
+}
+
+void TDBXIdTCPLayer::Open(const TDBXProperties& properties) {
+    implementationId_ = properties.GetValue(C::IPImplementationID);
+    CreateClientSocket();
+    const std::string host = ToUtf8(properties.GetValue(C::HostName));
+    const auto port = static_cast<std::uint16_t>(properties.GetInteger(C::Port));
+    const std::u16string version = Trim(properties.GetValue(C::CommunicationIPVersion));
+    const int family = TDBXProperties::SameName(version, C::IPv6) ? AF_INET6 : AF_INET;
+    connectTimeout_ = TimeoutValue(properties, C::ConnectTimeout);
+    communicationTimeout_ = TimeoutValue(properties, C::CommunicationTimeout);
+
+    addrinfo hints{};
+    hints.ai_family = family;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(port);
+    const int rc =
+        ::getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, &found);
+    if (rc != 0) {
+        if (rc == EAI_SYSTEM)
+            throw SystemError(errno);
+        throw ESocketError(
+            rc, FromUtf8(std::string("Host not found: ") + host + " (" + ::gai_strerror(rc) + ")"));
+    }
+    int lastError = ECONNREFUSED;
+    int fd = -1;
+    for (addrinfo* a = found; a; a = a->ai_next) {
+        fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0) {
+            lastError = errno;
+            continue;
+        }
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        int err = 0;
+        if (::connect(fd, a->ai_addr, a->ai_addrlen) < 0)
+            err = errno == EINTR ? FinishInterruptedConnect(fd) : errno;
+        if (err == 0)
+            break;
+        lastError = err;
+        ::close(fd);
+        fd = -1;
+    }
+    ::freeaddrinfo(found);
+    if (fd < 0)
+        throw SystemError(lastError);
+    socket_ = fd;
+    terminated_ = false;
+    connected_ = false;
+}
+
+void TDBXIdTCPLayer::Terminate() {
+    if (socket_ >= 0 && !terminated_.exchange(true))
+        ::shutdown(socket_, SHUT_RDWR);
+    terminated_ = true;
+}
+
+void TDBXIdTCPLayer::Close() {
+    const int fd = socket_.exchange(-1);
+    if (fd < 0)
+        return;
+    if (!terminated_.exchange(true))
+        ::shutdown(fd, SHUT_RDWR);
+    ::close(fd);
+}
+
+int TDBXIdTCPLayer::Read(std::span<std::uint8_t> dest) {
+    if (terminated_ || socket_ < 0)
+        return -1;
+    if (dest.empty())
+        return 0;
+    int count;
+    if (connected_ && communicationTimeout_ > 0)
+        count = TimedRead(dest, communicationTimeout_, C::ErrCommunicationTimeout);
+    else if (connected_ || connectTimeout_ <= 0)
+        count = PlainRead(dest);
+    else
+        count = TimedRead(dest, connectTimeout_, C::ErrConnectionTimeout);
+    connected_ = true;
+    return count;
+}
+
+int TDBXIdTCPLayer::PlainRead(std::span<std::uint8_t> dest) {
+    for (;;) {
+        const ssize_t n = ::recv(socket_, dest.data(), dest.size(), 0);
+        if (n > 0)
+            return static_cast<int>(n);
+        if (n == 0) {
+            // A connection ended by Terminate from another thread is a terminated layer.
+            if (terminated_)
+                return -1;
+            throw ESocketError(0, C::ErrConnectionClosedByPeer);
+        }
+        if (errno == EINTR)
+            continue;
+        if (terminated_)
+            return -1;
+        throw SystemError(errno);
+    }
+}
+
+int TDBXIdTCPLayer::TimedRead(std::span<std::uint8_t> dest, int timeoutMs,
+                              const char16_t* message) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto fail = [&]() -> TDBXError { return TDBXError(TDBXErrorCodes::None, message); };
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            Terminate();
+            throw fail();
+        }
+        pollfd p{socket_, POLLIN, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(left));
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            throw fail();
+        }
+        if (ready == 0)
+            continue;  // the deadline check above terminates
+        const ssize_t n = ::recv(socket_, dest.data(), dest.size(), MSG_DONTWAIT);
+        if (n > 0) {
+            if (terminated_)
+                throw fail();
+            return static_cast<int>(n);
+        }
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+            continue;
+        throw fail();
+    }
+}
+
+int TDBXIdTCPLayer::Write(std::span<const std::uint8_t> src) {
+    if (terminated_ || socket_ < 0)
+        return -1;
+    std::size_t sent = 0;
+    while (sent < src.size()) {
+        const ssize_t n = ::send(socket_, src.data() + sent, src.size() - sent, MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw SystemError(errno);
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+    return static_cast<int>(src.size());
+}
+
+}  // namespace ab

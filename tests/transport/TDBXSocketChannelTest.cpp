@@ -1,0 +1,224 @@
+// Socket channel and TCP layer over real loopback TCP against a scripted peer: reads that return
+// what has arrived, the two deadlines and their messages, closing, layer selection and the
+// property rules the layer reads.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "ScriptedPeer.h"
+#include "dbx/TDBXError.h"
+#include "platform/Exception.h"
+#include "platform/Text.h"
+#include "transport/ESocketError.h"
+#include "transport/TDBXProperties.h"
+#include "transport/TDBXSocketChannel.h"
+
+namespace ab {
+namespace {
+
+using namespace std::chrono_literals;
+using test::PeerConnection;
+using test::ScriptedPeer;
+
+TDBXProperties PropsFor(
+    int port, std::initializer_list<std::pair<const char16_t*, const char16_t*>> extra = {}) {
+    TDBXProperties p;
+    p.Add(u"HostName", u"127.0.0.1");
+    p.Add(u"Port", IntToStr(port));
+    for (const auto& [name, value] : extra)
+        p.SetValue(name, value);
+    return p;
+}
+
+struct OpenChannel {
+    explicit OpenChannel(TDBXProperties props) : properties(std::move(props)) {
+        channel.SetDBXProperties(&properties);
+        channel.Open();
+    }
+    TDBXProperties properties;
+    TDBXSocketChannel channel;
+};
+
+int ReadSome(TDbxChannel& c, std::vector<std::uint8_t>& buf) {
+    return c.Read(buf);
+}
+
+template <class F>
+long long MillisecondsOf(F&& f) {
+    const auto start = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
+TEST(TDBXSocketChannel, ReadReturnsWhatHasArrivedWithoutWaitingForMore) {
+    ScriptedPeer peer([](PeerConnection& c, int) {
+        c.Receive(1);
+        c.Send("0123456789");
+        c.Receive(1);  // hold the connection open
+    });
+    OpenChannel oc(PropsFor(peer.Port()));
+    const std::uint8_t go = 'g';
+    ASSERT_EQ(oc.channel.Write(std::span(&go, 1)), 1);
+    std::this_thread::sleep_for(100ms);
+    std::vector<std::uint8_t> four(4), big(64);
+    EXPECT_EQ(oc.channel.Read(four), 4);
+    EXPECT_EQ(std::string(four.begin(), four.end()), "0123");
+    EXPECT_EQ(ReadSome(oc.channel, big), 6);
+    EXPECT_EQ(std::string(big.begin(), big.begin() + 6), "456789");
+    oc.channel.Write(std::span(&go, 1));
+}
+
+TEST(TDBXSocketChannel, ConnectTimeoutBoundsOnlyTheFirstRead) {
+    // Silent peer: the first read fails with the connect message after about the deadline, and the
+    // layer is terminated afterwards.
+    {
+        ScriptedPeer peer([](PeerConnection& c, int) { c.Receive(1, 3000); });
+        OpenChannel oc(PropsFor(peer.Port(), {{u"ConnectTimeout", u"300"}}));
+        std::vector<std::uint8_t> buf(8);
+        const auto ms = MillisecondsOf([&] {
+            try {
+                oc.channel.Read(buf);
+                ADD_FAILURE() << "no timeout";
+            } catch (const TDBXError& e) {
+                EXPECT_EQ(e.ErrorCode(), 0);
+                EXPECT_EQ(e.Message(), u"Connection timeout error");
+            }
+        });
+        EXPECT_GE(ms, 280);
+        EXPECT_LT(ms, 2500);
+        EXPECT_EQ(oc.channel.Read(buf), -1);
+        EXPECT_EQ(oc.channel.Write(buf), -1);
+    }
+    // A later read waits longer than the connect deadline.
+    {
+        ScriptedPeer peer([](PeerConnection& c, int) {
+            c.Send("a");
+            std::this_thread::sleep_for(600ms);
+            c.Send("b");
+            c.Receive(1, 3000);
+        });
+        OpenChannel oc(PropsFor(peer.Port(), {{u"ConnectTimeout", u"300"}}));
+        std::vector<std::uint8_t> buf(8);
+        EXPECT_EQ(oc.channel.Read(buf), 1);
+        EXPECT_EQ(oc.channel.Read(buf), 1);
+        EXPECT_EQ(buf[0], 'b');
+    }
+}
+
+TEST(TDBXSocketChannel, CommunicationTimeoutBoundsReadsAfterTheFirst) {
+    ScriptedPeer peer([](PeerConnection& c, int) {
+        std::this_thread::sleep_for(500ms);
+        c.Send("a");
+        c.Receive(1, 3000);
+    });
+    OpenChannel oc(PropsFor(peer.Port(), {{u"CommunicationTimeout", u"300"}}));
+    std::vector<std::uint8_t> buf(8);
+    EXPECT_EQ(oc.channel.Read(buf), 1);  // the first read is not bounded by it
+    try {
+        oc.channel.Read(buf);
+        FAIL();
+    } catch (const TDBXError& e) {
+        EXPECT_EQ(e.ErrorCode(), 0);
+        EXPECT_EQ(e.Message(), u"Communication timeout error");
+    }
+}
+
+TEST(TDBXSocketChannel, PeerClosingDuringReadGivesTimeoutMessageOnlyWithADeadline) {
+    ScriptedPeer peer([](PeerConnection& c, int) {
+        std::this_thread::sleep_for(100ms);
+        c.Close();
+    });
+    {
+        OpenChannel oc(PropsFor(peer.Port(), {{u"ConnectTimeout", u"5000"}}));
+        std::vector<std::uint8_t> buf(8);
+        try {
+            oc.channel.Read(buf);
+            FAIL();
+        } catch (const TDBXError& e) {
+            EXPECT_EQ(e.Message(), u"Connection timeout error");
+        }
+    }
+    {
+        OpenChannel oc(PropsFor(peer.Port()));
+        std::vector<std::uint8_t> buf(8);
+        EXPECT_THROW(oc.channel.Read(buf), ESocketError);
+    }
+}
+
+TEST(TDBXSocketChannel, CloseMakesReadAndWriteFail) {
+    ScriptedPeer peer([](PeerConnection& c, int) { c.Receive(1, 2000); });
+    OpenChannel oc(PropsFor(peer.Port()));
+    oc.channel.Close();
+    std::vector<std::uint8_t> buf(4);
+    EXPECT_EQ(oc.channel.Read(buf), -1);
+    EXPECT_EQ(oc.channel.Write(buf), -1);
+}
+
+TEST(TDBXSocketChannel, LayerSelectionAndPropertyRules) {
+    ScriptedPeer peer([](PeerConnection& c, int) { c.Receive(1, 2000); });
+    const std::u16string portPlus65536 = IntToStr(peer.Port() + 65536);
+    struct Case {
+        const char16_t* name;
+        const char16_t* value;
+        bool opens;
+    } cases[] = {
+        {u"CommunicationProtocol", u"", true},
+        {u"CommunicationProtocol", u"TCP/IP", true},
+        {u"CommunicationIPVersion", u"IPv6", true},  // not one of the two names: IPv4
+        {u"CommunicationIPVersion", u" ip_ipv4 ", true},
+        {u"CommunicationIPVersion", u"ip_ipv6", false},  // 127.0.0.1 is no IPv6 address
+        {u"Port", portPlus65536.c_str(), true},          // low 16 bits
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.value));
+        auto props = PropsFor(peer.Port());
+        props.SetValue(c.name, c.value);
+        TDBXSocketChannel channel;
+        channel.SetDBXProperties(&props);
+        if (c.opens) {
+            EXPECT_NO_THROW(channel.Open());
+            ASSERT_NE(channel.GetChannelInfo(), nullptr);
+            EXPECT_EQ(channel.GetChannelInfo()->Id(), 0);
+        } else {
+            EXPECT_THROW(channel.Open(), ESocketError);
+        }
+    }
+}
+
+TEST(TDBXSocketChannel, OpenErrors) {
+    ScriptedPeer peer([](PeerConnection& c, int) { c.Receive(1, 2000); });
+    auto expectMessage = [&](TDBXProperties props, const std::u16string& message) {
+        TDBXSocketChannel channel;
+        channel.SetDBXProperties(&props);
+        try {
+            channel.Open();
+            ADD_FAILURE() << "opened";
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Message(), message);
+        }
+    };
+    expectMessage(PropsFor(peer.Port(), {{u"CommunicationProtocol", u"http"}}),
+                  u"Protocol http can be used after an adequate instance of TDBXCommunicationLayer "
+                  u"is registered with TDBXCommunicationLayerFactory.");
+    expectMessage(PropsFor(peer.Port(), {{u"ConnectTimeout", u"soon"}}),
+                  u"'soon' is not a valid integer value");
+    expectMessage(PropsFor(peer.Port(), {{u"IPImplementationID", u"Other"}}),
+                  u"No peer with the interface with guid {2F8D6C0B-5E41-4B27-9C3A-7A1E0D4B6F12} "
+                  u"has been registered with the current implementation (Other)");
+    // Nobody listens on the port once the peer is gone: the platform's error.
+    int closedPort;
+    {
+        ScriptedPeer gone([](PeerConnection&, int) {});
+        closedPort = gone.Port();
+    }
+    auto props = PropsFor(closedPort);
+    TDBXSocketChannel channel;
+    channel.SetDBXProperties(&props);
+    EXPECT_THROW(channel.Open(), ESocketError);
+}
+
+}  // namespace
+}  // namespace ab
