@@ -1,0 +1,181 @@
+// Folder enumeration, name patterns, file times and path helpers over POSIX and statx.
+#include "platform/FileSystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include "platform/Text.h"
+
+namespace ab {
+namespace {
+
+// Seconds from 1601-01-01 to 1970-01-01.
+constexpr std::int64_t kUnixEpochSeconds = 11'644'473'600;
+constexpr std::int64_t kTicksPerSecond = 10'000'000;
+constexpr std::int64_t kTicksPerMSec = 10'000;
+// Day number of 1601-01-01 when day 1 is 0001-01-01.
+constexpr std::int64_t kFileTimeEpochDay = 584'389;
+
+bool StatPath(const std::string& path, struct statx& stx) {
+    constexpr unsigned mask =
+        STATX_TYPE | STATX_MTIME | STATX_ATIME | STATX_CTIME | STATX_BTIME | STATX_INO;
+    if (statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT, mask, &stx) == 0)
+        return true;
+    // A dangling symbolic link still is an entry: report the link itself.
+    return statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT | AT_SYMLINK_NOFOLLOW, mask, &stx) ==
+           0;
+}
+
+std::int64_t ToFileTime(const struct statx_timestamp& t) {
+    return UnixTimeToFileTime(t.tv_sec, t.tv_nsec);
+}
+
+TFileTimes TimesOf(const struct statx& stx) {
+    TFileTimes times;
+    times.LastWrite = ToFileTime(stx.stx_mtime);
+    times.LastAccess = ToFileTime(stx.stx_atime);
+    times.Creation = ToFileTime((stx.stx_mask & STATX_BTIME) ? stx.stx_btime : stx.stx_ctime);
+    return times;
+}
+
+bool IsWildcard(char16_t c) {
+    return c == u'*' || c == u'?';
+}
+
+char16_t FoldAscii(char16_t c) {
+    return c >= u'a' && c <= u'z' ? c - (u'a' - u'A') : c;
+}
+
+}  // namespace
+
+std::vector<TDirEntry> ReadDirectory(std::u16string_view directory) {
+    std::vector<TDirEntry> entries;
+    const std::string path = ToUtf8(directory);
+    DIR* dir = opendir(path.c_str());
+    if (dir == nullptr)
+        return entries;
+    const int dirFd = dirfd(dir);
+    while (const dirent* e = readdir(dir)) {
+        bool isDirectory = e->d_type == DT_DIR;
+        if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+            struct stat st {};
+            isDirectory = fstatat(dirFd, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+        }
+        entries.push_back({FromUtf8(e->d_name), isDirectory});
+    }
+    closedir(dir);
+    return entries;
+}
+
+bool MatchesMask(std::u16string_view name, std::u16string_view mask) {
+    if (mask == u"*.*")
+        return true;
+    // Greedy match with one backtrack point for the last '*'.
+    std::size_t n = 0, m = 0, starM = std::u16string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (m < mask.size() && mask[m] == u'*') {
+            starM = m++;
+            starN = n;
+        } else if (m < mask.size() &&
+                   (mask[m] == u'?' || FoldAscii(mask[m]) == FoldAscii(name[n]))) {
+            ++m;
+            ++n;
+        } else if (starM != std::u16string_view::npos) {
+            m = starM + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (m < mask.size() && mask[m] == u'*')
+        ++m;
+    return m == mask.size();
+}
+
+std::optional<TFileTimes> GetFileTimes(std::u16string_view path) {
+    struct statx stx {};
+    if (path.empty() || !StatPath(ToUtf8(path), stx))
+        return std::nullopt;
+    return TimesOf(stx);
+}
+
+std::optional<TFoundFile> FindFirstFile(std::u16string_view pattern) {
+    const std::size_t slash = pattern.rfind(u'/');
+    const std::u16string_view last =
+        slash == std::u16string_view::npos ? pattern : pattern.substr(slash + 1);
+    if (last.empty() || last == u"." || last == u"..")
+        return std::nullopt;
+    struct statx stx {};
+    if (std::find_if(last.begin(), last.end(), IsWildcard) == last.end()) {
+        if (!StatPath(ToUtf8(pattern), stx))
+            return std::nullopt;
+        return TFoundFile{std::u16string(last), S_ISDIR(stx.stx_mode), TimesOf(stx)};
+    }
+    const std::u16string folder = slash == std::u16string_view::npos ? std::u16string(u".")
+                                  : slash == 0                       ? std::u16string(u"/")
+                                               : std::u16string(pattern.substr(0, slash));
+    for (const TDirEntry& e : ReadDirectory(folder)) {
+        if (e.Name == u"." || e.Name == u".." || !MatchesMask(e.Name, last))
+            continue;
+        std::u16string full = folder;
+        if (full.back() != u'/')
+            full += u'/';
+        full += e.Name;
+        if (!StatPath(ToUtf8(full), stx))
+            continue;  // vanished since it was listed
+        return TFoundFile{e.Name, e.IsDirectory, TimesOf(stx)};
+    }
+    return std::nullopt;
+}
+
+std::optional<TFileId> GetFileId(std::u16string_view path) {
+    struct stat st {};
+    if (path.empty() || stat(ToUtf8(path).c_str(), &st) != 0)
+        return std::nullopt;
+    return TFileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+bool FileExists(std::u16string_view path) {
+    struct stat st {};
+    return !path.empty() && stat(ToUtf8(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(std::u16string_view path) {
+    struct stat st {};
+    return !path.empty() && stat(ToUtf8(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::u16string ExpandFileName(std::u16string_view path) {
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::absolute(std::filesystem::path(ToUtf8(path)), ec);
+    if (ec)
+        return std::u16string(path);
+    return FromUtf8(p.lexically_normal().string());
+}
+
+std::int64_t FileTimeToLocalFileTime(std::int64_t utcFileTime) {
+    const time_t now = time(nullptr);
+    struct tm local {};
+    if (localtime_r(&now, &local) == nullptr)
+        return utcFileTime;
+    return utcFileTime + static_cast<std::int64_t>(local.tm_gmtoff) * kTicksPerSecond;
+}
+
+TDateTimeParts FileTimeToParts(std::int64_t fileTime) {
+    std::int64_t ms = fileTime / kTicksPerMSec;
+    if (fileTime % kTicksPerMSec < 0)
+        --ms;  // floor
+    return MSecsToDateTimeParts(static_cast<double>(kFileTimeEpochDay * MSecsPerDay + ms));
+}
+
+std::int64_t UnixTimeToFileTime(std::int64_t seconds, std::uint32_t nanoseconds) {
+    return (seconds + kUnixEpochSeconds) * kTicksPerSecond + nanoseconds / 100;
+}
+
+}  // namespace ab

@@ -1,0 +1,107 @@
+// Whole-file reads with the change check.
+#include "platform/TLocalFile.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <new>
+#include <stdexcept>
+
+#include "platform/EFOpenError.h"
+#include "platform/EOutOfMemory.h"
+#include "platform/FileSystem.h"
+#include "platform/Text.h"
+
+namespace ab {
+namespace {
+
+std::u16string SystemMessage(int error) {
+    char buf[256];
+    return FromUtf8(strerror_r(error, buf, sizeof buf));
+}
+
+std::int64_t MTimeNs(const struct stat& st) {
+    return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+}
+
+constexpr std::u16string_view kChanged = u"The file changed while it was being read";
+
+}  // namespace
+
+TLocalFile::TLocalFile(std::u16string_view path) : fullPath_(ExpandFileName(path)) {
+    // O_NONBLOCK keeps a FIFO from blocking the open; only regular files are read.
+    fd_ = open(ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd_ < 0)
+        Fail(SystemMessage(errno));
+    struct stat st {};
+    if (fstat(fd_, &st) != 0)
+        Fail(SystemMessage(errno));
+    if (S_ISDIR(st.st_mode))
+        Fail(SystemMessage(EISDIR));
+    if (!S_ISREG(st.st_mode))
+        Fail(u"Not a regular file");
+    size_ = static_cast<std::uint64_t>(st.st_size);
+    lastWrite_ = UnixTimeToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    lastWriteNs_ = MTimeNs(st);
+}
+
+TLocalFile::~TLocalFile() {
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+void TLocalFile::Fail(const std::u16string& reason) const {
+    throw EFOpenError(u"Cannot open file \"" + fullPath_ + u"\". " + reason);
+}
+
+void TLocalFile::ReadAll(std::vector<std::uint8_t>& into) {
+    into.clear();
+    try {
+        into.resize(size_);
+    } catch (const std::bad_alloc&) {
+        std::vector<std::uint8_t>().swap(into);
+        throw EOutOfMemory();
+    } catch (const std::length_error&) {
+        throw EOutOfMemory();
+    }
+    auto failWith = [&](const std::u16string& reason) {
+        std::vector<std::uint8_t>().swap(into);
+        Fail(reason);
+    };
+    std::uint64_t done = 0;
+    while (done < size_) {
+        const ssize_t n = pread(fd_, into.data() + done, size_ - done, static_cast<off_t>(done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            failWith(SystemMessage(errno));
+        }
+        if (n == 0)
+            failWith(std::u16string(kChanged));  // shrank
+        done += static_cast<std::uint64_t>(n);
+    }
+    std::uint8_t extra;
+    ssize_t n;
+    do {
+        n = pread(fd_, &extra, 1, static_cast<off_t>(size_));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0)
+        failWith(SystemMessage(errno));
+    struct stat st {};
+    if (fstat(fd_, &st) != 0)
+        failWith(SystemMessage(errno));
+    if (n > 0 || static_cast<std::uint64_t>(st.st_size) != size_ || MTimeNs(st) != lastWriteNs_)
+        failWith(std::u16string(kChanged));
+}
+
+std::vector<std::uint8_t> ReadWholeFile(std::u16string_view path) {
+    TLocalFile file(path);
+    std::vector<std::uint8_t> bytes;
+    file.ReadAll(bytes);
+    return bytes;
+}
+
+}  // namespace ab
