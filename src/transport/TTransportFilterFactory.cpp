@@ -1,8 +1,12 @@
 // The filter registry and the registration of the built-in filters.
 #include "transport/TTransportFilterFactory.h"
 
+#include "transport/TransportConstants.h"
+
 #if AB_HAVE_FILTERS
+#include "transport/filters/TRSAFilter.h"
 #include "transport/filters/TTransportCompressionFilter.h"
+#include "transport/filters/TTransportCypherFilter.h"
 #endif
 
 namespace ab {
@@ -18,8 +22,11 @@ TTransportFilterFactory& TTransportFilterFactory::Instance() {
 
 void TTransportFilterFactory::RegisterBuiltInFilters() {
 #if AB_HAVE_FILTERS
-    RegisterFilter(u"ZLibCompression",
+    namespace C = TransportConstants;
+    RegisterFilter(C::CompressionFilterId,
                    [] { return std::make_unique<TTransportCompressionFilter>(); });
+    RegisterFilter(C::PC1FilterId, [] { return std::make_unique<TTransportCypherFilter>(); });
+    RegisterFilter(C::RSAFilterId, [] { return std::make_unique<TRSAFilter>(); });
 #endif
 }
 
