@@ -1,0 +1,61 @@
+// Settings of the bundled update server, and the command line that fills them.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace ab::server {
+
+enum class TServerKind { Pai, Cliente };
+
+struct TServerOptions {
+    // Listening: port 0 picks a free one; an empty address listens on 127.0.0.1 and ::1.
+    std::uint16_t port = 211;
+    std::string address;
+    std::filesystem::path root = "armazem";
+    TServerKind kind = TServerKind::Pai;
+    std::u16string user;      // empty: the default user
+    std::u16string password;  // empty: the default password digest
+    // The same JSON object as the client's "Filters" property; empty or "{}" for none.
+    std::string filters;
+    std::u16string productName = u"AtualizadorServidor";
+    int protocolVersion = 2;  // below 0: left out of the connect reply
+    std::uint64_t maxValueBytes = 1ULL << 30;
+    std::size_t maxConnections = 64;
+
+    // Fault injection.
+    bool refuseLogin = false;
+    int sendFileFalseFirst = 0;  // SendFile answers false for the first N calls
+    int sendFileErrorFirst = 0;  // SendFile answers an error for the first N calls
+    int dropInPullFirst = 0;     // the first N segment pulls end by closing the connection
+    bool silent = false;         // accept, read, never answer
+
+    // What each connection received: kept in memory for ReceivedBytes, and/or written to
+    // <dir>/conexao-<n>.bin (n from 1, in accept order).
+    bool keepReceived = false;
+    std::filesystem::path receivedDir;
+
+    bool log = false;  // one line per event on stderr
+};
+
+// The default credentials: "Atualizador" and the upper-case MD5 digest of the pass phrase.
+std::u16string DefaultUser();
+std::u16string DefaultPassword();
+
+class EUsage : public std::exception {
+  public:
+    explicit EUsage(std::string message) : message_(std::move(message)) {}
+    const char* what() const noexcept override { return message_.c_str(); }
+
+  private:
+    std::string message_;
+};
+
+// Parses the program's arguments (without argv[0]). Sets help when --help is given. EUsage on a
+// bad option or value.
+TServerOptions ParseServerOptions(const std::vector<std::string>& args, bool& help);
+std::string ServerHelpText();
+
+}  // namespace ab::server

@@ -1,0 +1,545 @@
+// One client connection of the update server (see the header).
+#include "server/TServerSession.h"
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+
+#include "platform/Text.h"
+#include "server/ServerConstants.h"
+#include "server/TDataPacketDecoder.h"
+#include "server/TParameterRow.h"
+
+namespace ab::server {
+
+namespace {
+
+// A request that is answered with an error reply; the connection goes on.
+class EMethodError : public Exception {
+  public:
+    EMethodError(int code, std::u16string message) : Exception(std::move(message)), code_(code) {}
+    int Code() const { return code_; }
+
+  private:
+    int code_;
+};
+
+std::optional<std::string> Base64Decode(std::u16string_view text) {
+    std::string ascii;
+    for (const char16_t ch : text) {
+        if (ch > 127)
+            return std::nullopt;
+        ascii += static_cast<char>(ch);
+    }
+    if (ascii.size() % 4 != 0)
+        return std::nullopt;
+    if (ascii.empty())
+        return std::string();
+    std::string out(ascii.size() / 4 * 3, '\0');
+    const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                  reinterpret_cast<const unsigned char*>(ascii.data()),
+                                  static_cast<int>(ascii.size()));
+    if (n < 0)
+        return std::nullopt;
+    std::size_t padding = 0;
+    if (ascii.ends_with("=="))
+        padding = 2;
+    else if (ascii.ends_with("="))
+        padding = 1;
+    out.resize(static_cast<std::size_t>(n) - padding);
+    return out;
+}
+
+std::string NowStamp() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y%m%d%H%M%S", &tm);
+    return buf;
+}
+
+bool EndsWithNoCase(std::u16string_view text, std::u16string_view suffix) {
+    return text.size() >= suffix.size() &&
+           AsciiUpper(text.substr(text.size() - suffix.size())) == AsciiUpper(suffix);
+}
+
+std::u16string PropertyValue(const std::vector<std::pair<std::u16string, std::u16string>>& props,
+                             std::u16string_view name) {
+    const std::u16string wanted = AsciiUpper(name);
+    for (const auto& [k, v] : props)
+        if (AsciiUpper(k) == wanted)
+            return v;
+    return {};
+}
+
+}  // namespace
+
+TServerSession::TServerSession(TDbxChannel& channel, TServerContext& context, int connectionNumber,
+                               bool answerFilterQuery)
+    : writer_(channel),
+      reader_(channel),
+      context_(context),
+      number_(connectionNumber),
+      answerFilterQuery_(answerFilterQuery) {}
+
+void TServerSession::Log(const std::string& line) {
+    context_.Log("conexao " + std::to_string(number_) + ": " + line);
+}
+
+void TServerSession::Run() {
+    try {
+        if (answerFilterQuery_) {
+            std::vector<std::uint8_t> first;
+            reader_.ReadRaw(5, first);
+            if (std::equal(first.begin(), first.end(), std::begin(kFilterQuery)))
+                writer_.Bytes(kNoFilterAnswer).Flush();
+            else
+                reader_.Unread(first);
+        }
+        while (!ended_ && reader_.WaitForMessage())
+            HandleRequest();
+    } catch (const EConnectionClosed& e) {
+        Log(e.what());
+    } catch (const EProtocolError& e) {
+        Log(std::string("protocol error: ") + e.what());
+        try {
+            writer_.Error(kErrorClassName, kErrInvalidOperation, e.Message());
+        } catch (const Exception&) {
+        }
+    }
+}
+
+void TServerSession::EndParams() {
+    reader_.Expect(']');
+    reader_.Expect('}');
+}
+
+void TServerSession::SkipRestOfParams() {
+    if (!reader_.Accept(']')) {
+        do {
+            reader_.SkipValue();
+        } while (reader_.Accept(','));
+        reader_.Expect(']');
+    }
+    reader_.Expect('}');
+}
+
+void TServerSession::HandleRequest() {
+    reader_.Expect('{');
+    if (reader_.ReadKey() != u"method")
+        throw EProtocolError(u"A request starts with \"method\"");
+    const std::string name = ToUtf8(reader_.ReadString());
+    reader_.Expect(',');
+    if (reader_.ReadKey() != u"params")
+        throw EProtocolError(u"Expected \"params\"");
+    reader_.Expect('[');
+
+    try {
+        if (name == kMethodConnect)
+            return OnConnect();
+        if (!connected_)
+            throw EProtocolError(u"The connect message must come first");
+        if (name == kMethodDisconnect) {
+            SkipRestOfParams();
+            Log("disconnect");
+            ended_ = true;
+        } else if (name == kMethodPrepare) {
+            OnPrepare();
+        } else if (name == kMethodExecute) {
+            OnExecute();
+        } else if (name == kMethodCommandClose) {
+            const std::int64_t handle = reader_.ReadInt();
+            EndParams();
+            commands_.erase(handle);
+        } else if (name == kMethodReaderClose) {
+            SkipRestOfParams();
+        } else if (name == kMethodVendorProperty) {
+            reader_.ReadString();
+            EndParams();
+            writer_.Raw("{\"result\":[\"\"]}").Flush();
+        } else if (name == kMethodNextResult) {
+            SkipRestOfParams();
+            writer_.Raw("{\"result\":[false,-1,false,-1]}").Flush();
+        } else {
+            SkipRestOfParams();
+            throw EMethodError(kErrInvalidReference, u"Unknown request: " + FromUtf8(name));
+        }
+    } catch (const EMethodError& e) {
+        Log(std::string("error reply: ") + e.what());
+        writer_.Error(kErrorClassName, e.Code(), e.Message());
+    }
+}
+
+void TServerSession::OnConnect() {
+    std::vector<std::pair<std::u16string, std::u16string>> props;
+    reader_.Expect('{');
+    if (!reader_.Accept('}')) {
+        do {
+            if (props.size() >= kMaxConnectPairs)
+                throw EProtocolError(u"Too many properties");
+            std::u16string key = reader_.ReadKey();
+            props.emplace_back(std::move(key), reader_.ReadString());
+        } while (reader_.Accept(','));
+        reader_.Expect('}');
+    }
+    EndParams();
+    if (connected_)
+        throw EMethodError(kErrInvalidOperation, u"Already connected");
+
+    const auto& o = context_.options;
+    const std::u16string user = o.user.empty() ? DefaultUser() : o.user;
+    const std::u16string password = o.password.empty() ? DefaultPassword() : o.password;
+    if (o.refuseLogin || PropertyValue(props, kPropUser) != user ||
+        AsciiUpper(PropertyValue(props, kPropPassword)) != AsciiUpper(password)) {
+        Log("login refused for " + ToUtf8(PropertyValue(props, kPropUser)));
+        writer_.Error(kErrorClassName, kErrInvalidUser, u"Invalid username or password");
+        ended_ = true;
+        return;
+    }
+    connected_ = true;
+    connectionHandle_ = context_.nextConnectionHandle.fetch_add(1);
+    writer_.Raw("{\"result\":[").Int(connectionHandle_).Raw(",").String(o.productName);
+    if (o.protocolVersion >= 0)
+        writer_.Raw(",").Int(o.protocolVersion);
+    writer_.Raw("]}").Flush();
+    Log("connected, handle " + std::to_string(connectionHandle_));
+}
+
+std::int64_t TServerSession::NewCommand(const TServerMethod* method) {
+    if (commands_.size() >= kMaxOpenCommands)
+        throw EMethodError(kErrInvalidOperation, u"Too many open commands");
+    const std::int64_t handle = nextCommand_++;
+    commands_[handle].method = method;
+    return handle;
+}
+
+void TServerSession::OnPrepare() {
+    reader_.ReadInt();
+    reader_.Expect(',');
+    reader_.ReadBool();
+    reader_.Expect(',');
+    const std::u16string type = reader_.ReadString();
+    reader_.Expect(',');
+    const std::u16string text = reader_.ReadString();
+    if (reader_.Accept(','))
+        reader_.SkipValue();
+    EndParams();
+
+    if (type != kServerMethodType)
+        throw EMethodError(kErrInvalidReference, u"Unsupported command type: " + type);
+    const bool parent = context_.options.kind == TServerKind::Pai;
+    const TServerMethod* method = TServerMethods::Find(text, parent);
+    if (!method)
+        throw EMethodError(kErrInvalidReference, u"Server method not found: " + text);
+    const std::int64_t handle = NewCommand(method);
+
+    writer_.Raw("{\"result\":[{\"handle\":[").Int(handle).Raw("]},{\"parameters\":[");
+    writer_.Int(static_cast<std::int64_t>(method->parameters.size()));
+    for (const auto& p : method->parameters) {
+        writer_.Raw(",[").Int(p.dataType).Raw(",0,").Int(p.direction).Raw(",").Int(p.precision);
+        writer_.Raw(",0,").String(p.name).Raw(",0,0,0]");
+    }
+    writer_.Raw("]}]}").Flush();
+}
+
+void TServerSession::OnExecute() {
+    reader_.Expect('{');
+    const std::u16string first = reader_.ReadKey();
+    std::int64_t handle = -1;
+    bool unprepared = false;
+    std::u16string type, text;
+    reader_.Expect('[');
+    handle = reader_.ReadInt();
+    if (first == u"fields") {
+        unprepared = true;
+        reader_.Expect(',');
+        reader_.ReadBool();
+        reader_.Expect(',');
+        type = reader_.ReadString();
+        reader_.Expect(',');
+        text = reader_.ReadString();
+    } else if (first != u"handle") {
+        throw EProtocolError(u"An execute starts with a handle or fields object");
+    }
+    reader_.Expect(']');
+    reader_.Expect('}');
+
+    std::vector<std::uint8_t> row;
+    while (reader_.Accept(',')) {
+        reader_.Expect('{');
+        if (reader_.ReadKey() == u"data") {
+            reader_.Expect('[');
+            const std::int64_t count = reader_.ReadInt();
+            if (count < 0 || static_cast<std::uint64_t>(count) > kMaxRowBytes)
+                throw EProtocolError(u"Parameter row length out of bounds");
+            reader_.Expect(',');
+            reader_.ReadRaw(static_cast<std::size_t>(count), row);
+            reader_.Expect(']');
+        } else {
+            reader_.SkipValue();
+        }
+        reader_.Expect('}');
+    }
+    EndParams();
+
+    if (unprepared) {
+        if (type == kMetaDataType && text == kGetDatabase)
+            return ReplyMetadata();
+        if (type != kServerMethodType)
+            throw EMethodError(kErrInvalidReference, u"Unsupported command type: " + type);
+        const TServerMethod* method =
+            TServerMethods::Find(text, context_.options.kind == TServerKind::Pai);
+        if (!method)
+            throw EMethodError(kErrInvalidReference, u"Server method not found: " + text);
+        handle = NewCommand(method);
+    }
+    const auto it = commands_.find(handle);
+    if (it == commands_.end())
+        throw EMethodError(kErrInvalidReference,
+                           u"Unknown command handle " + FromUtf8(std::to_string(handle)));
+    Execute(handle, it->second, row);
+}
+
+void TServerSession::ReplyMetadata() {
+    struct Column {
+        std::u16string_view name;
+        int type;
+    };
+    static constexpr Column kColumns[] = {
+        {u"QuoteChar", kTypeWideString},
+        {u"ProcedureQuoteChar", kTypeWideString},
+        {u"MaxCommands", kTypeInt32},
+        {u"SupportsTransactions", kTypeBool},
+        {u"SupportsNestedTransactions", kTypeBool},
+        {u"SupportsRowSetSize", kTypeBool},
+        {u"QuotePrefix", kTypeWideString},
+        {u"QuoteSuffix", kTypeWideString},
+        {u"SupportsLowerCaseIdentifiers", kTypeBool},
+        {u"SupportsUpperCaseIdentifiers", kTypeBool},
+        {u"SupportsSPReturnCode", kTypeBool},
+        {u"SupportsParameterMetadata", kTypeBool},
+        {u"SupportsCatalogFunctions", kTypeBool},
+        {u"SupportsCatalogs", kTypeBool},
+        {u"SupportsSchemas", kTypeBool},
+    };
+    const std::int64_t handle = NewCommand(nullptr);
+    const std::int64_t rowHandle = nextRowHandle_++;
+    writer_.Raw("{\"result\":[{\"handle\":[").Int(handle).Raw("]},{\"table\":[{\"fields\":[");
+    writer_.Int(handle).Raw(",false,").Int(rowHandle).Raw(",1,false]},{\"columns\":[");
+    writer_.Int(std::size(kColumns));
+    std::vector<std::uint8_t> row;
+    for (const auto& c : kColumns) {
+        const bool text = c.type == kTypeWideString;
+        writer_.Raw(",[").String(c.name).Raw(",").Int(c.type).Raw(",0,");
+        writer_.Int(text ? 1 : c.type == kTypeInt32 ? 10 : 1).Raw(",0,");
+        writer_.Int(text ? 4 : c.type == kTypeInt32 ? 4 : 2).Raw(",0]");
+        if (text)
+            TParameterRow::AppendString(row, u"\"");
+        else if (c.type == kTypeInt32)
+            TParameterRow::AppendInt32(row, 0);
+        else
+            TParameterRow::AppendBool(row, c.name == u"SupportsParameterMetadata");
+    }
+    writer_.Raw("]}]}]}");
+    // The table's only rows block, marked last by its negative count.
+    writer_.DataObject(-static_cast<std::int64_t>(row.size()), row).Flush();
+    Log("metadata");
+}
+
+void TServerSession::PullSegments(std::int64_t handle, Command& command, std::size_t ordinal,
+                                  std::vector<std::uint8_t>& value, std::uint64_t limit,
+                                  bool isStream, bool dropOnPurpose) {
+    const std::int64_t blob = ++command.blobCounter;
+    bool tooLarge = false;
+    for (;;) {
+        writer_.Raw("{\"more_blob\":[").Int(handle).Raw(",").Int(blob).Raw(",0,");
+        writer_.Int(static_cast<std::int64_t>(ordinal)).Raw(",0]}").Flush();
+        reader_.Expect('{');
+        if (reader_.ReadKey() != u"data")
+            throw EProtocolError(u"Expected a data block");
+        reader_.Expect('[');
+        const std::int64_t count = reader_.ReadInt();
+        if (dropOnPurpose)
+            throw EConnectionClosed(u"connection dropped in a segment (fault)");
+        reader_.Expect(',');
+        std::uint64_t size = static_cast<std::uint64_t>(count < 0 ? -count : count);
+        if (value.size() + size > limit) {
+            // Take the block off the wire without keeping it, then refuse the call.
+            tooLarge = true;
+            std::vector<std::uint8_t> scratch;
+            while (size > 0) {
+                const std::size_t chunk =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(size, 65536));
+                scratch.clear();
+                reader_.ReadRaw(chunk, scratch);
+                size -= chunk;
+            }
+        } else {
+            reader_.ReadRaw(static_cast<std::size_t>(size), value);
+        }
+        reader_.Expect(']');
+        reader_.Expect('}');
+        // A byte array announces its size up front: stop early when it cannot fit.
+        if (isStream && value.size() >= 9 && value[0] == kVariantByteArray) {
+            std::uint64_t announced = 0;
+            for (int i = 8; i >= 1; --i)
+                announced = (announced << 8) | value[static_cast<std::size_t>(i)];
+            if (announced > limit - 9)
+                tooLarge = true;
+        }
+        if (tooLarge)
+            throw EMethodError(
+                kErrInvalidParameter,
+                u"Value too large (limit " + FromUtf8(std::to_string(limit)) + u" bytes)");
+        if (count <= 0)
+            return;
+    }
+}
+
+void TServerSession::Execute(std::int64_t handle, Command& command,
+                             std::span<const std::uint8_t> row) {
+    if (!command.method)
+        throw EMethodError(kErrInvalidOperation, u"Command is not a method");
+    const TServerMethod& method = *command.method;
+    const auto& params = method.parameters;
+    auto fields = TParameterRow::Split(row);
+    if (fields && fields->empty())
+        fields->resize(params.size(), TRowField{0xC0, true, false, false, {}});
+    if (!fields || fields->size() != params.size())
+        throw EMethodError(kErrInvalidParameter,
+                           u"Parameter row does not match " + std::u16string(method.name));
+
+    const bool isSendFile = method.id == TServerMethodId::SendFile;
+    const int call = isSendFile ? context_.sendFileCalls.fetch_add(1) + 1 : 0;
+    std::vector<std::vector<std::uint8_t>> values(params.size());
+    std::vector<bool> truths(params.size(), false), nulls(params.size(), true);
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        const TRowField& f = (*fields)[i];
+        const TServerParameter& p = params[i];
+        if (p.direction == kDirReturn || f.isNull)
+            continue;
+        nulls[i] = false;
+        if (p.dataType == kTypeBool) {
+            if ((f.header & 0x20) == 0 || !f.payload.empty())
+                throw EMethodError(kErrInvalidParameter,
+                                   u"Parameter " + std::u16string(p.name) + u" is not a boolean");
+            truths[i] = f.truth;
+            continue;
+        }
+        if ((f.header & 0x40) != 0 && !f.firstSegment)
+            throw EMethodError(kErrInvalidParameter, u"Parameter " + std::u16string(p.name) +
+                                                         u" has an unexpected field");
+        values[i].assign(f.payload.begin(), f.payload.end());
+    }
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        if (!(*fields)[i].firstSegment || params[i].direction == kDirReturn)
+            continue;
+        const bool stream = params[i].dataType == kTypeVariant;
+        bool drop = false;
+        if (isSendFile)
+            drop = context_.pulls.fetch_add(1) < context_.options.dropInPullFirst;
+        PullSegments(handle, command, i, values[i],
+                     stream ? context_.options.maxValueBytes : kMaxStringValueBytes, stream, drop);
+    }
+    auto text = [&](std::size_t i) {
+        auto decoded = TParameterRow::DecodeString(values[i]);
+        if (!decoded)
+            throw EMethodError(kErrInvalidParameter,
+                               u"Parameter " + std::u16string(params[i].name) + u" is not text");
+        return *decoded;
+    };
+
+    std::vector<std::uint8_t> reply;
+    auto replyString = [&](std::u16string_view s) {
+        if (!TParameterRow::AppendString(reply, s))
+            throw EMethodError(kErrInvalidParameter, u"Result too long");
+    };
+    try {
+        switch (method.id) {
+            case TServerMethodId::PropertsFile: {
+                const auto bytes = Base64Decode(text(0));
+                if (!bytes)
+                    throw EMethodError(kErrInvalidParameter, u"Arquivo is not Base64");
+                std::u16string name = FromLatin1(*bytes);
+                if (context_.options.kind == TServerKind::Cliente &&
+                    EndsWithNoCase(name, kClientSuffix))
+                    name.resize(name.size() - kClientSuffix.size());
+                const auto stamp = context_.store.StampOf(name);
+                TParameterRow::AppendNull(reply);
+                replyString(stamp ? FromUtf8(*stamp + ";") : u"");
+                Log("PropertsFile " + ToUtf8(name) + " -> " + (stamp ? *stamp : "(none)"));
+                break;
+            }
+            case TServerMethodId::SendFile: {
+                if (call <= context_.options.sendFileErrorFirst)
+                    throw EMethodError(kErrVendor, u"SendFile failed (fault injection)");
+                bool stored = false;
+                if (call >
+                    context_.options.sendFileErrorFirst + context_.options.sendFileFalseFirst) {
+                    if (nulls[0])
+                        throw EMethodError(kErrInvalidParameter, u"Dados is null");
+                    stored = SendFile(values[0], truths[1]);
+                } else {
+                    Log("SendFile answers false (fault injection)");
+                }
+                TParameterRow::AppendNull(reply);
+                TParameterRow::AppendNull(reply);
+                TParameterRow::AppendBool(reply, stored);
+                break;
+            }
+            case TServerMethodId::RemoveFile: {
+                const std::u16string name = text(0);
+                const bool removed = context_.store.Remove(name);
+                Log("RemoveFile " + ToUtf8(name) + (removed ? " removed" : " (none)"));
+                TParameterRow::AppendNull(reply);
+                TParameterRow::AppendBool(reply, removed);
+                break;
+            }
+            case TServerMethodId::AlertarZvClientes: {
+                const std::u16string alert = text(0);
+                context_.store.AppendAlert(alert);
+                Log("AlertarZvClientes " + ToUtf8(alert));
+                TParameterRow::AppendNull(reply);
+                TParameterRow::AppendBool(reply, true);
+                break;
+            }
+            case TServerMethodId::DataHoraBrevant:
+                replyString(FromUtf8(NowStamp()));
+                break;
+            case TServerMethodId::EchoString:
+                TParameterRow::AppendNull(reply);
+                replyString(text(0));
+                break;
+        }
+    } catch (const EStoreRefused& e) {
+        throw EMethodError(kErrInvalidParameter, e.Message());
+    } catch (const EPacketError& e) {
+        throw EMethodError(kErrInvalidParameter, e.Message());
+    } catch (const EStoreFailure& e) {
+        throw EMethodError(kErrVendor, e.Message());
+    }
+    writer_.Raw("{\"result\":[");
+    writer_.DataObject(static_cast<std::int64_t>(reply.size()), reply).Raw("]}").Flush();
+}
+
+bool TServerSession::SendFile(std::span<const std::uint8_t> value, bool checkNewer) {
+    if (value.size() < 9 || value[0] != kVariantByteArray)
+        throw EMethodError(kErrInvalidParameter, u"Dados is not a byte array");
+    std::uint64_t count = 0;
+    for (int i = 8; i >= 1; --i)
+        count = (count << 8) | value[static_cast<std::size_t>(i)];
+    if (count != value.size() - 9)
+        throw EMethodError(kErrInvalidParameter, u"Dados length does not match its count");
+    const TDecodedPacket packet = TDataPacketDecoder::Decode(value.subspan(9));
+    const TStampFields stamp = TDataPacketDecoder::StampFields(packet.dataHora);
+    const bool stored = context_.store.Store(packet.name, packet.content, stamp, checkNewer);
+    Log("SendFile " + ToUtf8(packet.name) + " (" + std::to_string(packet.content.size()) +
+        " bytes, " + TFileStore::FormatStamp(stamp) + ")" +
+        (stored ? " stored" : " kept newer copy"));
+    return stored;
+}
+
+}  // namespace ab::server
