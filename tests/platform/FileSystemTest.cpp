@@ -1,0 +1,168 @@
+// Folder enumeration, patterns, file times and whole-file reads on a real temporary tree.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/EFOpenError.h"
+#include "platform/FileSystem.h"
+#include "platform/TLocalFile.h"
+#include "platform/Text.h"
+
+namespace ab {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempDir : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string tmpl = (fs::temp_directory_path() / "ab-fs-XXXXXX").string();
+        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+        root_ = tmpl;
+    }
+    void TearDown() override { fs::remove_all(root_); }
+    std::u16string Path(const std::string& rel) const { return FromUtf8((root_ / rel).string()); }
+    void Write(const std::string& rel, const std::string& content) const {
+        fs::create_directories((root_ / rel).parent_path());
+        std::ofstream(root_ / rel, std::ios::binary) << content;
+    }
+    fs::path root_;
+};
+
+TEST(MatchesMask, Patterns) {
+    struct Case {
+        const char16_t* name;
+        const char16_t* mask;
+        bool match;
+    } cases[] = {
+        {u"a.txt", u"*.*", true},    {u"noext", u"*.*", true},
+        {u".hidden", u"*", true},    {u"a.txt", u"*.TXT", true},
+        {u"a.txt", u"*.doc", false}, {u"ab", u"a?", true},
+        {u"a", u"a?", false},        {u"abcabc", u"*bc*c", true},
+        {u"abc", u"*x*", false},     {u"\u00E7.txt", u"\u00E7*", true},
+        {u"A", u"a", true},          {u"", u"*", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MatchesMask(c.name, c.mask), c.match) << ToUtf8(c.name) << " " << ToUtf8(c.mask);
+}
+
+TEST_F(TempDir, ReadDirectoryListsHiddenEntriesAndKinds) {
+    Write("f", "x");
+    Write(".hidden", "x");
+    Write("sub/g", "x");
+    fs::create_directory_symlink(root_ / "sub", root_ / "link");
+    auto entries = ReadDirectory(Path(""));
+    auto kind = [&](const char16_t* name) {
+        auto it = std::find_if(entries.begin(), entries.end(),
+                               [&](const TDirEntry& e) { return e.Name == name; });
+        return it == entries.end() ? -1 : int(it->IsDirectory);
+    };
+    EXPECT_EQ(kind(u"f"), 0);
+    EXPECT_EQ(kind(u".hidden"), 0);
+    EXPECT_EQ(kind(u"sub"), 1);
+    EXPECT_EQ(kind(u"link"), 1);
+    EXPECT_EQ(kind(u"."), 1);
+    EXPECT_TRUE(ReadDirectory(Path("missing")).empty());
+}
+
+TEST_F(TempDir, FileTimesAndFindFirst) {
+    Write("a.txt", "x");
+    const timespec times[2] = {{1'451'703'845, 678'000'000}, {1'449'829'800, 250'000'000}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (root_ / "a.txt").c_str(), times, 0), 0);
+    auto t = GetFileTimes(Path("a.txt"));
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->LastWrite, UnixTimeToFileTime(1'449'829'800, 250'000'000));
+    EXPECT_EQ(t->LastAccess, UnixTimeToFileTime(1'451'703'845, 678'000'000));
+    EXPECT_GT(t->Creation, t->LastAccess);  // made now (birth or status change)
+    EXPECT_EQ(FileTimeToParts(t->LastWrite), (TDateTimeParts{2015, 12, 11, 10, 30, 0, 250}));
+
+    auto found = FindFirstFile(Path("*.TXT"));
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->Name, u"a.txt");
+    EXPECT_EQ(found->Times.LastWrite, t->LastWrite);
+    EXPECT_TRUE(FindFirstFile(Path("a.txt")));
+    EXPECT_FALSE(FindFirstFile(Path("*.doc")));
+    EXPECT_FALSE(FindFirstFile(Path("missing")));
+    EXPECT_FALSE(GetFileTimes(Path("missing")));
+}
+
+TEST(FileTime, EpochsAndLocalOffset) {
+    EXPECT_EQ(FileTimeToParts(0), (TDateTimeParts{1601, 1, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(UnixTimeToFileTime(0, 0), 116'444'736'000'000'000);
+    const time_t now = time(nullptr);
+    tm local{};
+    localtime_r(&now, &local);
+    EXPECT_EQ(FileTimeToLocalFileTime(1000), 1000 + local.tm_gmtoff * 10'000'000LL);
+}
+
+TEST_F(TempDir, ReadsWholeFile) {
+    Write("data.bin", std::string("\0\1\2abc", 6));
+    EXPECT_EQ(ReadWholeFile(Path("data.bin")), (std::vector<std::uint8_t>{0, 1, 2, 'a', 'b', 'c'}));
+    Write("empty", "");
+    EXPECT_TRUE(ReadWholeFile(Path("empty")).empty());
+}
+
+TEST_F(TempDir, OpenErrorsNameTheFullPathAndTheReason) {
+    const std::u16string cwd = FromUtf8(fs::current_path().string());
+    struct Case {
+        std::u16string path;
+        std::u16string message;
+    } cases[] = {
+        {Path("missing"),
+         u"Cannot open file \"" + Path("missing") + u"\". No such file or directory"},
+        {u"rel/../missing.txt",
+         u"Cannot open file \"" + cwd + u"/missing.txt\". No such file or directory"},
+        {Path(""), u"Cannot open file \"" + Path("") + u"\". Is a directory"},
+    };
+    for (const auto& c : cases) {
+        try {
+            TLocalFile f(c.path);
+            ADD_FAILURE() << "opened " << ToUtf8(c.path);
+        } catch (const EFOpenError& e) {
+            EXPECT_EQ(e.Message(), c.message);
+        }
+    }
+    ASSERT_EQ(mkfifo((root_ / "fifo").c_str(), 0600), 0);
+    EXPECT_THROW(TLocalFile(Path("fifo")), EFOpenError);  // refused, not blocking
+}
+
+// The file changes between open and the end of the read: grown, shrunk, rewritten in place.
+TEST_F(TempDir, ChangeWhileReadingIsRefused) {
+    enum Change { Grow, Shrink, Rewrite };
+    for (Change change : {Grow, Shrink, Rewrite}) {
+        Write("f", "0123456789");
+        const timespec old[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, (root_ / "f").c_str(), old, 0), 0);
+        TLocalFile file(Path("f"));
+        switch (change) {
+            case Grow:
+                std::ofstream(root_ / "f", std::ios::app) << "more";
+                break;
+            case Shrink:
+                fs::resize_file(root_ / "f", 4);
+                break;
+            case Rewrite: {
+                std::fstream(root_ / "f", std::ios::in | std::ios::out) << "ABCDE";
+                break;
+            }
+        }
+        std::vector<std::uint8_t> bytes{1, 2, 3};
+        try {
+            file.ReadAll(bytes);
+            ADD_FAILURE() << "change " << change << " not seen";
+        } catch (const EFOpenError& e) {
+            EXPECT_EQ(e.Message(), u"Cannot open file \"" + Path("f") +
+                                       u"\". The file changed while it was being read");
+        }
+        EXPECT_TRUE(bytes.empty());
+    }
+}
+
+}  // namespace
+}  // namespace ab
