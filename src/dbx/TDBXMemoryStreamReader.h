@@ -1,0 +1,37 @@
+// TDBXMemoryStreamReader: a TDBXStreamReader over bytes in memory -- a short prefix followed by a
+// shared immutable body. Serves a byte-array variant as 03, the 8-byte little-endian count and the
+// elements without copying the elements, and the overflow part of values that did not fit inline.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <vector>
+
+#include "dbx/TDBXStreamReader.h"
+
+namespace ab {
+
+class TOleVariant;
+
+class TDBXMemoryStreamReader : public TDBXStreamReader {
+  public:
+    explicit TDBXMemoryStreamReader(std::shared_ptr<const std::vector<std::uint8_t>> body,
+                                    std::size_t bodyOffset = 0);
+    // The stream bytes of a byte-array variant: 03, count (8 bytes LE), elements.
+    static std::unique_ptr<TDBXMemoryStreamReader> ForByteArray(const TOleVariant& variant);
+
+    std::size_t Read(std::span<std::uint8_t> dest) override;
+    bool IsEos() override { return Remaining() == 0; }
+    std::int64_t Size() const override;
+    std::size_t Remaining() const;
+
+  private:
+    std::array<std::uint8_t, 9> prefix_{};
+    std::size_t prefixLength_ = 0;
+    std::size_t prefixPos_ = 0;
+    std::shared_ptr<const std::vector<std::uint8_t>> body_;
+    std::size_t bodyStart_ = 0;
+    std::size_t bodyPos_ = 0;
+};
+
+}  // namespace ab

@@ -1,0 +1,19 @@
+// TOleVariant: null or a shared byte array.
+#include "dbx/TOleVariant.h"
+
+namespace ab {
+
+TOleVariant TOleVariant::ByteArray(std::vector<std::uint8_t>&& bytes) {
+    TOleVariant v;
+    v.type_ = varByteArray;
+    v.bytes_ = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
+    return v;
+}
+
+std::span<const std::uint8_t> TOleVariant::Bytes() const {
+    if (!bytes_)
+        return {};
+    return std::span<const std::uint8_t>(bytes_->data(), bytes_->size());
+}
+
+}  // namespace ab
