@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -242,7 +243,10 @@ void TFileStore::AppendAlert(std::u16string_view text) {
     localtime_r(&now, &tm);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
-    std::string line = std::string(stamp) + " " + ToUtf8(text) + "\n";
+    std::u16string flat(text);
+    std::replace_if(
+        flat.begin(), flat.end(), [](char16_t c) { return c < 32; }, u' ');
+    std::string line = std::string(stamp) + " " + ToUtf8(flat) + "\n";
     Fd log(
         ::open(AlertsLog().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644));
     if (!log)

@@ -353,49 +353,52 @@ void TServerSession::PullSegments(std::int64_t handle, Command& command, std::si
                                   std::vector<std::uint8_t>& value, std::uint64_t limit,
                                   bool isStream, bool dropOnPurpose) {
     const std::int64_t blob = ++command.blobCounter;
-    bool tooLarge = false;
+    // A byte array announces its size up front: stop as soon as it cannot fit.
+    auto announcedTooLarge = [&] {
+        if (!isStream || value.size() < 9 || value[0] != kVariantByteArray)
+            return false;
+        std::uint64_t announced = 0;
+        for (int i = 8; i >= 1; --i)
+            announced = (announced << 8) | value[static_cast<std::size_t>(i)];
+        return announced > limit - 9;
+    };
     for (;;) {
-        writer_.Raw("{\"more_blob\":[").Int(handle).Raw(",").Int(blob).Raw(",0,");
-        writer_.Int(static_cast<std::int64_t>(ordinal)).Raw(",0]}").Flush();
-        reader_.Expect('{');
-        if (reader_.ReadKey() != u"data")
-            throw EProtocolError(u"Expected a data block");
-        reader_.Expect('[');
-        const std::int64_t count = reader_.ReadInt();
-        if (dropOnPurpose)
-            throw EConnectionClosed(u"connection dropped in a segment (fault)");
-        reader_.Expect(',');
-        std::uint64_t size = static_cast<std::uint64_t>(count < 0 ? -count : count);
-        if (value.size() + size > limit) {
-            // Take the block off the wire without keeping it, then refuse the call.
-            tooLarge = true;
-            std::vector<std::uint8_t> scratch;
-            while (size > 0) {
-                const std::size_t chunk =
-                    static_cast<std::size_t>(std::min<std::uint64_t>(size, 65536));
-                scratch.clear();
-                reader_.ReadRaw(chunk, scratch);
-                size -= chunk;
-            }
-        } else {
-            reader_.ReadRaw(static_cast<std::size_t>(size), value);
-        }
-        reader_.Expect(']');
-        reader_.Expect('}');
-        // A byte array announces its size up front: stop early when it cannot fit.
-        if (isStream && value.size() >= 9 && value[0] == kVariantByteArray) {
-            std::uint64_t announced = 0;
-            for (int i = 8; i >= 1; --i)
-                announced = (announced << 8) | value[static_cast<std::size_t>(i)];
-            if (announced > limit - 9)
+        bool tooLarge = announcedTooLarge();
+        if (!tooLarge) {
+            writer_.Raw("{\"more_blob\":[").Int(handle).Raw(",").Int(blob).Raw(",0,");
+            writer_.Int(static_cast<std::int64_t>(ordinal)).Raw(",0]}").Flush();
+            reader_.Expect('{');
+            if (reader_.ReadKey() != u"data")
+                throw EProtocolError(u"Expected a data block");
+            reader_.Expect('[');
+            const std::int64_t count = reader_.ReadInt();
+            if (dropOnPurpose)
+                throw EConnectionClosed(u"connection dropped in a segment (fault)");
+            reader_.Expect(',');
+            std::uint64_t size = static_cast<std::uint64_t>(count < 0 ? -count : count);
+            if (value.size() + size > limit) {
+                // Take the block off the wire without keeping it, then refuse the call.
                 tooLarge = true;
+                std::vector<std::uint8_t> scratch;
+                while (size > 0) {
+                    const std::size_t chunk =
+                        static_cast<std::size_t>(std::min<std::uint64_t>(size, 65536));
+                    scratch.clear();
+                    reader_.ReadRaw(chunk, scratch);
+                    size -= chunk;
+                }
+            } else {
+                reader_.ReadRaw(static_cast<std::size_t>(size), value);
+            }
+            reader_.Expect(']');
+            reader_.Expect('}');
+            if (!tooLarge && count <= 0)
+                return;
         }
         if (tooLarge)
             throw EMethodError(
                 kErrInvalidParameter,
                 u"Value too large (limit " + FromUtf8(std::to_string(limit)) + u" bytes)");
-        if (count <= 0)
-            return;
     }
 }
 

@@ -1,0 +1,119 @@
+// The atualizador-servidor program: --help, bad options, the port on its first line of output,
+// serving a connection, and a clean exit on SIGTERM and SIGINT.
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <csignal>
+#include <thread>
+
+#include "ServerTestSupport.h"
+
+extern char** environ;
+
+namespace ab::server {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Hex;
+
+struct Program {
+    pid_t pid = -1;
+    int out = -1;  // the program's standard output
+
+    explicit Program(std::vector<std::string> args) {
+        int pipefd[2];
+        EXPECT_EQ(::pipe(pipefd), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, pipefd[1], 1);
+        posix_spawn_file_actions_addclose(&actions, pipefd[0]);
+        args.insert(args.begin(), AB_SERVER_EXE);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        EXPECT_EQ(posix_spawn(&pid, AB_SERVER_EXE, &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(pipefd[1]);
+        out = pipefd[0];
+    }
+    ~Program() {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+        ::close(out);
+    }
+    std::string ReadAll() {
+        std::string text;
+        char buf[4096];
+        ssize_t n;
+        while ((n = ::read(out, buf, sizeof buf)) > 0)
+            text.append(buf, static_cast<std::size_t>(n));
+        return text;
+    }
+    std::string FirstLine() {
+        std::string line;
+        char c;
+        while (::read(out, &c, 1) == 1 && c != '\n')
+            line += c;
+        return line;
+    }
+    // The exit status, or -1 when the program has not ended within the time.
+    int Wait(std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (::waitpid(pid, &status, WNOHANG) == pid) {
+                pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return -1;
+    }
+};
+
+TEST(ServerProgramTest, HelpAndBadOptions) {
+    Program help({"--help"});
+    const std::string text = help.ReadAll();
+    EXPECT_EQ(help.Wait(5s), 0);
+    for (const char* option : {"--porta", "--raiz", "--tipo", "--usuario", "--senha", "--filtros",
+                               "--recusar-login", "--sendfile-falso", "--sendfile-erro",
+                               "--cair-no-segmento", "--mudo", "--gravar-recebidos"})
+        EXPECT_NE(text.find(option), std::string::npos) << option;
+    Program bad({"--porta", "70000"});
+    EXPECT_EQ(bad.Wait(5s), 2);
+    Program unknown({"--nada"});
+    EXPECT_EQ(unknown.Wait(5s), 2);
+}
+
+TEST(ServerProgramTest, PrintsThePortServesAndStopsOnSignals) {
+    for (int signal : {SIGTERM, SIGINT}) {
+        test::TempDir dir;
+        Program server({"--porta", "0", "--raiz", (dir.Path() / "root").string()});
+        const std::string line = server.FirstLine();
+        const int port = std::stoi(line);
+        ASSERT_GT(port, 0);
+        test::RawClient c(static_cast<std::uint16_t>(port));
+        c.Send(Hex("05 05 05 05 05"));
+        EXPECT_EQ(c.Read(5), Hex("06 00 00 00 00"));
+        // Stops with a connection still open.
+        ::kill(server.pid, signal);
+        EXPECT_EQ(server.Wait(5s), 0);
+        EXPECT_TRUE(c.PeerClosed());
+        EXPECT_TRUE(std::filesystem::is_directory(dir.Path() / "root"));
+    }
+}
+
+TEST(ServerProgramTest, FailsWhenThePortIsTaken) {
+    test::TempDir dir;
+    Program first({"--porta", "0", "--raiz", dir.Path().string()});
+    const std::string port = first.FirstLine();
+    Program second({"--porta", port, "--raiz", dir.Path().string()});
+    EXPECT_EQ(second.Wait(5s), 1);
+}
+
+}  // namespace
+}  // namespace ab::server

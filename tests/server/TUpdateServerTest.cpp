@@ -1,0 +1,596 @@
+// The update server over real loopback TCP, fed hand-written client bytes: the filter query and
+// connect message of the run, the metadata query, prepare and execute of each server method with
+// their golden rows, segment pulls of a large packet, error replies, fault injection, several
+// connections, and what each connection received.
+#include "server/TUpdateServer.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <ctime>
+#include <fstream>
+#include <thread>
+
+#include "ServerTestSupport.h"
+
+namespace ab::server {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::Ascii;
+using test::Bytes;
+using test::Cat;
+using test::Hex;
+using test::RawClient;
+
+constexpr double kExampleStamp = 63585513000000.0;  // 2015-12-11 10:30:00
+
+const std::string kPassword = "6485B9B5C668BE12667E6690BE732C1F";  // MD5 of the pass phrase
+
+std::string ConnectMessage(std::uint16_t port, const std::string& password = kPassword,
+                           const std::string& user = "Atualizador") {
+    return "{\"method\":\"connect\",\"params\":[{\"DriverUnit\":\"Data.DBXDataSnap\","
+           "\"CommunicationProtocol\":\"tcp/ip\",\"DatasnapContext\":\"datasnap/\","
+           "\"DriverAssemblyLoader\":\"Loader\",\"DriverName\":\"DataSnap\","
+           "\"HostName\":\"127.0.0.1\",\"Port\":\"" +
+           std::to_string(port) +
+           "\",\"Filters\":\"{}\",\"DSProxyPort\":\"8080\",\"DSAuthenticationPassword\":\"" +
+           password + "\",\"DSAuthenticationUser\":\"" + user + "\"}]}";
+}
+
+std::string Prepare(const std::string& text) {
+    return "{\"method\":\"prepare\",\"params\":[-1,false,\"DataSnap.ServerMethod\",\"" + text +
+           "\"]}";
+}
+
+Bytes Execute(int handle, const Bytes& row) {
+    return Cat({Ascii("{\"method\":\"execute\",\"params\":[{\"handle\":[" + std::to_string(handle) +
+                      "]},{\"data\":[" + std::to_string(row.size()) + ","),
+                row, Ascii("]}]}")});
+}
+
+Bytes Result(const Bytes& row) {
+    return Cat(
+        {Ascii("{\"result\":[{\"data\":[" + std::to_string(row.size()) + ","), row, Ascii("]}]}")});
+}
+
+std::string ErrorReply(int code, const std::string& message) {
+    return "{\"error\":{\"name\":\"TDBXError\",\"code\":" + std::to_string(code) +
+           ",\"message\":\"" + message + "\"}";
+}
+
+const std::string kRefusedLogin = ErrorReply(12, "Invalid username or password");
+
+const std::string kPropertsFileParameters =
+    "{\"parameters\":[2,[26,0,1,0,0,\"Arquivo\",0,0,0],[26,0,4,0,0,\"ReturnParameter\",0,0,0]]}";
+const std::string kSendFileParameters =
+    "{\"parameters\":[3,[35,0,1,0,0,\"Dados\",0,0,0],[4,0,1,0,0,\"ChecarMaisAtual\",0,0,0],"
+    "[4,0,4,0,0,\"ReturnParameter\",0,0,0]]}";
+
+std::string PrepareReply(int handle, const std::string& parameters) {
+    return "{\"result\":[{\"handle\":[" + std::to_string(handle) + "]}," + parameters + "]}";
+}
+
+// A short or 2-byte-length string field of plain ASCII text.
+Bytes StringField(const std::string& text) {
+    if (text.size() <= 31)
+        return Cat({Bytes{static_cast<std::uint8_t>(0x20 + text.size())}, Ascii(text)});
+    return Cat({Bytes{0x10, static_cast<std::uint8_t>(text.size() >> 8),
+                      static_cast<std::uint8_t>(text.size())},
+                Ascii(text)});
+}
+
+Bytes SendFileRow(const Bytes& packet, bool check = true) {
+    const Bytes value = test::VariantBytes(packet);
+    return Cat({Bytes{0x10, static_cast<std::uint8_t>(value.size() >> 8),
+                      static_cast<std::uint8_t>(value.size())},
+                value, Bytes{static_cast<std::uint8_t>(check ? 0x60 : 0x20), 0xC0}});
+}
+
+Bytes ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void SetMtime(const fs::path& p, int y, int mo, int d, int h, int mi, int s) {
+    std::tm tm{};
+    tm.tm_year = y - 1900, tm.tm_mon = mo - 1, tm.tm_mday = d;
+    tm.tm_hour = h, tm.tm_min = mi, tm.tm_sec = s, tm.tm_isdst = -1;
+    const timespec t{std::mktime(&tm), 0};
+    const timespec times[2] = {t, t};
+    ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
+}
+
+#define EXPECT_REPLY(client, expected)                       \
+    do {                                                     \
+        const Bytes expected_ = (expected);                  \
+        EXPECT_EQ(client.Read(expected_.size()), expected_); \
+    } while (0)
+
+class UpdateServerTest : public ::testing::Test {
+  protected:
+    std::uint16_t Start(TServerOptions o = {}) {
+        o.port = 0;
+        o.root = dir_.Path() / "root";
+        o.keepReceived = true;
+        server_ = std::make_unique<TUpdateServer>(o);
+        port_ = server_->Start();
+        return port_;
+    }
+    fs::path Root() const { return dir_.Path() / "root"; }
+
+    // Filter query and connect message of the run; the connect reply is checked.
+    void Login(RawClient& c, int expectedHandle = 1) {
+        c.Send(Hex("05 05 05 05 05"));
+        ASSERT_EQ(c.Read(5), Hex("06 00 00 00 00"));
+        c.Send(ConnectMessage(port_));
+        const std::string reply =
+            "{\"result\":[" + std::to_string(expectedHandle) + ",\"AtualizadorServidor\",2]}";
+        ASSERT_EQ(c.ReadText(reply.size()), reply);
+    }
+
+    // Prepares a method and returns the reply text.
+    std::string PrepareText(RawClient& c, const std::string& text, std::size_t replySize) {
+        c.Send(Prepare(text));
+        return c.ReadText(replySize);
+    }
+
+    test::TempDir dir_;
+    std::unique_ptr<TUpdateServer> server_;
+    std::uint16_t port_ = 0;
+};
+
+TEST_F(UpdateServerTest, ConnectionOfTheRunAndThePropertsFileCall) {
+    Start();
+    fs::create_directories(Root());
+    std::ofstream(Root() / "a.txt") << "x";
+    SetMtime(Root() / "a.txt", 2015, 12, 10, 8, 30, 0);
+
+    Bytes sent;
+    RawClient c(port_);
+    auto send = [&](const Bytes& b) {
+        c.Send(b);
+        sent.insert(sent.end(), b.begin(), b.end());
+    };
+    send(Hex("05 05 05 05 05"));
+    EXPECT_EQ(c.Read(5), Hex("06 00 00 00 00"));
+    send(Ascii(ConnectMessage(port_)));
+    EXPECT_EQ(c.ReadText(38), "{\"result\":[1,\"AtualizadorServidor\",2]}");
+
+    // Metadata query: a table whose first row holds the connection's columns.
+    send(Ascii(
+        R"({"method":"execute","params":[{"fields":[-1,false,"Dbx.MetaData","GetDatabase"]}]})"));
+    const std::string table = c.ReadUntil("]}]}]}");
+    EXPECT_TRUE(table.starts_with(
+        R"({"result":[{"handle":[1]},{"table":[{"fields":[1,false,1,1,false]},{"columns":[15,["QuoteChar",26,)"))
+        << table;
+    for (const char* column :
+         {"\"ProcedureQuoteChar\",26,", "\"MaxCommands\",6,", "\"SupportsTransactions\",4,",
+          "\"SupportsNestedTransactions\",4,", "\"SupportsRowSetSize\",4,", "\"QuotePrefix\",26,",
+          "\"QuoteSuffix\",26,", "\"SupportsSPReturnCode\",4,", "\"SupportsSchemas\",4,"})
+        EXPECT_NE(table.find(column), std::string::npos) << column;
+    EXPECT_REPLY(
+        c, Cat({Ascii("{\"data\":[-19,"),
+                Hex("21 22 21 22 60 20 20 20 21 22 21 22 20 20 20 60 20 20 20"), Ascii("]}")}));
+    send(Ascii(R"({"method":"reader_close","params":[1,1]})"));
+    send(Ascii(R"({"method":"command_close","params":[1]})"));
+
+    // The worked call: prepare, execute with the ten-byte row, the 17-byte reply row.
+    send(Ascii(Prepare("TZvServer.PropertsFile")));
+    const std::string prepared = PrepareReply(2, kPropertsFileParameters);
+    EXPECT_EQ(c.ReadText(prepared.size()), prepared);
+    const Bytes row = Hex("28 59 53 35 30 65 48 51 3D C0");  // "YS50eHQ=", unset return
+    send(Execute(2, row));
+    EXPECT_REPLY(c, Result(Cat({Hex("C0 2F"), Ascii("20151210083000;")})));
+    // Second call on the cached command: execute only; no copy gives an empty text.
+    const Bytes noCopy = Hex("28 59 6D 49 75 64 48 68 30 C0");  // "YmIudHh0" = bb.txt
+    send(Execute(2, noCopy));
+    EXPECT_REPLY(c, Result(Hex("C0 20")));
+    send(Ascii(R"({"method":"command_close","params":[2]})"));
+    send(Ascii(R"({"method":"disconnect","params":[1]})"));
+    EXPECT_TRUE(c.PeerClosed());
+    ASSERT_TRUE(server_->WaitConnectionClosed(0, 5s));
+    EXPECT_EQ(server_->ReceivedBytes(0), sent);
+}
+
+TEST_F(UpdateServerTest, SendFileInlineStoresTheWorkedPacket) {
+    Start();
+    RawClient c(port_);
+    Login(c);
+    const std::string prepared = PrepareReply(1, kSendFileParameters);
+    EXPECT_EQ(PrepareText(c, "TZvServer.SendFile", prepared.size()), prepared);
+    const Bytes row = SendFileRow(test::WorkedPacket());
+    ASSERT_EQ(Bytes(row.begin(), row.begin() + 12), Hex("10 00 AE 03 A5 00 00 00 00 00 00 00"));
+    c.Send(Execute(1, row));
+    EXPECT_REPLY(c, Result(Hex("C0 C0 60")));
+    EXPECT_EQ(ReadFile(Root() / "S01" / "a.txt"), Ascii("ABCDE"));
+
+    // PropertsFile answers the packet's time stamp.
+    EXPECT_EQ(
+        PrepareText(c, "TZvServer.PropertsFile", PrepareReply(2, kPropertsFileParameters).size()),
+        PrepareReply(2, kPropertsFileParameters));
+    c.Send(Execute(2, Cat({StringField("UzAxXGEudHh0"), Hex("C0")})));  // S01\a.txt
+    EXPECT_REPLY(c, Result(Cat({Hex("C0 2F"), Ascii("20151211103000;")})));
+}
+
+TEST_F(UpdateServerTest, LargePacketIsPulledInSegments) {
+    Start();
+    RawClient c(port_);
+    Login(c);
+    PrepareText(c, "TZvServer.SendFile", PrepareReply(1, kSendFileParameters).size());
+    // A 5,000,000-byte packet: 30717 value bytes inline, then 151 blocks of 32747 and 24495.
+    const Bytes content = test::RandomBytes(5000000 - 151 - 11, 7);
+    const Bytes value =
+        test::VariantBytes(test::MakePacket("S01\\big.bin", kExampleStamp, content));
+    ASSERT_EQ(value.size(), 5000009u);
+    const Bytes inlineRow =
+        Cat({Hex("50 77 FD"), Bytes(value.begin(), value.begin() + 30717), Hex("60 C0")});
+    ASSERT_EQ(inlineRow.size(), 30722u);
+    c.Send(Execute(1, inlineRow));
+    std::size_t offset = 30717;
+    int requests = 0;
+    for (;;) {
+        const std::string request = c.ReadUntil("]}");
+        if (request != "{\"more_blob\":[1,1,0,0,0]}") {
+            EXPECT_EQ(request, "{\"result\":[{\"data\":[3,\xC0\xC0\x60]}");
+            EXPECT_EQ(c.ReadText(2), "]}");
+            break;
+        }
+        ++requests;
+        const std::size_t n = std::min<std::size_t>(32747, value.size() - offset);
+        const bool last = offset + n == value.size();
+        std::string count =
+            std::to_string(last ? -static_cast<long long>(n) : static_cast<long long>(n));
+        count.resize(9, ' ');
+        c.Send(Cat({Ascii("{\"data\":[" + count + ","),
+                    Bytes(value.begin() + static_cast<std::ptrdiff_t>(offset),
+                          value.begin() + static_cast<std::ptrdiff_t>(offset + n)),
+                    Ascii("]}")}));
+        offset += n;
+    }
+    EXPECT_EQ(requests, 152);
+    EXPECT_EQ(ReadFile(Root() / "S01" / "big.bin"), content);
+}
+
+TEST_F(UpdateServerTest, EchoOnAParentServerAndItsRefusalOnAClientServer) {
+    Start();
+    RawClient c(port_);
+    Login(c);
+    const std::string prepared =
+        "{\"result\":[{\"handle\":[1]},{\"parameters\":[2,[26,0,1,2000,0,\"Value\",0,0,0],"
+        "[26,0,4,2000,0,\"ReturnParameter\",0,0,0]]}]}";
+    EXPECT_EQ(PrepareText(c, "TZvServer.EchoString", prepared.size()), prepared);
+    // The echo component sends its parameters object before the row.
+    const Bytes row = Cat({StringField("QnJldmFudA=="), Hex("C0")});
+    c.Send(Cat({Ascii("{\"method\":\"execute\",\"params\":[{\"handle\":[1]},{\"parameters\":[2,"
+                      "[26,0,1,2000,0,\"Value\",0,26,0],[26,0,4,2000,0,\"ReturnParameter\",0,"
+                      "2000,0]]},{\"data\":[14,"),
+                row, Ascii("]}]}")}));
+    EXPECT_REPLY(c, Result(Cat({Hex("C0 2C"), Ascii("QnJldmFudA==")})));
+    c.Send(R"({"method":"command_close","params":[1]})");
+    server_->Stop();
+
+    TServerOptions client;
+    client.kind = TServerKind::Cliente;
+    Start(client);
+    RawClient k(port_);
+    Login(k);
+    const std::string refused = ErrorReply(24, "Server method not found: TZvServer.EchoString");
+    EXPECT_EQ(PrepareText(k, "TZvServer.EchoString", refused.size()), refused);
+    // The connection goes on: the client class answers.
+    const std::string ok = PrepareReply(1, kPropertsFileParameters);
+    EXPECT_EQ(PrepareText(k, "TZvClienteServer.PropertsFile", ok.size()), ok);
+}
+
+TEST_F(UpdateServerTest, ClientServerAnswersNamesAskedWithTheSuffix) {
+    TServerOptions o;
+    o.kind = TServerKind::Cliente;
+    Start(o);
+    RawClient c(port_);
+    Login(c);
+    PrepareText(c, "TZvClienteServer.SendFile", PrepareReply(1, kSendFileParameters).size());
+    c.Send(Execute(1, SendFileRow(test::WorkedPacket())));
+    EXPECT_REPLY(c, Result(Hex("C0 C0 60")));
+    PrepareText(c, "TZvClienteServer.PropertsFile",
+                PrepareReply(2, kPropertsFileParameters).size());
+    c.Send(Execute(2, Cat({StringField("UzAxXGEudHh0Lmh4Zg=="), Hex("C0")})));  // S01\a.txt.hxf
+    EXPECT_REPLY(c, Result(Cat({Hex("C0 2F"), Ascii("20151211103000;")})));
+    // The parent class is not served here.
+    const std::string refused = ErrorReply(24, "Server method not found: TZvServer.SendFile");
+    EXPECT_EQ(PrepareText(c, "TZvServer.SendFile", refused.size()), refused);
+}
+
+TEST_F(UpdateServerTest, RemoveFileAndAlerts) {
+    Start();
+    fs::create_directories(Root() / "Scripts" / "S01");
+    std::ofstream(Root() / "Scripts" / "S01" / "EM_TESTE.SQL") << "x";
+    RawClient c(port_);
+    Login(c);
+    PrepareText(c, "TZvServer.RemoveFile",
+                PrepareReply(1,
+                             "{\"parameters\":[2,[26,0,1,0,0,\"Arquivo\",0,0,0],[4,0,4,0,0,"
+                             "\"ReturnParameter\",0,0,0]]}")
+                    .size());
+    const Bytes row = Cat({StringField("Scripts\\S01\\EM_TESTE.SQL"), Hex("C0")});
+    ASSERT_EQ(row[0], 0x38);
+    c.Send(Execute(1, row));
+    EXPECT_REPLY(c, Result(Hex("C0 60")));
+    EXPECT_FALSE(fs::exists(Root() / "Scripts" / "S01" / "EM_TESTE.SQL"));
+    c.Send(Execute(1, row));
+    EXPECT_REPLY(c, Result(Hex("C0 20")));
+
+    PrepareText(c, "TZvServer.AlertarZvClientes",
+                PrepareReply(2,
+                             "{\"parameters\":[2,[26,0,1,0,0,\"Alerta\",0,0,0],[4,0,4,0,0,"
+                             "\"ReturnParameter\",0,0,0]]}")
+                    .size());
+    c.Send(Execute(2, Cat({StringField("Atualizacao"), Hex("C0")})));
+    EXPECT_REPLY(c, Result(Hex("C0 60")));
+    EXPECT_EQ(server_->Alerts(), std::vector<std::u16string>{u"Atualizacao"});
+    EXPECT_TRUE(fs::exists(Root() / ".alertas.log"));
+}
+
+TEST_F(UpdateServerTest, RefusedLoginIsAnErrorReplyAndTheConnectionCloses) {
+    Start();
+    {
+        RawClient c(port_);
+        c.Send(Hex("05 05 05 05 05"));
+        ASSERT_EQ(c.Read(5), Hex("06 00 00 00 00"));
+        c.Send(ConnectMessage(port_, "00000000000000000000000000000000"));
+        EXPECT_EQ(c.ReadText(kRefusedLogin.size()), kRefusedLogin);
+        EXPECT_TRUE(c.PeerClosed());
+    }
+    {
+        RawClient c(port_);
+        c.Send(Hex("05 05 05 05 05"));
+        c.Read(5);
+        c.Send(ConnectMessage(port_, kPassword, "Outro"));
+        EXPECT_EQ(c.ReadText(kRefusedLogin.size()), kRefusedLogin);
+        EXPECT_TRUE(c.PeerClosed());
+    }
+    {
+        // The digest compares without regard to the hex digits' case.
+        RawClient c(port_);
+        c.Send(Hex("05 05 05 05 05"));
+        c.Read(5);
+        c.Send(ConnectMessage(port_, "6485b9b5c668be12667e6690be732c1f"));
+        EXPECT_EQ(c.ReadText(11), "{\"result\":[");
+    }
+    server_->Stop();
+
+    TServerOptions o;
+    o.refuseLogin = true;
+    Start(o);
+    RawClient c(port_);
+    c.Send(Hex("05 05 05 05 05"));
+    c.Read(5);
+    c.Send(ConnectMessage(port_));
+    EXPECT_EQ(c.ReadText(kRefusedLogin.size()), kRefusedLogin);
+    EXPECT_TRUE(c.PeerClosed());
+}
+
+TEST_F(UpdateServerTest, ReplyWithoutProtocolVersionAndOtherProductName) {
+    TServerOptions o;
+    o.protocolVersion = -1;
+    o.productName = u"Servidor";
+    Start(o);
+    RawClient c(port_);
+    c.Send(Hex("05 05 05 05 05"));
+    c.Read(5);
+    c.Send(ConnectMessage(port_));
+    EXPECT_EQ(c.ReadText(25), "{\"result\":[1,\"Servidor\"]}");
+    EXPECT_TRUE(c.Quiet(100ms));
+}
+
+TEST_F(UpdateServerTest, RefusedPacketsAndNamesAreErrorRepliesAndTheConnectionGoesOn) {
+    Start();
+    RawClient c(port_);
+    Login(c);
+    PrepareText(c, "TZvServer.SendFile", PrepareReply(1, kSendFileParameters).size());
+    Bytes bad = test::WorkedPacket();
+    bad[0] = 0x97;
+    const std::string badSignature = ErrorReply(9, "Invalid data packet: bad signature");
+    c.Send(Execute(1, SendFileRow(bad)));
+    EXPECT_EQ(c.ReadText(badSignature.size()), badSignature);
+
+    const std::string escape =
+        ErrorReply(9, "Destination name refused (relative part): ..\\\\..\\\\fora.txt");
+    c.Send(Execute(1, SendFileRow(test::MakePacket("..\\..\\fora.txt", kExampleStamp, {1}))));
+    EXPECT_EQ(c.ReadText(escape.size()), escape);
+    EXPECT_FALSE(fs::exists(dir_.Path() / "fora.txt"));
+
+    // A row that does not fit the method.
+    const std::string mismatch = ErrorReply(9, "Parameter row does not match SendFile");
+    c.Send(Execute(1, Hex("60 C0")));
+    EXPECT_EQ(c.ReadText(mismatch.size()), mismatch);
+    // A handle the server never gave.
+    const std::string unknown = ErrorReply(24, "Unknown command handle 9");
+    c.Send(Execute(9, Hex("C0")));
+    EXPECT_EQ(c.ReadText(unknown.size()), unknown);
+    // An unknown request.
+    const std::string request = ErrorReply(24, "Unknown request: txbegin");
+    c.Send(R"({"method":"txbegin","params":[1,{"a":[true,null]}]})");
+    EXPECT_EQ(c.ReadText(request.size()), request);
+
+    c.Send(Execute(1, SendFileRow(test::WorkedPacket())));
+    EXPECT_REPLY(c, Result(Hex("C0 C0 60")));
+    // Nothing but the stored file was left behind.
+    std::vector<std::string> names;
+    for (const auto& e : fs::recursive_directory_iterator(Root()))
+        names.push_back(fs::relative(e.path(), Root()).string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"S01", "S01/a.txt"}));
+}
+
+TEST_F(UpdateServerTest, UnreadableRequestsEndTheConnectionWithAnErrorReply) {
+    Start();
+    {
+        RawClient c(port_);
+        c.Send(Hex("05 05 05 05 05"));
+        c.Read(5);
+        c.Send(Prepare("TZvServer.PropertsFile"));  // before connect
+        EXPECT_EQ(c.ReadText(11), "{\"error\":{\"");
+        c.ReadUntil("}");
+        EXPECT_TRUE(c.PeerClosed());
+    }
+    {
+        RawClient c(port_);
+        Login(c, 1);
+        c.Send("{\"method\":\"execute\",\"params\":[{\"handle\":[1]},{\"data\":[99999999999,");
+        EXPECT_EQ(c.ReadText(11), "{\"error\":{\"");
+        c.ReadUntil("}");
+        EXPECT_TRUE(c.PeerClosed());
+    }
+    // The server keeps serving.
+    RawClient c(port_);
+    Login(c, 2);
+}
+
+TEST_F(UpdateServerTest, SendFileFaultsErrorThenFalseThenStored) {
+    TServerOptions o;
+    o.sendFileErrorFirst = 1;
+    o.sendFileFalseFirst = 1;
+    Start(o);
+    RawClient c(port_);
+    Login(c);
+    PrepareText(c, "TZvServer.SendFile", PrepareReply(1, kSendFileParameters).size());
+    const std::string injected = ErrorReply(101, "SendFile failed (fault injection)");
+    c.Send(Execute(1, SendFileRow(test::WorkedPacket())));
+    EXPECT_EQ(c.ReadText(injected.size()), injected);
+    c.Send(Execute(1, SendFileRow(test::WorkedPacket())));
+    EXPECT_REPLY(c, Result(Hex("C0 C0 20")));
+    EXPECT_FALSE(fs::exists(Root() / "S01" / "a.txt"));
+    c.Send(Execute(1, SendFileRow(test::WorkedPacket())));
+    EXPECT_REPLY(c, Result(Hex("C0 C0 60")));
+    EXPECT_TRUE(fs::exists(Root() / "S01" / "a.txt"));
+    EXPECT_EQ(server_->SendFileCalls(), 3);
+}
+
+TEST_F(UpdateServerTest, OlderPacketIsKeptOutWhenAskedToCheck) {
+    Start();
+    RawClient c(port_);
+    Login(c);
+    PrepareText(c, "TZvServer.SendFile", PrepareReply(1, kSendFileParameters).size());
+    c.Send(Execute(1, SendFileRow(test::WorkedPacket())));
+    EXPECT_REPLY(c, Result(Hex("C0 C0 60")));
+    const Bytes older = test::MakePacket("S01\\a.txt", kExampleStamp - 1000, Ascii("old"));
+    c.Send(Execute(1, SendFileRow(older)));
+    EXPECT_REPLY(c, Result(Hex("C0 C0 20")));
+    EXPECT_EQ(ReadFile(Root() / "S01" / "a.txt"), Ascii("ABCDE"));
+    c.Send(Execute(1, SendFileRow(older, false)));
+    EXPECT_REPLY(c, Result(Hex("C0 C0 60")));
+    EXPECT_EQ(ReadFile(Root() / "S01" / "a.txt"), Ascii("old"));
+}
+
+TEST_F(UpdateServerTest, DropInTheMiddleOfASegmentPullLeavesNoFile) {
+    TServerOptions o;
+    o.dropInPullFirst = 1;
+    Start(o);
+    const Bytes value = test::VariantBytes(
+        test::MakePacket("S01\\big.bin", kExampleStamp, test::RandomBytes(100000, 3)));
+    const Bytes row =
+        Cat({Hex("50 77 FD"), Bytes(value.begin(), value.begin() + 30717), Hex("60 C0")});
+    {
+        RawClient c(port_);
+        Login(c);
+        PrepareText(c, "TZvServer.SendFile", PrepareReply(1, kSendFileParameters).size());
+        c.Send(Execute(1, row));
+        EXPECT_EQ(c.ReadUntil("]}"), "{\"more_blob\":[1,1,0,0,0]}");
+        c.Send(Cat(
+            {Ascii("{\"data\":[32747    ,"), Bytes(value.begin() + 30717, value.begin() + 40000)}));
+        EXPECT_TRUE(c.PeerClosed());
+    }
+    EXPECT_FALSE(fs::exists(Root() / "S01"));
+    // The next connection gets its file through.
+    RawClient c(port_);
+    Login(c, 2);
+    PrepareText(c, "TZvServer.SendFile", PrepareReply(1, kSendFileParameters).size());
+    c.Send(Execute(1, row));
+    std::size_t offset = 30717;
+    std::string request;
+    while ((request = c.ReadUntil("]}")) == "{\"more_blob\":[1,1,0,0,0]}") {
+        const std::size_t n = std::min<std::size_t>(32747, value.size() - offset);
+        std::string count = std::to_string(offset + n == value.size() ? -static_cast<long long>(n)
+                                                                      : static_cast<long long>(n));
+        count.resize(9, ' ');
+        c.Send(Cat({Ascii("{\"data\":[" + count + ","),
+                    Bytes(value.begin() + static_cast<std::ptrdiff_t>(offset),
+                          value.begin() + static_cast<std::ptrdiff_t>(offset + n)),
+                    Ascii("]}")}));
+        offset += n;
+    }
+    EXPECT_EQ(request, "{\"result\":[{\"data\":[3,\xC0\xC0\x60]}");
+    EXPECT_EQ(c.ReadText(2), "]}");
+    EXPECT_EQ(fs::file_size(Root() / "S01" / "big.bin"), 100000u);
+}
+
+TEST_F(UpdateServerTest, ValueOverTheLimitIsRefusedWithoutReceivingIt) {
+    TServerOptions o;
+    o.maxValueBytes = 50000;
+    Start(o);
+    RawClient c(port_);
+    Login(c);
+    PrepareText(c, "TZvServer.SendFile", PrepareReply(1, kSendFileParameters).size());
+    // The byte array announces 10 MB; the server stops after the first row.
+    Bytes value = test::VariantBytes(Bytes(100, 0));
+    value[3] = 0x98;  // count 0x980064
+    const Bytes row =
+        Cat({Hex("50 00 6D"), Bytes(value.begin(), value.begin() + 109), Hex("60 C0")});
+    c.Send(Execute(1, row));
+    const std::string refused = ErrorReply(9, "Value too large (limit 50000 bytes)");
+    EXPECT_EQ(c.ReadText(refused.size()), refused);
+}
+
+TEST_F(UpdateServerTest, SilentServerAnswersNothing) {
+    TServerOptions o;
+    o.silent = true;
+    Start(o);
+    RawClient c(port_);
+    c.Send(Hex("05 05 05 05 05"));
+    EXPECT_TRUE(c.Quiet(300ms));
+    for (int i = 0; i < 50 && server_->ReceivedBytes(0).size() < 5; ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(server_->ReceivedBytes(0), Hex("05 05 05 05 05"));
+    server_->Stop();  // returns although the connection is still open
+    EXPECT_TRUE(c.PeerClosed());
+}
+
+TEST_F(UpdateServerTest, SeveralConnectionsAtOnceOverBothFamilies) {
+    Start();
+    RawClient a(port_);
+    RawClient b(port_, true);
+    Login(a, 1);
+    Login(b, 2);
+    RawClient garbage(port_);
+    garbage.Send("GET / HTTP/1.0\r\n\r\n");
+    EXPECT_TRUE(garbage.PeerClosed());
+    const std::string prepared = PrepareReply(1, kPropertsFileParameters);
+    a.Send(Prepare("TZvServer.PropertsFile"));
+    b.Send(Prepare("TZvServer.PropertsFile"));
+    EXPECT_EQ(b.ReadText(prepared.size()), prepared);
+    EXPECT_EQ(a.ReadText(prepared.size()), prepared);
+    // A request that is not a filter query is served on a channel without filters.
+    RawClient direct(port_);
+    direct.Send(ConnectMessage(port_));
+    EXPECT_EQ(direct.ReadText(38), "{\"result\":[3,\"AtualizadorServidor\",2]}");
+    EXPECT_EQ(server_->ConnectionCount(), 4u);
+}
+
+TEST_F(UpdateServerTest, ReceivedBytesAreWrittenPerConnection) {
+    TServerOptions o;
+    o.receivedDir = dir_.Path();
+    Start(o);
+    {
+        RawClient c(port_);
+        Login(c);
+    }
+    ASSERT_TRUE(server_->WaitConnectionClosed(0, 5s));
+    EXPECT_EQ(ReadFile(dir_.Path() / "conexao-1.bin"), server_->ReceivedBytes(0));
+    EXPECT_EQ(ReadFile(dir_.Path() / "conexao-1.bin"),
+              Cat({Hex("05 05 05 05 05"), Ascii(ConnectMessage(port_))}));
+}
+
+}  // namespace
+}  // namespace ab::server
