@@ -351,7 +351,7 @@ void TDBXJSonStreamReader::SkipToEndOfArray() {
     }
 }
 
-void TDBXJSonStreamReader::NextResultObjectStart() {
+void TDBXJSonStreamReader::SkipToObjectStart() {
     for (;;) {
         const std::uint8_t b = SkipWhiteSpace();
         if (b == 0xB7) {
@@ -373,8 +373,21 @@ void TDBXJSonStreamReader::NextResultObjectStart() {
         if (b != '{')
             FailUnexpectedToken(TDBXTokens::TokenObjectStart, ClassifyByte(b));
         token_ = TDBXTokens::TokenObjectStart;
-        break;
+        return;
     }
+}
+
+int TDBXJSonStreamReader::NextObjectKey() {
+    SkipToObjectStart();
+    if (SkipWhiteSpace() != '"')
+        FailUnexpectedByte();
+    ++pos_;
+    ReadStringBody();
+    return TDBXStringCodes::CodeOf(stringValue_);
+}
+
+void TDBXJSonStreamReader::NextResultObjectStart() {
+    SkipToObjectStart();
     if (SkipWhiteSpace() != '"')
         FailUnexpectedByte();
     ++pos_;

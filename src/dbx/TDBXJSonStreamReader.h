@@ -72,6 +72,10 @@ class TDBXJSonStreamReader {
     // Consumes a reply's start up to and including the ':' after "result"; raises the peer's error
     // when the reply is an error.
     void NextResultObjectStart();
+    // The start of an object a peer sends on its own (an execute reply's interleaved requests, the
+    // result): skips white space and data-store headers, requires '{' and the key's opening quote
+    // and reads the key; returns its code (the key itself via GetStringValue). The ':' is left.
+    int NextObjectKey();
     // After the key "error": reads the error object and raises it.
     [[noreturn]] void ReadErrorBody();
     // NextResultObjectStart, '[', ReadInt, SkipToEndOfObject.
@@ -112,6 +116,7 @@ class TDBXJSonStreamReader {
         return buffer_[static_cast<std::size_t>(pos_ + 1)];
     }
     void Fill();
+    void SkipToObjectStart();
     std::uint8_t SkipWhiteSpace();  // returns the next non-space byte, unconsumed
     void ExpectWord(std::string_view rest, std::u16string_view word);
     std::uint64_t ReadNumber(bool& negative);
