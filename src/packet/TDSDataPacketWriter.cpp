@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "packet/EDBClient.h"
+#include "platform/MemoryAdvice.h"
 
 namespace ab {
 namespace {
@@ -82,6 +83,7 @@ void TDSDataPacketWriter::Reserve(std::size_t more) {
     } catch (const std::length_error&) {
         Fail(DBERR_NOMEMORY);
     }
+    AdviseLargeBuffer(buf_.data() + used, newCapacity - used);
     capacity_ = newCapacity;
 }
 

@@ -13,6 +13,7 @@
 #include "platform/EFOpenError.h"
 #include "platform/EOutOfMemory.h"
 #include "platform/FileSystem.h"
+#include "platform/MemoryAdvice.h"
 #include "platform/Text.h"
 
 namespace ab {
@@ -60,6 +61,8 @@ void TLocalFile::Fail(const std::u16string& reason) const {
 void TLocalFile::ReadAll(std::vector<std::uint8_t>& into) {
     into.clear();
     try {
+        into.reserve(size_);
+        AdviseLargeBuffer(into.data(), size_);
         into.resize(size_);
     } catch (const std::bad_alloc&) {
         std::vector<std::uint8_t>().swap(into);
