@@ -38,6 +38,10 @@ public:
     virtual void ShowPage(Page page) = 0;
     // Close the main window (which ends the program).
     virtual void CloseWindow() = 0;
+    // True once the user asked to close the window while the run was in progress (close box or
+    // "Cancelar" during ProcessEvents). The window defers that close until the run returns; the
+    // run should finish the current file, then end without further files.
+    virtual bool CloseRequested() { return false; }
 };
 
 }  // namespace ab
