@@ -50,8 +50,9 @@ Bytes DeflateZeros(std::size_t n) {
 }
 
 Bytes Framed(std::uint8_t marker, const Bytes& rest) {
-    Bytes out{marker};
-    out.insert(out.end(), rest.begin(), rest.end());
+    Bytes out(rest.size() + 1);
+    out[0] = marker;
+    std::copy(rest.begin(), rest.end(), out.begin() + 1);
     return out;
 }
 
