@@ -155,6 +155,22 @@ TEST(RSAFilter, GlobalKeyIsSharedAcrossFiltersAndThreads) {
     EXPECT_EQ(b.ProcessOutput(peer.ProcessInput(plain)), plain);
 }
 
+TEST(RSAFilter, NewGlobalKeyLeavesPreparedFiltersAlone) {
+    TRSAFilter prepared, peer;
+    std::u16string before = prepared.GetParameterValue(u"PublicKey");
+    ASSERT_TRUE(peer.SetConfederateParameter(u"PublicKey", before));
+
+    TRSACypher(TKeyUsagePolicy::kupUseGlobalKey).GenerateKey(1024, 65537);
+
+    TRSAFilter later;
+    std::u16string after = later.GetParameterValue(u"PublicKey");
+    EXPECT_NE(after, before);
+    EXPECT_EQ(prepared.GetParameterValue(u"PublicKey"), before);
+    Bytes plain = test::Pattern(40);
+    EXPECT_EQ(prepared.ProcessOutput(peer.ProcessInput(plain)), plain);
+    EXPECT_EQ(TRSAFilter().GetParameterValue(u"PublicKey"), after);
+}
+
 TEST(RSAFilter, Parameters) {
     TRSAFilter filter;
     EXPECT_EQ(filter.Id(), u"RSA");

@@ -170,34 +170,42 @@ bool TRSACypher::HasGlobalKey() {
     return g.key != nullptr;
 }
 
+void TRSACypher::EnsureGlobalKey(int keyLength, long long exponent) {
+    RequireLoaded();
+    GlobalState& g = Global();
+    std::lock_guard lock(g.mutex);
+    if (!g.key) {
+        g.key = Generate(keyLength, exponent);
+    }
+}
+
 void TRSACypher::GenerateKey(int keyLength, long long exponent) {
     RequireLoaded();
+    KeyPtr key;
     if (policy_ == TKeyUsagePolicy::kupUseGlobalKey) {
         GlobalState& g = Global();
         std::lock_guard lock(g.mutex);
         g.key.reset();
         g.key = Generate(keyLength, exponent);
+        key = g.key;
     } else {
-        std::lock_guard lock(mutex_);
-        localKey_.reset();
-        localKey_ = Generate(keyLength, exponent);
+        key = Generate(keyLength, exponent);
     }
+    std::lock_guard lock(mutex_);
+    ownKey_ = std::move(key);
 }
 
 TRSACypher::KeyPtr TRSACypher::KeyPair() const {
-    KeyPtr key;
-    if (policy_ == TKeyUsagePolicy::kupUseGlobalKey) {
+    std::lock_guard lock(mutex_);
+    if (!ownKey_ && policy_ == TKeyUsagePolicy::kupUseGlobalKey) {
         GlobalState& g = Global();
-        std::lock_guard lock(g.mutex);
-        key = g.key;
-    } else {
-        std::lock_guard lock(mutex_);
-        key = localKey_;
+        std::lock_guard globalLock(g.mutex);
+        ownKey_ = g.key;
     }
-    if (!key) {
+    if (!ownKey_) {
         throw TDBXError(TDBXErrorCodes::None, fc::ErrNoKeyPair);
     }
-    return key;
+    return ownKey_;
 }
 
 std::vector<std::uint8_t> TRSACypher::GetPublicKey() const {

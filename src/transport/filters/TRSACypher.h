@@ -2,10 +2,11 @@
 // as DER RSAPublicKey, and PKCS #1 v1.5 encryption and decryption in whole blocks.
 //
 // The process holds one global key pair, shared by every cipher with the global policy; a cipher
-// with the local policy owns a key pair of its own. Key pairs are held by reference count: an
-// operation takes the current pair under its lock and runs on it without the lock, so a pair
-// replaced by a new generation stays valid until the operations already using it end. All
-// members may be called from several threads; one cipher object is meant for one connection.
+// with the local policy owns a key pair of its own. Key pairs are held by reference count and
+// taken under their lock. A global-policy cipher keeps the global pair it first used, so a later
+// generation of the global pair never changes the key of a handshake under way; the cipher's own
+// GenerateKey replaces the global pair and takes the new one. All members may be called from
+// several threads; one cipher object is meant for one connection.
 #pragma once
 
 #include <cstdint>
@@ -55,6 +56,8 @@ class TRSACypher {
     // global key pair with the given size and exponent. Later calls do nothing.
     static void LoadAndGenerateGlobalKey(int keyLength, long long exponent);
     static bool HasGlobalKey();
+    // Generates the global key pair unless one exists (a failed first generation leaves none).
+    static void EnsureGlobalKey(int keyLength, long long exponent);
     // 3 for exponents up to 2, an even exponent plus one, an odd one unchanged.
     static long long EffectiveExponent(long long exponent);
 
@@ -62,8 +65,9 @@ class TRSACypher {
     KeyPtr KeyPair() const;
 
     TKeyUsagePolicy policy_;
-    mutable std::mutex mutex_;  // guards localKey_ and confederateKey_
-    KeyPtr localKey_;
+    mutable std::mutex mutex_;  // guards ownKey_ and confederateKey_
+    // The local pair, or the global pair this cipher uses once it has used one.
+    mutable KeyPtr ownKey_;
     KeyPtr confederateKey_;
 };
 

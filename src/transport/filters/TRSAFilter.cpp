@@ -27,12 +27,10 @@ TRSACypher& TRSAFilter::Cypher() {
     }
     std::unique_ptr<TRSACypher> cypher;
     if (FUseGlobalKey) {
-        cypher = std::make_unique<TRSACypher>(TKeyUsagePolicy::kupUseGlobalKey);
         // The first generation may have failed (a bad size, say); try again rather than run
         // without a key pair.
-        if (!TRSACypher::HasGlobalKey()) {
-            cypher->GenerateKey(FKeyLength, FKeyExponent);
-        }
+        TRSACypher::EnsureGlobalKey(FKeyLength, FKeyExponent);
+        cypher = std::make_unique<TRSACypher>(TKeyUsagePolicy::kupUseGlobalKey);
     } else {
         cypher = std::make_unique<TRSACypher>(TKeyUsagePolicy::kupUseLocalKey);
         cypher->GenerateKey(FKeyLength, FKeyExponent);
