@@ -180,7 +180,7 @@ void TDSDataPacketWriter::AppendProperty(std::string_view name, std::uint32_t ty
                                          std::span<const std::uint8_t> value) {
     TLayout layout;
     Require(LayoutOf(typeWord, layout), DBERR_INVALIDFLDTYPE);
-    Require(name.size() <= 0xFF, DBERR_INVALIDPARAM);
+    Require(!name.empty() && name.size() <= 0xFF, DBERR_INVALIDPARAM);
     std::span<const std::uint8_t> body;
     std::uint32_t prefix = 0;
     switch (layout.kind) {

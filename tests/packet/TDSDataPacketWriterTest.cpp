@@ -198,6 +198,12 @@ TEST(PacketWriter, Refusals) {
              w->AddColumnDesc({"X", dsTypeTimeStamp, 0});
              w->AddAttribute(pcktAttrArea, "L", dsTypeUInt32Array, Hex("02 00 00 00 01 00 00 00"));
          }},
+        {"unnamed property", DBERR_INVALIDPARAM,
+         [&] {
+             auto w = begun(1);
+             w->AddColumnDesc({"X", dsTypeTimeStamp, 0});
+             w->AddAttribute(fldAttrArea, "", dsTypeUInt16, Hex("01 00"));
+         }},
         {"missing columns", DBERR_NA, [&] { begun(2)->GetDataPacket(); }},
         {"unfinished row", DBERR_NA,
          [&] {
