@@ -125,6 +125,7 @@ inline constexpr char16_t ErrNoStatement[] = u"No statement to execute";
 inline constexpr char16_t ErrInvalidOrdinal[] = u"Invalid Ordinal:  %d";
 inline constexpr char16_t ErrFeatureNotImplemented[] = u"Feature not implemented";
 inline constexpr char16_t ErrNoParameterValue[] = u"No value for parameter '%s'";
+inline constexpr char16_t ErrParamNotFound[] = u"Parameter '%s' not found";
 inline constexpr char16_t ErrConnectionRequired[] =
     u"SQLConnection property required for this operation";
 

@@ -1,0 +1,87 @@
+// The abstract DBX command: command type and text, the open / prepared / connection-closed states
+// and the order of operations (open before use, prepare once, prepare before the first execution
+// with parameters, close the last reader before executing again). Derived classes do the work.
+//
+// Errors (TDBXError code 30): "Command can only be prepared once", "No statement to execute",
+// "Operation failed.  Connection was closed" for any use after the connection closed the command.
+// Destroying a command closes it (errors swallowed) and removes it from its connection's list.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace ab {
+
+class TDBXConnection;
+class TDBXParameterList;
+class TDBXJSonReader;
+
+class TDBXCommand {
+  public:
+    explicit TDBXCommand(TDBXConnection* connection);
+    virtual ~TDBXCommand();
+    TDBXCommand(const TDBXCommand&) = delete;
+    TDBXCommand& operator=(const TDBXCommand&) = delete;
+
+    const std::u16string& GetCommandType() const { return commandType_; }
+    // A different type closes an open command and stores the type.
+    virtual void SetCommandType(std::u16string_view type);
+    const std::u16string& GetText() const { return text_; }
+    // Closes an open, prepared command with parameters when the text differs; always unprepares.
+    virtual void SetText(std::u16string_view text);
+    std::int64_t GetRowSetSize() const { return rowSetSize_; }
+    virtual void SetRowSetSize(std::int64_t size) { rowSetSize_ = size; }
+    std::int64_t GetMaxBlobSize() const { return maxBlobSize_; }
+    virtual void SetMaxBlobSize(std::int64_t size) { maxBlobSize_ = size; }
+
+    void Open();
+    void Prepare();
+    // Opens; the list is empty before the prepare.
+    TDBXParameterList& GetParameters();
+    void ExecuteUpdate();
+    // The table of the reply, or nullptr; owned by the command, valid until the next execution
+    // or close.
+    TDBXJSonReader* ExecuteQuery();
+    virtual std::int64_t GetRowsAffected() = 0;
+    // Closes the last reader, then (when open) the command itself.
+    void Close();
+    // Closes the last reader only.
+    void CloseReader() { CloseLastReader(); }
+
+    bool IsOpen() const { return open_; }
+    bool IsPrepared() const { return prepared_; }
+    bool IsConnectionClosed() const { return connectionClosed_; }
+    TDBXConnection* GetConnection() const { return connection_; }
+
+    // Called by the connection: when it closes (the command closes and refuses further use) and
+    // when it is destroyed.
+    virtual void ConnectionClosed();
+    virtual void DetachConnection();
+
+  protected:
+    virtual void DerivedOpen() = 0;
+    // Must not raise for write failures (a close message is best effort).
+    virtual void DerivedClose() = 0;
+    virtual void DerivedPrepare() = 0;
+    virtual void DerivedExecuteUpdate() = 0;
+    virtual TDBXJSonReader* DerivedExecuteQuery() = 0;
+    virtual TDBXParameterList& DerivedGetParameters() = 0;
+    virtual void CloseLastReader() = 0;
+
+    void CheckConnection() const;
+    TDBXConnection* connection_;
+
+  private:
+    void BeforeExecution();
+
+    std::u16string commandType_;
+    std::u16string text_;
+    std::int64_t rowSetSize_;
+    std::int64_t maxBlobSize_ = -1;
+    bool open_ = false;
+    bool prepared_ = false;
+    bool connectionClosed_ = false;
+};
+
+}  // namespace ab

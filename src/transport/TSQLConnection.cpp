@@ -1,0 +1,101 @@
+// The connection component's connect and disconnect sequences.
+#include "transport/TSQLConnection.h"
+
+#include "transport/EDatabaseError.h"
+#include "transport/TDBXConnection.h"
+#include "transport/TDBXConnectionFactory.h"
+#include "transport/TransportConstants.h"
+
+namespace ab {
+namespace C = TransportConstants;
+
+TSQLConnection::TSQLConnection(TDBXConnectionFactory* factory)
+    : factory_(factory ? factory : &TDBXConnectionFactory::Instance()) {}
+
+TSQLConnection::~TSQLConnection() {
+    try {
+        SetConnected(false);
+    } catch (...) {
+    }
+}
+
+bool TSQLConnection::GetConnected() const {
+    return connection_ && state_ != State::Closed && state_ != State::Connecting &&
+           state_ != State::Disconnecting;
+}
+
+void TSQLConnection::SetConnected(bool connected) {
+    if (connected && !GetConnected() && state_ == State::Closed)
+        DoConnect();
+    else if (!connected && GetConnected())
+        DoDisconnect();
+}
+
+TDBXProperties TSQLConnection::BuildConnectionProperties() {
+    TDBXProperties list;
+    list.AddProperties(params_);
+    if (!list.HasName(C::DriverName))
+        list.Add(C::DriverName, driverName_);
+    if (driverName_.empty())
+        throw EDatabaseError(C::ErrMissingDriverName);
+    // Login values: the driver's defaults with the parameters merged in. No login dialog runs.
+    TDBXProperties login = factory_->GetDriverProperties(driverName_);
+    login.MergeProperties(params_);
+    const std::u16string password = login.GetValue(C::Password);
+    loginUserName_ = login.GetValue(C::UserName);
+    const std::u16string database = login.GetValue(C::Database);
+    if (database != list.GetValue(C::Database))
+        list.SetValue(C::Database, database);
+    if (!loginUserName_.empty())
+        list.SetValue(C::UserName, loginUserName_);
+    if (!password.empty())
+        list.SetValue(C::Password, password);
+    return list;
+}
+
+void TSQLConnection::DoConnect() {
+    if (BeforeConnect)
+        BeforeConnect(*this);
+    TDBXProperties list = BuildConnectionProperties();
+    state_ = State::Connecting;
+    try {
+        connection_ = factory_->GetConnection(list);
+        productName_ = connection_->GetProductName();
+    } catch (...) {
+        connection_.reset();
+        state_ = State::Closed;
+        throw;
+    }
+    state_ = State::Open;
+    if (AfterConnect)
+        AfterConnect(*this);
+}
+
+void TSQLConnection::DoDisconnect() {
+    if (BeforeDisconnect)
+        BeforeDisconnect(*this);
+    state_ = State::Disconnecting;
+    try {
+        const auto clients = clients_;
+        for (const auto& [owner, close] : clients)
+            close();
+    } catch (...) {
+        connection_.reset();
+        state_ = State::Closed;
+        throw;
+    }
+    connection_.reset();  // closes first: commands, then the disconnect message
+    state_ = State::Closed;
+    if (AfterDisconnect)
+        AfterDisconnect(*this);
+}
+
+void TSQLConnection::RegisterClient(std::function<void()> close, const void* owner) {
+    clients_.emplace_back(owner, std::move(close));
+}
+
+void TSQLConnection::UnregisterClient(const void* owner) {
+    std::erase_if(clients_, [&](const auto& c) { return c.first == owner; });
+}
+
+}  // namespace ab

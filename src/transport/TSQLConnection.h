@@ -1,0 +1,85 @@
+// The connection component: a parameter list, a driver name, the connect and disconnect events,
+// and the current connection. Setting it connected builds the connection's property list from the
+// parameter list and has the connection factory open a new connection; setting it disconnected
+// closes the components that use it and frees the connection (which sends the disconnect).
+//
+// Any failure while connecting leaves no connection behind and the component closed; the error
+// passes on unchanged. Changes that the before-connect event made to the parameter list stay.
+//
+// Proxies take the link with GetDBXConnection() at every call, so a reconnect gives later calls
+// the new connection.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "transport/TDBXProperties.h"
+
+namespace ab {
+
+class TDBXConnection;
+class TDBXConnectionFactory;
+
+class TSQLConnection {
+  public:
+    enum class State { Closed, Connecting, Open, Disconnecting };
+    using Event = std::function<void(TSQLConnection&)>;
+
+    explicit TSQLConnection(TDBXConnectionFactory* factory = nullptr);
+    ~TSQLConnection();
+    TSQLConnection(const TSQLConnection&) = delete;
+    TSQLConnection& operator=(const TSQLConnection&) = delete;
+
+    TDBXProperties& Params() { return params_; }
+    const TDBXProperties& Params() const { return params_; }
+    const std::u16string& GetDriverName() const { return driverName_; }
+    void SetDriverName(std::u16string name) { driverName_ = std::move(name); }
+    const std::u16string& GetConnectionName() const { return connectionName_; }
+    void SetConnectionName(std::u16string name) { connectionName_ = std::move(name); }
+    bool GetLoginPrompt() const { return loginPrompt_; }
+    void SetLoginPrompt(bool prompt) { loginPrompt_ = prompt; }
+
+    Event BeforeConnect, AfterConnect, BeforeDisconnect, AfterDisconnect;
+
+    // true: the connect sequence (nothing when already connected); false: the disconnect sequence
+    // (nothing when not connected).
+    void SetConnected(bool connected);
+    bool GetConnected() const;
+    void Open() { SetConnected(true); }
+    void Close() { SetConnected(false); }
+    State GetState() const { return state_; }
+
+    // The current connection, or nullptr when not connected.
+    TDBXConnection* GetDBXConnection() const {
+        return GetConnected() ? connection_.get() : nullptr;
+    }
+    const std::u16string& GetProductName() const { return productName_; }
+    // The login user name ("User_Name" of the driver defaults merged with the parameters).
+    const std::u16string& GetUserName() const { return loginUserName_; }
+
+    // The property list a connect would hand to the factory (steps before the factory).
+    TDBXProperties BuildConnectionProperties();
+
+    // Components bound to this connection are closed when it disconnects.
+    void RegisterClient(std::function<void()> close, const void* owner);
+    void UnregisterClient(const void* owner);
+
+  private:
+    void DoConnect();
+    void DoDisconnect();
+
+    TDBXConnectionFactory* factory_;
+    TDBXProperties params_;
+    std::u16string driverName_;
+    std::u16string connectionName_;
+    bool loginPrompt_ = false;
+    std::unique_ptr<TDBXConnection> connection_;
+    State state_ = State::Closed;
+    std::u16string productName_;
+    std::u16string loginUserName_;
+    std::vector<std::pair<const void*, std::function<void()>>> clients_;
+};
+
+}  // namespace ab

@@ -1,0 +1,178 @@
+// The server-method component.
+#include "transport/TSqlServerMethod.h"
+
+#include "dbx/DbxConstants.h"
+#include "dbx/TDBXParameterList.h"
+#include "dbx/TDBXWritableValue.h"
+#include "platform/Convert.h"
+#include "platform/Text.h"
+#include "transport/EDatabaseError.h"
+#include "transport/TDBXCommand.h"
+#include "transport/TDBXConnection.h"
+#include "transport/TSQLConnection.h"
+#include "transport/TransportConstants.h"
+
+namespace ab {
+namespace C = TransportConstants;
+
+namespace {
+
+// The DBX type of a field type; 0 for one without.
+int DbxTypeOf(TFieldType type) {
+    switch (type) {
+        case TFieldType::ftWideString:
+            return TDBXDataTypes::WideStringType;
+        case TFieldType::ftBoolean:
+            return TDBXDataTypes::BooleanType;
+        case TFieldType::ftVariant:
+            return TDBXDataTypes::VariantType;
+        case TFieldType::ftString:
+            return TDBXDataTypes::AnsiStringType;
+        case TFieldType::ftInteger:
+            return TDBXDataTypes::Int32Type;
+        case TFieldType::ftBlob:
+            return TDBXDataTypes::BlobType;
+        default:
+            return TDBXDataTypes::UnknownType;
+    }
+}
+
+int DirectionOf(TParamType type) {
+    switch (type) {
+        case TParamType::ptOutput:
+            return TDBXParameterDirections::OutParameter;
+        case TParamType::ptInputOutput:
+            return TDBXParameterDirections::InOutParameter;
+        case TParamType::ptResult:
+            return TDBXParameterDirections::ReturnParameter;
+        default:
+            return TDBXParameterDirections::InParameter;
+    }
+}
+
+void SetValue(TParam& param, TDBXWritableValue& value) {
+    if (param.IsNull()) {
+        value.SetNull();
+        return;
+    }
+    switch (param.DataType) {
+        case TFieldType::ftWideString:
+            value.SetWideString(param.AsWideString());
+            break;
+        case TFieldType::ftString:
+            value.SetAnsiString(param.AsString());
+            break;
+        case TFieldType::ftBoolean:
+            value.SetBoolean(param.AsBoolean());
+            break;
+        case TFieldType::ftInteger:
+            value.SetInt32(param.AsInteger());
+            break;
+        case TFieldType::ftBlob:
+        case TFieldType::ftVariant:
+            value.SetDynamicBytes(param.AsBlob());
+            break;
+        default:
+            throw EDatabaseError(Format(C::ErrNoParameterValue, {param.Name}));
+    }
+}
+
+void GetValue(TParam& param, TDBXWritableValue& value) {
+    if (value.IsNull()) {
+        param.Clear();
+        return;
+    }
+    switch (param.DataType) {
+        case TFieldType::ftWideString:
+            param.SetAsWideString(value.GetWideString());
+            break;
+        case TFieldType::ftString:
+            param.SetAsString(value.GetAnsiString());
+            break;
+        case TFieldType::ftBoolean:
+            param.SetAsBoolean(value.GetBoolean());
+            break;
+        case TFieldType::ftInteger:
+            param.SetAsInteger(value.GetInt32());
+            break;
+        case TFieldType::ftBlob:
+        case TFieldType::ftVariant:
+            param.SetAsBlob(value.GetBytes());
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace
+
+TSqlServerMethod::~TSqlServerMethod() {
+    if (connection_)
+        connection_->UnregisterClient(this);
+}
+
+void TSqlServerMethod::SetSQLConnection(TSQLConnection* connection) {
+    if (connection_)
+        connection_->UnregisterClient(this);
+    connection_ = connection;
+    if (connection_)
+        connection_->RegisterClient([this] { Close(); }, this);
+}
+
+void TSqlServerMethod::ExecuteMethod() {
+    rowsAffected_ = -1;
+    if (!connection_)
+        throw EDatabaseError(C::ErrConnectionRequired);
+    connection_->SetConnected(true);
+    TDBXConnection* link = connection_->GetDBXConnection();
+    if (!link)
+        throw EDatabaseError(C::ErrConnectionRequired);
+
+    auto command = link->CreateCommand();
+    command->SetCommandType(C::ServerMethodCommandType);
+    const TDBXDatabaseMetaData* meta = link->GetDatabaseMetaData();
+    if (meta && meta->SupportsRowSetSize) {
+        const auto size = TryStrToInt(Trim(connection_->Params().GetValue(u"RowsetSize")));
+        command->SetRowSetSize(size ? *size : C::DefaultRowSetSize);
+    }
+    command->SetText(serverMethodName_);
+    command->Prepare();
+
+    TDBXParameterList& list = command->GetParameters();
+    for (int i = 0; i < params_.Count(); ++i) {
+        TParam& param = params_[i];
+        TDBXParameter& p = i < list.Count() ? list.GetParameterByOrdinal(i) : list.AddParameter();
+        if (param.ParamType == TParamType::ptUnknown)
+            param.ParamType = TParamType::ptInput;
+        const int dbxType = DbxTypeOf(param.DataType);
+        if (dbxType == TDBXDataTypes::UnknownType && !param.IsNull())
+            throw EDatabaseError(Format(C::ErrNoParameterValue, {param.Name}));
+        const bool input =
+            param.ParamType == TParamType::ptInput || param.ParamType == TParamType::ptInputOutput;
+        p.SetChildPosition(0);
+        p.SetParameterDirection(DirectionOf(param.ParamType));
+        p.SetDataType(dbxType);
+        // The field types used here have sub type 0, so a sub type of 0 stays as it is.
+        const bool sizeless = !input || param.IsNull() || param.DataType == TFieldType::ftVariant;
+        p.SetSize(sizeless ? 0 : param.GetDataSize());
+        if (input && !param.IsNull())
+            param.Size = 0;
+        p.SetPrecision(param.Size);
+        p.SetScale(param.NumericScale);
+        if (input)
+            SetValue(param, p.GetValue());
+    }
+
+    command->ExecuteQuery();
+    rowsAffected_ = command->GetRowsAffected();
+    for (int i = 0; i < params_.Count() && i < list.Count(); ++i) {
+        TParam& param = params_[i];
+        if (param.ParamType == TParamType::ptOutput ||
+            param.ParamType == TParamType::ptInputOutput || param.ParamType == TParamType::ptResult)
+            GetValue(param, list.GetParameterByOrdinal(i).GetValue());
+    }
+    // Not prepared beforehand: the command goes again (the server receives command close).
+    command.reset();
+}
+
+}  // namespace ab
