@@ -112,7 +112,8 @@ TEST_F(SendFileSet, ColumnConversions) {
     };
     for (const auto& c : cases) {
         Fill(c.nome, 0.0, path);
-        const auto packet = ReadDataPacket(cds_.Data());
+        const auto bytes = cds_.Data();
+        const auto packet = ReadDataPacket(bytes);
         ASSERT_EQ(packet.Rows.size(), 1u);
         const auto value = *packet.Rows[0].Values[0];
         // An empty name travels as its single zero byte.
@@ -130,7 +131,8 @@ TEST_F(SendFileSet, ColumnConversions) {
     };
     for (const auto& s : stamps) {
         Fill(u"n", s.value, path);
-        const auto value = *ReadDataPacket(cds_.Data()).Rows[0].Values[1];
+        const auto bytes = cds_.Data();
+        const auto value = *ReadDataPacket(bytes).Rows[0].Values[1];
         EXPECT_EQ(std::string(value.begin(), value.end()), std::string(s.bytes, 8));
     }
     EXPECT_EQ(fields_.DataHora.AsMSecs(), 63'585'513'000'250.0);
