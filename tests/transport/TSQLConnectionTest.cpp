@@ -206,9 +206,9 @@ TEST(TSQLConnection, RefusedConnectsLeaveNothingOpen) {
     } cases[] = {
         {"space before the handle", R"({"result":[ 7,"Server"]})", 2, u""},
         {"bad credentials",
-         R"({"error":{"name":"TDBXError","code":12,"message":"Invalid user or password"}})", 12,
+         R"({"error":{"name":"TDBXError","code":12,"message":"Invalid user or password"})", 12,
          u"Invalid user or password"},
-        {"error without code or message", R"({"error":{"name":"E"}})", 2, u"unknown error"},
+        {"error without code or message", R"({"error":{"name":"E"})", 2, u"unknown error"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -232,7 +232,7 @@ TEST(TSQLConnection, FailedMetadataQuerySendsTheDisconnect) {
     ScriptedServer server(
         {{{"", test::kNoFilter},
           {"}]}", R"({"result":[9,"S"]})"},
-          {"]}]}", R"({"error":{"name":"E","code":101,"message":"no metadata"}})"}}});
+          {"]}]}", R"({"error":{"name":"E","code":101,"message":"no metadata"})"}}});
     TSQLConnection conn;
     Design(conn, server.Port());
     const auto e = Raised<TDBXError>([&] { conn.SetConnected(true); });
