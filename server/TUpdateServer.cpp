@@ -19,6 +19,9 @@
 #include "server/TServerContext.h"
 #include "server/TServerSession.h"
 #include "server/TServerSocketChannel.h"
+#include "transport/TDBXFilterSocketChannel.h"
+#include "transport/TTransportFilterCollection.h"
+#include "transport/TTransportFilterFactory.h"
 
 namespace ab::server {
 
@@ -127,8 +130,16 @@ void TUpdateServer::Bind() {
 std::uint16_t TUpdateServer::Start() {
     if (started_)
         return port_;
-    if (FiltersRequested(options_.filters))
-        throw EServerError(u"Transport filters are not available in this build");
+    if (FiltersRequested(options_.filters)) {
+        try {
+            filters_ = TTransportFilterCollection::FromJSON(FromUtf8(options_.filters),
+                                                            TTransportFilterFactory::Instance());
+        } catch (const Exception& e) {
+            throw EServerError(u"Filters: " + e.Message());
+        }
+        if (!filters_)
+            throw EServerError(u"Filters: not a JSON object: " + FromUtf8(options_.filters));
+    }
     try {
         store_ = std::make_unique<TFileStore>(options_.root);
     } catch (const Exception& e) {
@@ -208,6 +219,15 @@ void TUpdateServer::Serve(const std::shared_ptr<Connection>& connection, int num
             std::vector<std::uint8_t> buffer(65536);
             while (channel.Read(buffer) > 0) {
             }
+        } else if (filters_ && filters_->Count() > 0) {
+            // The filter channel answers the query and negotiates; the session sees plain bytes.
+            TDBXFilterSocketChannel filtered(
+                std::make_unique<TServerSocketChannel>(connection->fd, *connection->record));
+            {
+                std::lock_guard lock(filtersMutex_);
+                filtered.SetFilterList(filters_.get());
+            }
+            TServerSession(filtered, *context_, number, false).Run();
         } else {
             TServerSession(channel, *context_, number, true).Run();
         }

@@ -23,6 +23,10 @@
 #include "platform/Exception.h"
 #include "server/TServerOptions.h"
 
+namespace ab {
+class TTransportFilterCollection;
+}
+
 namespace ab::server {
 
 class TFileStore;
@@ -73,6 +77,9 @@ class TUpdateServer {
     TServerOptions options_;
     std::unique_ptr<TFileStore> store_;
     std::unique_ptr<TServerContext> context_;
+    // The filters every connection announces (none when empty); cloned per connection.
+    std::unique_ptr<TTransportFilterCollection> filters_;
+    std::mutex filtersMutex_;
     std::vector<int> listeners_;
     int wake_[2] = {-1, -1};
     std::uint16_t port_ = 0;

@@ -155,6 +155,7 @@ class RawClient {
         ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     }
     ~RawClient() { Close(); }
+    int Fd() const { return fd_; }
     void Close() {
         if (fd_ >= 0)
             ::close(fd_);

@@ -1,0 +1,130 @@
+// The update server announcing transport filters: a client-side filter channel adopts them, and
+// the connect message, a SendFile and a PropertsFile travel framed and transformed.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "ServerTestSupport.h"
+#include "server/TUpdateServer.h"
+#include "transport/TDBXFilterSocketChannel.h"
+
+namespace ab::server {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Ascii;
+using test::Bytes;
+using test::Cat;
+using test::Hex;
+
+// A plain socket as a channel, for the client side of the filter channel.
+class SocketChannel : public TDbxChannel {
+  public:
+    explicit SocketChannel(int fd) : fd_(fd) {}
+    void Open() override {}
+    void Close() override {}
+    int Read(std::span<std::uint8_t> dest) override {
+        const ssize_t n = ::recv(fd_, dest.data(), dest.size(), 0);
+        return n > 0 ? static_cast<int>(n) : -1;
+    }
+    int Write(std::span<const std::uint8_t> src) override {
+        return ::send(fd_, src.data(), src.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(src.size())
+                   ? static_cast<int>(src.size())
+                   : -1;
+    }
+
+  private:
+    int fd_;
+};
+
+Bytes ReadExactly(TDbxChannel& channel, std::size_t n) {
+    Bytes out(n);
+    std::size_t got = 0;
+    while (got < n) {
+        const int r = channel.Read(std::span(out).subspan(got));
+        if (r <= 0)
+            break;
+        got += static_cast<std::size_t>(r);
+    }
+    out.resize(got);
+    return out;
+}
+
+void Send(TDbxChannel& channel, const Bytes& bytes) {
+    ASSERT_GE(channel.Write(bytes), 0);
+}
+
+class UpdateServerFiltersTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(UpdateServerFiltersTest, PublishExchangeThroughTheFilters) {
+    test::TempDir dir;
+    TServerOptions o;
+    o.port = 0;
+    o.root = dir.Path();
+    o.filters = GetParam();
+    o.keepReceived = true;
+    TUpdateServer server(o);
+    const std::uint16_t port = server.Start();
+
+    test::RawClient socket(port);
+    TDBXFilterSocketChannel channel(std::make_unique<SocketChannel>(socket.Fd()));
+    const std::string connect =
+        "{\"method\":\"connect\",\"params\":[{\"DSAuthenticationPassword\":"
+        "\"6485B9B5C668BE12667E6690BE732C1F\",\"DSAuthenticationUser\":\"Atualizador\"}]}";
+    Send(channel, Ascii(connect));
+    ASSERT_TRUE(channel.HasFilters());
+    const std::string reply = "{\"result\":[1,\"AtualizadorServidor\",2]}";
+    ASSERT_EQ(ReadExactly(channel, reply.size()), Ascii(reply));
+
+    Send(
+        channel,
+        Ascii(
+            R"({"method":"prepare","params":[-1,false,"DataSnap.ServerMethod","TZvServer.SendFile"]})"));
+    const std::string prepared =
+        "{\"result\":[{\"handle\":[1]},{\"parameters\":[3,[35,0,1,0,0,\"Dados\",0,0,0],"
+        "[4,0,1,0,0,\"ChecarMaisAtual\",0,0,0],[4,0,4,0,0,\"ReturnParameter\",0,0,0]]}]}";
+    ASSERT_EQ(ReadExactly(channel, prepared.size()), Ascii(prepared));
+    const Bytes content = test::RandomBytes(20000, 5);
+    const Bytes value =
+        test::VariantBytes(test::MakePacket("S01\\f.bin", 63585513000000.0, content));
+    Send(channel, Cat({Ascii("{\"method\":\"execute\",\"params\":[{\"handle\":[1]},{\"data\":[" +
+                             std::to_string(value.size() + 5) + ","),
+                       Hex("10"),
+                       Bytes{static_cast<std::uint8_t>(value.size() >> 8),
+                             static_cast<std::uint8_t>(value.size())},
+                       value, Hex("60 C0"), Ascii("]}]}")}));
+    const Bytes result = Cat({Ascii("{\"result\":[{\"data\":[3,"), Hex("C0 C0 60"), Ascii("]}]}")});
+    EXPECT_EQ(ReadExactly(channel, result.size()), result);
+    // On the wire: the query, then framed blocks only.
+    const Bytes wire = server.ReceivedBytes(0);
+    ASSERT_GT(wire.size(), 6u);
+    EXPECT_EQ(Bytes(wire.begin(), wire.begin() + 5), Hex("05 05 05 05 05"));
+    EXPECT_TRUE(wire[5] == 0x0D || wire[5] == 0x07);
+    if (std::string(GetParam()).find("PC1") != std::string::npos)  // enciphered
+        EXPECT_EQ(std::search(wire.begin(), wire.end(), content.begin(), content.begin() + 64),
+                  wire.end());
+    std::ifstream in(dir.Path() / "S01" / "f.bin", std::ios::binary);
+    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), content);
+}
+
+INSTANTIATE_TEST_SUITE_P(Filters, UpdateServerFiltersTest,
+                         ::testing::Values(R"({"ZLibCompression":{"CompressMoreThan":"100"}})",
+                                           R"({"PC1":{}})", R"({"RSA":{},"PC1":{}})",
+                                           R"({"RSA":{},"PC1":{},"ZLibCompression":{}})"));
+
+TEST(UpdateServerFiltersStartTest, UnknownOrMalformedFiltersStopTheStart) {
+    test::TempDir dir;
+    for (const char* filters : {R"({"Nada":{}})", "not json"}) {
+        TServerOptions o;
+        o.port = 0;
+        o.root = dir.Path();
+        o.filters = filters;
+        TUpdateServer server(o);
+        EXPECT_THROW(server.Start(), EServerError) << filters;
+    }
+}
+
+}  // namespace
+}  // namespace ab::server
