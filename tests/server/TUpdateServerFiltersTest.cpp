@@ -102,9 +102,10 @@ TEST_P(UpdateServerFiltersTest, PublishExchangeThroughTheFilters) {
     ASSERT_GT(wire.size(), 6u);
     EXPECT_EQ(Bytes(wire.begin(), wire.begin() + 5), Hex("05 05 05 05 05"));
     EXPECT_TRUE(wire[5] == 0x0D || wire[5] == 0x07);
-    if (std::string(GetParam()).find("PC1") != std::string::npos)  // enciphered
+    if (std::string(GetParam()).find("PC1") != std::string::npos) {  // enciphered
         EXPECT_EQ(std::search(wire.begin(), wire.end(), content.begin(), content.begin() + 64),
                   wire.end());
+    }
     std::ifstream in(dir.Path() / "S01" / "f.bin", std::ios::binary);
     EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), content);
 }
