@@ -126,7 +126,7 @@ void TClientDataSet::EmptyDataSet() {
 void TClientDataSet::Append() {
     CheckActive();
     Settle();
-    pending_.emplace();
+    pending_ = TRow{};
     pending_->Values.resize(defs_.size());
     pendingModified_ = false;
     state_ = TDataSetState::dsInsert;
