@@ -186,7 +186,17 @@ std::uint32_t TClientDataSet::StoreBlob(std::vector<std::uint8_t>&& content) {
     }
 }
 
-void TClientDataSet::WriteRowValues(TDSDataPacketWriter& w, const TRow& row) const {
+TClientDataSet::TDataPacketParts TClientDataSet::DataParts() {
+    if (!Active())
+        return {savedData_, nullptr};
+    Settle();
+    TDataPacketParts parts;
+    parts.Head = BuildPacket(&parts.Content);
+    return parts;
+}
+
+void TClientDataSet::WriteRowValues(TDSDataPacketWriter& w, const TRow& row,
+                                    TBlob* deferLast) const {
     const std::uint8_t status = row.Status;
     w.PutField(fldIsChanged, {&status, 1});
     for (std::size_t j = 0; j < defs_.size(); ++j) {
@@ -218,14 +228,19 @@ void TClientDataSet::WriteRowValues(TDSDataPacketWriter& w, const TRow& row) con
             }
             case TFieldType::ftBlob: {
                 const TBlob& blob = BlobAt(v.BlobRef);
-                w.PutField(fldIsChanged, *blob);
+                if (deferLast != nullptr && j + 1 == defs_.size() && &row == &rows_.back()) {
+                    w.PutFieldDeferred(blob->size());
+                    *deferLast = blob;
+                } else {
+                    w.PutField(fldIsChanged, *blob);
+                }
                 break;
             }
         }
     }
 }
 
-std::vector<std::uint8_t> TClientDataSet::BuildPacket() const {
+std::vector<std::uint8_t> TClientDataSet::BuildPacket(TBlob* deferLast) const {
     if (defs_.empty())
         throw EDBClient(DBERR_NA);
     try {
@@ -276,7 +291,7 @@ std::vector<std::uint8_t> TClientDataSet::BuildPacket() const {
         for (const TRow& row : rows_) {
             if (changeLog_.empty() && row.Status == dsUnused)
                 continue;
-            WriteRowValues(w, row);
+            WriteRowValues(w, row, deferLast);
         }
         return w.GetDataPacket();
     } catch (const std::bad_alloc&) {

@@ -56,6 +56,17 @@ class TClientDataSet {
     // when the set was last closed (empty if never).
     std::vector<std::uint8_t> Data();
 
+    // The same packet without copying the content: Head followed by *Content is exactly Data().
+    // Content is the last row's last column when that is a stored blob (shared with the store,
+    // which never changes a stored value); otherwise Content is null and Head is the whole
+    // packet. Settles a pending row as Data does. Closed: the saved packet as Head.
+    struct TDataPacketParts {
+        std::vector<std::uint8_t> Head;
+        std::shared_ptr<const std::vector<std::uint8_t>> Content;
+        std::size_t Size() const noexcept { return Head.size() + (Content ? Content->size() : 0); }
+    };
+    TDataPacketParts DataParts();
+
     TDataSetState State() const noexcept { return state_; }
     bool Active() const noexcept { return state_ != TDataSetState::dsInactive; }
     int RecordCount() const noexcept { return static_cast<int>(rows_.size()); }
@@ -100,8 +111,9 @@ class TClientDataSet {
     void CommitPending();
     std::uint32_t StoreBlob(std::vector<std::uint8_t>&& content);  // 0 when refused (reported)
     const TBlob& BlobAt(std::uint32_t ref) const { return blobs_[ref - 1]; }
-    std::vector<std::uint8_t> BuildPacket() const;
-    void WriteRowValues(TDSDataPacketWriter& w, const TRow& row) const;
+    // With `deferLast`, a blob as the packet's last value is left out and handed back instead.
+    std::vector<std::uint8_t> BuildPacket(TBlob* deferLast = nullptr) const;
+    void WriteRowValues(TDSDataPacketWriter& w, const TRow& row, TBlob* deferLast) const;
 
     std::u16string name_;
     TErrorHandler onStoreError_;

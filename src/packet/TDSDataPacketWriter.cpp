@@ -217,7 +217,7 @@ void TDSDataPacketWriter::AppendProperty(std::string_view name, std::uint32_t ty
 void TDSDataPacketWriter::AddAttribute(TPcktAttrArea area, std::string_view name,
                                        std::uint32_t typeWord,
                                        std::span<const std::uint8_t> value) {
-    Require(phase_ != Phase::Idle && phase_ != Phase::Finished, DBERR_NA);
+    Require(phase_ != Phase::Idle && phase_ != Phase::Finished && !deferred_, DBERR_NA);
     Require(phase_ != Phase::Rows || ReadU32(dsHdrRowCount) == 0, DBERR_NA);
     if (area == fldAttrArea) {
         Require(phase_ == Phase::Columns && !columnTypes_.empty(), DBERR_NA);
@@ -306,6 +306,7 @@ void TDSDataPacketWriter::PutColumnValue(std::uint32_t typeWord,
 void TDSDataPacketWriter::PutField(TPcktFldStatus status, std::span<const std::uint8_t> value) {
     Require(phase_ == Phase::Columns || phase_ == Phase::PacketProperties || phase_ == Phase::Rows,
             DBERR_NA);
+    Require(!deferred_, DBERR_NA);
     if (nextColumn_ == 0) {
         Require(status == fldIsChanged, DBERR_INVALIDPARAM);
         BeginRow(value);
@@ -329,6 +330,22 @@ void TDSDataPacketWriter::PutField(TPcktFldStatus status, std::span<const std::u
         nextColumn_ = 0;
         PatchU32(dsHdrRowCount, ReadU32(dsHdrRowCount) + 1);
     }
+}
+
+void TDSDataPacketWriter::PutFieldDeferred(std::size_t length) {
+    Require(phase_ == Phase::Rows && !deferred_ && nextColumn_ == columnTypes_.size(), DBERR_NA);
+    TLayout layout;
+    const std::uint32_t typeWord = columnTypes_[nextColumn_ - 1];
+    Require(LayoutOf(typeWord, layout) && layout.kind == TLayout::Varying, DBERR_INVALIDPARAM);
+    Require(length <= MaxForPrefix(layout.size), DBERR_INVALIDPARAM);
+    const auto n = static_cast<std::uint32_t>(length);
+    const std::uint8_t b[4] = {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
+                               static_cast<std::uint8_t>(n >> 16),
+                               static_cast<std::uint8_t>(n >> 24)};
+    Append(b, layout.size);
+    nextColumn_ = 0;
+    PatchU32(dsHdrRowCount, ReadU32(dsHdrRowCount) + 1);
+    deferred_ = true;
 }
 
 std::vector<std::uint8_t> TDSDataPacketWriter::GetDataPacket() {

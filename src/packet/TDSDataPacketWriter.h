@@ -57,6 +57,12 @@ class TDSDataPacketWriter {
     // value that does not fit its column (a length beyond the prefix's range, a short fixed value).
     void PutField(TPcktFldStatus status, std::span<const std::uint8_t> value);
 
+    // Writes a varying column's length prefix only; the caller sends the `length` value bytes right
+    // after the packet's bytes. Only for the packet's last value: after it the row must be
+    // complete and only GetDataPacket is allowed (10756 otherwise); 9986 when the length does
+    // not fit the prefix or the column is not varying.
+    void PutFieldDeferred(std::size_t length);
+
     // Finishes the header and hands over the packet (size = packet length; no copy).
     std::vector<std::uint8_t> GetDataPacket();
 
@@ -95,6 +101,7 @@ class TDSDataPacketWriter {
     bool packetPropsEnded_ = false;
     bool rowOffsetRecorded_ = false;
     bool columnTypesChecked_ = false;
+    bool deferred_ = false;       // the last value's bytes follow outside the buffer
     std::size_t nextColumn_ = 0;  // 0: next call is a row's status; else column index + 1
     std::size_t bitmapAt_ = 0;
 };

@@ -68,6 +68,21 @@ TEST_F(SendFileSet, WorkedExampleIsByteExactAndRepeatable) {
     EXPECT_EQ(cds_.ChangeCount(), 1);
 }
 
+// The zero-copy form: the bytes before the content, and the stored content itself.
+TEST_F(SendFileSet, PartsAreThePacketWithoutCopyingTheContent) {
+    Fill(u"S01\\a.txt", 42349.4375, tmp_.Write("a.txt", "ABCDE"));
+    auto parts = cds_.DataParts();
+    ASSERT_TRUE(parts.Content);
+    EXPECT_EQ(parts.Content, fields_.Arquivo.Content());  // the store's own bytes
+    EXPECT_EQ(parts.Head, std::vector<std::uint8_t>(kGolden.begin(), kGolden.end() - 5));
+    EXPECT_EQ(parts.Size(), kGolden.size());
+
+    Fill(u"S01\\a.txt", 42349.4375, tmp_.Write("empty", ""));
+    parts = cds_.DataParts();
+    EXPECT_FALSE(parts.Content);
+    EXPECT_EQ(parts.Head, cds_.Data());
+}
+
 TEST_F(SendFileSet, EmptyFileIsANullColumn) {
     Fill(u"S01\\a.txt", 42349.4375, tmp_.Write("empty", ""));
     auto expected = std::vector<std::uint8_t>(kGolden.begin(), kGolden.begin() + 156);

@@ -204,6 +204,29 @@ TEST(PacketWriter, Refusals) {
              w->AddColumnDesc({"X", dsTypeTimeStamp, 0});
              w->AddAttribute(fldAttrArea, "", dsTypeUInt16, Hex("01 00"));
          }},
+        {"value after a deferred one", DBERR_NA,
+         [&] {
+             auto w = begun(1);
+             w->AddColumnDesc({"X", dsTypeBlob, 0});
+             w->PutField(fldIsChanged, {&s, 1});
+             w->PutFieldDeferred(10);
+             w->PutField(fldIsChanged, {&s, 1});
+         }},
+        {"deferred fixed value", DBERR_INVALIDPARAM,
+         [&] {
+             auto w = begun(1);
+             w->AddColumnDesc({"X", dsTypeTimeStamp, 0});
+             w->PutField(fldIsChanged, {&s, 1});
+             w->PutFieldDeferred(8);
+         }},
+        {"deferred before the last column", DBERR_NA,
+         [&] {
+             auto w = begun(2);
+             w->AddColumnDesc({"X", dsTypeBlob, 0});
+             w->AddColumnDesc({"Y", dsTypeBlob, 0});
+             w->PutField(fldIsChanged, {&s, 1});
+             w->PutFieldDeferred(1);
+         }},
         {"missing columns", DBERR_NA, [&] { begun(2)->GetDataPacket(); }},
         {"unfinished row", DBERR_NA,
          [&] {
