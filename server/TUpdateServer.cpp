@@ -271,6 +271,13 @@ void TUpdateServer::Stop() {
     context_->Log("stopped");
 }
 
+void TUpdateServer::CloseConnections() {
+    std::lock_guard lock(mutex_);
+    for (auto& c : connections_)
+        if (c->fd >= 0)
+            ::shutdown(c->fd, SHUT_RDWR);
+}
+
 std::size_t TUpdateServer::ConnectionCount() const {
     std::lock_guard lock(mutex_);
     return records_.size();

@@ -52,6 +52,9 @@ class TUpdateServer {
     // Closes the listening sockets and every connection, and waits for their threads.
     void Stop();
 
+    // Closes every open connection (as a server going away would) and keeps listening.
+    void CloseConnections();
+
     std::uint16_t Port() const { return port_; }
     const TServerOptions& Options() const { return options_; }
 

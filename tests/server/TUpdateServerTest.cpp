@@ -578,6 +578,17 @@ TEST_F(UpdateServerTest, SeveralConnectionsAtOnceOverBothFamilies) {
     EXPECT_EQ(server_->ConnectionCount(), 4u);
 }
 
+TEST_F(UpdateServerTest, CloseConnectionsDropsThemAndKeepsListening) {
+    Start();
+    RawClient a(port_);
+    Login(a, 1);
+    server_->CloseConnections();
+    EXPECT_TRUE(a.PeerClosed());
+    EXPECT_TRUE(server_->WaitConnectionClosed(0, 5s));
+    RawClient b(port_);
+    Login(b, 2);
+}
+
 TEST_F(UpdateServerTest, ReceivedBytesAreWrittenPerConnection) {
     TServerOptions o;
     o.receivedDir = dir_.Path();
