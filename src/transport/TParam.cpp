@@ -6,8 +6,8 @@
 namespace ab {
 
 void TParam::SetAsWideString(std::u16string value) {
-    if (DataType == TFieldType::ftUnknown)
-        DataType = TFieldType::ftWideString;
+    if (DataType == TParamDataType::ftUnknown)
+        DataType = TParamDataType::ftWideString;
     value_ = std::move(value);
 }
 
@@ -24,8 +24,8 @@ std::u16string TParam::AsWideString() const {
 }
 
 void TParam::SetAsString(std::string value) {
-    if (DataType == TFieldType::ftUnknown)
-        DataType = TFieldType::ftString;
+    if (DataType == TParamDataType::ftUnknown)
+        DataType = TParamDataType::ftString;
     value_ = std::move(value);
 }
 
@@ -36,8 +36,8 @@ std::string TParam::AsString() const {
 }
 
 void TParam::SetAsBoolean(bool value) {
-    if (DataType == TFieldType::ftUnknown)
-        DataType = TFieldType::ftBoolean;
+    if (DataType == TParamDataType::ftUnknown)
+        DataType = TParamDataType::ftBoolean;
     value_ = value;
 }
 
@@ -50,8 +50,8 @@ bool TParam::AsBoolean() const {
 }
 
 void TParam::SetAsInteger(std::int32_t value) {
-    if (DataType == TFieldType::ftUnknown)
-        DataType = TFieldType::ftInteger;
+    if (DataType == TParamDataType::ftUnknown)
+        DataType = TParamDataType::ftInteger;
     value_ = value;
 }
 
@@ -64,8 +64,8 @@ std::int32_t TParam::AsInteger() const {
 }
 
 void TParam::SetAsBlob(std::vector<std::uint8_t> value) {
-    if (DataType == TFieldType::ftUnknown)
-        DataType = TFieldType::ftBlob;
+    if (DataType == TParamDataType::ftUnknown)
+        DataType = TParamDataType::ftBlob;
     value_ = std::move(value);
 }
 
@@ -79,15 +79,15 @@ std::int64_t TParam::GetDataSize() const {
     if (IsNull())
         return 0;
     switch (DataType) {
-        case TFieldType::ftWideString:
+        case TParamDataType::ftWideString:
             return 2 * static_cast<std::int64_t>(AsWideString().size()) + 2;
-        case TFieldType::ftString:
+        case TParamDataType::ftString:
             return static_cast<std::int64_t>(AsString().size()) + 1;
-        case TFieldType::ftBoolean:
+        case TParamDataType::ftBoolean:
             return 2;
-        case TFieldType::ftInteger:
+        case TParamDataType::ftInteger:
             return 4;
-        case TFieldType::ftBlob:
+        case TParamDataType::ftBlob:
             return static_cast<std::int64_t>(AsBlob().size());
         default:
             return 0;

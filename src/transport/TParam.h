@@ -9,7 +9,8 @@
 
 namespace ab {
 
-enum class TFieldType {
+// The field types a parameter can hold (named like the record set's field types).
+enum class TParamDataType {
     ftUnknown,
     ftString,
     ftInteger,
@@ -22,11 +23,11 @@ enum class TParamType { ptUnknown, ptInput, ptOutput, ptInputOutput, ptResult };
 
 class TParam {
   public:
-    TParam(std::u16string name, TFieldType dataType, TParamType paramType)
+    TParam(std::u16string name, TParamDataType dataType, TParamType paramType)
         : Name(std::move(name)), DataType(dataType), ParamType(paramType) {}
 
     std::u16string Name;
-    TFieldType DataType;
+    TParamDataType DataType;
     TParamType ParamType;
     std::int32_t Precision = 0;
     std::int32_t Size = 0;

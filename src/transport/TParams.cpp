@@ -2,13 +2,13 @@
 #include "transport/TParams.h"
 
 #include "platform/Text.h"
-#include "transport/EDatabaseError.h"
+#include "transport/EDBXComponentError.h"
 #include "transport/TDBXProperties.h"
 #include "transport/TransportConstants.h"
 
 namespace ab {
 
-TParam& TParams::CreateParam(TFieldType dataType, std::u16string name, TParamType paramType) {
+TParam& TParams::CreateParam(TParamDataType dataType, std::u16string name, TParamType paramType) {
     items_.push_back(std::make_unique<TParam>(std::move(name), dataType, paramType));
     return *items_.back();
 }
@@ -24,7 +24,7 @@ TParam* TParams::FindParam(std::u16string_view name) {
 TParam& TParams::ParamByName(std::u16string_view name) {
     if (TParam* p = FindParam(name))
         return *p;
-    throw EDatabaseError(Format(TransportConstants::ErrParamNotFound, {name}));
+    throw EDBXComponentError(Format(TransportConstants::ErrParamNotFound, {name}));
 }
 
 }  // namespace ab

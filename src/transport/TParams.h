@@ -12,7 +12,7 @@ namespace ab {
 
 class TParams {
   public:
-    TParam& CreateParam(TFieldType dataType, std::u16string name, TParamType paramType);
+    TParam& CreateParam(TParamDataType dataType, std::u16string name, TParamType paramType);
     int Count() const { return static_cast<int>(items_.size()); }
     TParam& operator[](int index) { return *items_.at(static_cast<std::size_t>(index)); }
     const TParam& operator[](int index) const {
@@ -20,7 +20,7 @@ class TParams {
     }
     // nullptr when no parameter has the name (compared case-insensitively).
     TParam* FindParam(std::u16string_view name);
-    // EDatabaseError "Parameter '%s' not found" when no parameter has the name.
+    // EDBXComponentError "Parameter '%s' not found" when no parameter has the name.
     TParam& ParamByName(std::u16string_view name);
     void Clear() { items_.clear(); }
 

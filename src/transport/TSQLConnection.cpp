@@ -1,7 +1,7 @@
 // The connection component's connect and disconnect sequences.
 #include "transport/TSQLConnection.h"
 
-#include "transport/EDatabaseError.h"
+#include "transport/EDBXComponentError.h"
 #include "transport/TDBXConnection.h"
 #include "transport/TDBXConnectionFactory.h"
 #include "transport/TransportConstants.h"
@@ -37,7 +37,7 @@ TDBXProperties TSQLConnection::BuildConnectionProperties() {
     if (!list.HasName(C::DriverName))
         list.Add(C::DriverName, driverName_);
     if (driverName_.empty())
-        throw EDatabaseError(C::ErrMissingDriverName);
+        throw EDBXComponentError(C::ErrMissingDriverName);
     // Login values: the driver's defaults with the parameters merged in. No login dialog runs.
     TDBXProperties login = factory_->GetDriverProperties(driverName_);
     login.MergeProperties(params_);

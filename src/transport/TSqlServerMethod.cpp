@@ -6,7 +6,7 @@
 #include "dbx/TDBXWritableValue.h"
 #include "platform/Convert.h"
 #include "platform/Text.h"
-#include "transport/EDatabaseError.h"
+#include "transport/EDBXComponentError.h"
 #include "transport/TDBXCommand.h"
 #include "transport/TDBXConnection.h"
 #include "transport/TSQLConnection.h"
@@ -18,19 +18,19 @@ namespace C = TransportConstants;
 namespace {
 
 // The DBX type of a field type; 0 for one without.
-int DbxTypeOf(TFieldType type) {
+int DbxTypeOf(TParamDataType type) {
     switch (type) {
-        case TFieldType::ftWideString:
+        case TParamDataType::ftWideString:
             return TDBXDataTypes::WideStringType;
-        case TFieldType::ftBoolean:
+        case TParamDataType::ftBoolean:
             return TDBXDataTypes::BooleanType;
-        case TFieldType::ftVariant:
+        case TParamDataType::ftVariant:
             return TDBXDataTypes::VariantType;
-        case TFieldType::ftString:
+        case TParamDataType::ftString:
             return TDBXDataTypes::AnsiStringType;
-        case TFieldType::ftInteger:
+        case TParamDataType::ftInteger:
             return TDBXDataTypes::Int32Type;
-        case TFieldType::ftBlob:
+        case TParamDataType::ftBlob:
             return TDBXDataTypes::BlobType;
         default:
             return TDBXDataTypes::UnknownType;
@@ -56,24 +56,24 @@ void SetValue(TParam& param, TDBXWritableValue& value) {
         return;
     }
     switch (param.DataType) {
-        case TFieldType::ftWideString:
+        case TParamDataType::ftWideString:
             value.SetWideString(param.AsWideString());
             break;
-        case TFieldType::ftString:
+        case TParamDataType::ftString:
             value.SetAnsiString(param.AsString());
             break;
-        case TFieldType::ftBoolean:
+        case TParamDataType::ftBoolean:
             value.SetBoolean(param.AsBoolean());
             break;
-        case TFieldType::ftInteger:
+        case TParamDataType::ftInteger:
             value.SetInt32(param.AsInteger());
             break;
-        case TFieldType::ftBlob:
-        case TFieldType::ftVariant:
+        case TParamDataType::ftBlob:
+        case TParamDataType::ftVariant:
             value.SetDynamicBytes(param.AsBlob());
             break;
         default:
-            throw EDatabaseError(Format(C::ErrNoParameterValue, {param.Name}));
+            throw EDBXComponentError(Format(C::ErrNoParameterValue, {param.Name}));
     }
 }
 
@@ -83,20 +83,20 @@ void GetValue(TParam& param, TDBXWritableValue& value) {
         return;
     }
     switch (param.DataType) {
-        case TFieldType::ftWideString:
+        case TParamDataType::ftWideString:
             param.SetAsWideString(value.GetWideString());
             break;
-        case TFieldType::ftString:
+        case TParamDataType::ftString:
             param.SetAsString(value.GetAnsiString());
             break;
-        case TFieldType::ftBoolean:
+        case TParamDataType::ftBoolean:
             param.SetAsBoolean(value.GetBoolean());
             break;
-        case TFieldType::ftInteger:
+        case TParamDataType::ftInteger:
             param.SetAsInteger(value.GetInt32());
             break;
-        case TFieldType::ftBlob:
-        case TFieldType::ftVariant:
+        case TParamDataType::ftBlob:
+        case TParamDataType::ftVariant:
             param.SetAsBlob(value.GetBytes());
             break;
         default:
@@ -122,11 +122,11 @@ void TSqlServerMethod::SetSQLConnection(TSQLConnection* connection) {
 void TSqlServerMethod::ExecuteMethod() {
     rowsAffected_ = -1;
     if (!connection_)
-        throw EDatabaseError(C::ErrConnectionRequired);
+        throw EDBXComponentError(C::ErrConnectionRequired);
     connection_->SetConnected(true);
     TDBXConnection* link = connection_->GetDBXConnection();
     if (!link)
-        throw EDatabaseError(C::ErrConnectionRequired);
+        throw EDBXComponentError(C::ErrConnectionRequired);
 
     auto command = link->CreateCommand();
     command->SetCommandType(C::ServerMethodCommandType);
@@ -146,14 +146,15 @@ void TSqlServerMethod::ExecuteMethod() {
             param.ParamType = TParamType::ptInput;
         const int dbxType = DbxTypeOf(param.DataType);
         if (dbxType == TDBXDataTypes::UnknownType && !param.IsNull())
-            throw EDatabaseError(Format(C::ErrNoParameterValue, {param.Name}));
+            throw EDBXComponentError(Format(C::ErrNoParameterValue, {param.Name}));
         const bool input =
             param.ParamType == TParamType::ptInput || param.ParamType == TParamType::ptInputOutput;
         p.SetChildPosition(0);
         p.SetParameterDirection(DirectionOf(param.ParamType));
         p.SetDataType(dbxType);
         // The field types used here have sub type 0, so a sub type of 0 stays as it is.
-        const bool sizeless = !input || param.IsNull() || param.DataType == TFieldType::ftVariant;
+        const bool sizeless =
+            !input || param.IsNull() || param.DataType == TParamDataType::ftVariant;
         p.SetSize(sizeless ? 0 : param.GetDataSize());
         if (input && !param.IsNull())
             param.Size = 0;

@@ -25,7 +25,7 @@ class TSqlServerMethod {
     void SetServerMethodName(std::u16string name) { serverMethodName_ = std::move(name); }
     TParams& Params() { return params_; }
 
-    // EDatabaseError "SQLConnection property required for this operation" without a connection
+    // EDBXComponentError "SQLConnection property required for this operation" without a connection
     // (a closed connection is opened first); the command's and the server's errors pass on.
     void ExecuteMethod();
     // Nothing stays open between calls; kept for the component's contract.

@@ -184,9 +184,9 @@ TEST(TSqlServerMethod, EchoSendsPrepareExecuteWithParametersAndClose) {
     echo.SetSQLConnection(&conn);
     echo.SetServerMethodName(u"TZvServer.EchoString");
     auto& value =
-        echo.Params().CreateParam(TFieldType::ftWideString, u"Value", TParamType::ptInput);
+        echo.Params().CreateParam(TParamDataType::ftWideString, u"Value", TParamType::ptInput);
     value.Precision = 2000;
-    auto& ret = echo.Params().CreateParam(TFieldType::ftWideString, u"ReturnParameter",
+    auto& ret = echo.Params().CreateParam(TParamDataType::ftWideString, u"ReturnParameter",
                                           TParamType::ptResult);
     ret.Precision = 2000;
     ret.Size = 2000;

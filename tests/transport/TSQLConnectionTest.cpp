@@ -6,7 +6,7 @@
 #include "ScriptedServer.h"
 #include "dbx/TDBXError.h"
 #include "platform/Text.h"
-#include "transport/EDatabaseError.h"
+#include "transport/EDBXComponentError.h"
 #include "transport/TDBXClientConnection.h"
 #include "transport/TDBXConnectionFactory.h"
 #include "transport/TSQLConnection.h"
@@ -114,7 +114,7 @@ TEST(TSQLConnection, DriverErrorsLeaveTheComponentClosed) {
     try {
         conn.SetConnected(true);
         FAIL();
-    } catch (const EDatabaseError& e) {
+    } catch (const EDBXComponentError& e) {
         EXPECT_EQ(e.Message(), u"Missing DriverName property");
     }
     EXPECT_EQ(conn.Params().Lines(), (std::vector<std::u16string>{u"HostName=x"}));

@@ -1,0 +1,332 @@
+// The connection and the server-method commands against the bundled update server over loopback
+// TCP: the bytes the server received, reply forms, refused logins, metadata, the echo probe on
+// both server kinds, the publishing calls with a 5,000,000-byte file, reconnecting after a drop,
+// a silent server, and disconnecting after the server went away.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "dbx/TDBXError.h"
+#include "dbx/TDBXParameterList.h"
+#include "dbx/TDBXWritableValue.h"
+#include "dbx/TOleVariant.h"
+#include "packet/SendFileDataSet.h"
+#include "platform/DateTime.h"
+#include "platform/Text.h"
+#include "server/TUpdateServer.h"
+#include "transport/TDBXClientConnection.h"
+#include "transport/TDBXCommand.h"
+#include "transport/TSQLConnection.h"
+#include "transport/TSqlServerMethod.h"
+
+namespace ab {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using server::TServerKind;
+using server::TServerOptions;
+using server::TUpdateServer;
+using Bytes = std::vector<std::uint8_t>;
+
+class TempDir {
+  public:
+    TempDir() {
+        path_ = fs::temp_directory_path() /
+                ("ab-transport-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
+        fs::create_directories(path_);
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    const fs::path& Path() const { return path_; }
+
+  private:
+    static inline int counter_ = 0;
+    fs::path path_;
+};
+
+struct Server {
+    explicit Server(TServerOptions o = {}) : options(Prepare(std::move(o), root.Path())) {
+        server = std::make_unique<TUpdateServer>(options);
+        port = server->Start();
+    }
+    static TServerOptions Prepare(TServerOptions o, const fs::path& root) {
+        o.port = 0;
+        o.address = "127.0.0.1";
+        o.root = root / "armazem";
+        o.keepReceived = true;
+        return o;
+    }
+    std::string Received(std::size_t i) {
+        server->WaitConnectionClosed(i, 10s);
+        const Bytes b = server->ReceivedBytes(i);
+        return std::string(b.begin(), b.end());
+    }
+    TempDir root;
+    TServerOptions options;
+    std::unique_ptr<TUpdateServer> server;
+    std::uint16_t port = 0;
+};
+
+// The updater's designed list and before-connect event.
+void Design(TSQLConnection& conn, int port) {
+    conn.SetDriverName(u"DataSnap");
+    conn.Params().Lines() = {u"DriverUnit=Data.DBXDataSnap",
+                             u"CommunicationProtocol=tcp/ip",
+                             u"DatasnapContext=datasnap/",
+                             u"DriverAssemblyLoader=Loader.Assembly,Version=1.0.0.0",
+                             u"DriverName=DataSnap",
+                             u"HostName=localhost",
+                             u"port=211",
+                             u"Filters={}",
+                             u"DSProxyPort=8080",
+                             u"DSAuthenticationPassword=design",
+                             u"DSAuthenticationUser=design"};
+    conn.BeforeConnect = [port](TSQLConnection& c) {
+        c.Params().SetValue(u"HostName", u"127.0.0.1");
+        c.Params().SetValue(u"Port", IntToStr(port));
+        c.Params().SetValue(u"DSAuthenticationUser", server::DefaultUser());
+        c.Params().SetValue(u"DSAuthenticationPassword", server::DefaultPassword());
+    };
+}
+
+// What the proxy does for one call: a fresh command, prepared, executed once, freed.
+template <class SetInputs, class ReadResult>
+auto Call(TDBXConnection& link, const std::u16string& method, SetInputs set, ReadResult read) {
+    auto command = link.CreateCommand();
+    command->SetCommandType(u"DataSnap.ServerMethod");
+    command->SetText(method);
+    command->Prepare();
+    set(command->GetParameters());
+    command->ExecuteUpdate();
+    return read(command->GetParameters());
+}
+
+std::u16string PropertsFile(TDBXConnection& link, const std::u16string& prefix,
+                            const std::u16string& base64) {
+    return Call(
+        link, prefix + u"PropertsFile",
+        [&](TDBXParameterList& p) { p.GetParameterByOrdinal(0).GetValue().SetWideString(base64); },
+        [](TDBXParameterList& p) { return p.GetParameterByOrdinal(1).GetValue().GetWideString(); });
+}
+
+bool BoolCall(TDBXConnection& link, const std::u16string& method, const std::u16string& arg) {
+    return Call(
+        link, method,
+        [&](TDBXParameterList& p) { p.GetParameterByOrdinal(0).GetValue().SetWideString(arg); },
+        [](TDBXParameterList& p) { return p.GetParameterByOrdinal(1).GetValue().GetBoolean(); });
+}
+
+bool SendFile(TDBXConnection& link, const std::u16string& prefix, Bytes packet) {
+    return Call(
+        link, prefix + u"SendFile",
+        [&](TDBXParameterList& p) {
+            p.GetParameterByOrdinal(0).GetValue().SetAsVariant(
+                TOleVariant::ByteArray(std::move(packet)));
+            p.GetParameterByOrdinal(1).GetValue().SetBoolean(true);
+        },
+        [](TDBXParameterList& p) { return p.GetParameterByOrdinal(2).GetValue().GetBoolean(); });
+}
+
+// A one-row data packet from the record set, as the publishing run builds it.
+Bytes Packet(const std::u16string& name, const Bytes& content, const fs::path& scratch) {
+    const fs::path file = scratch / "content.bin";
+    {
+        std::ofstream out(file, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(content.data()),
+                  static_cast<std::streamsize>(content.size()));
+    }
+    TClientDataSet ds{std::u16string(kSendFileDataSetName)};
+    auto fields = AddSendFileFields(ds);
+    ds.CreateDataSet();
+    ds.Append();
+    fields.Nome.SetAsString(name);
+    fields.DataHora.SetAsDateTime(EncodeDateTime({2015, 12, 10, 8, 30, 0, 0}));
+    fields.Arquivo.LoadFromFile(FromUtf8(file.string()));
+    ds.Post();
+    return ds.Data();
+}
+
+Bytes RandomBytes(std::size_t n) {
+    std::mt19937 rng(1234);
+    Bytes b(n);
+    for (auto& x : b)
+        x = static_cast<std::uint8_t>(rng());
+    return b;
+}
+
+Bytes ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+std::u16string Echo(TSQLConnection& conn, const std::u16string& text) {
+    TSqlServerMethod echo;
+    echo.SetSQLConnection(&conn);
+    echo.SetServerMethodName(u"TZvServer.EchoString");
+    auto& value =
+        echo.Params().CreateParam(TParamDataType::ftWideString, u"Value", TParamType::ptInput);
+    value.Precision = 2000;
+    auto& ret = echo.Params().CreateParam(TParamDataType::ftWideString, u"ReturnParameter",
+                                          TParamType::ptResult);
+    ret.Precision = 2000;
+    ret.Size = 2000;
+    value.SetAsWideString(text);
+    echo.ExecuteMethod();
+    echo.Close();
+    return ret.AsWideString();
+}
+
+TEST(BundledServer, HandshakeBytesAsReceivedAndReplyForms) {
+    for (int version : {2, -1}) {
+        TServerOptions o;
+        o.protocolVersion = version;
+        Server s(o);
+        TSQLConnection conn;
+        Design(conn, s.port);
+        conn.SetConnected(true);
+        auto* link = static_cast<TDBXClientConnection*>(conn.GetDBXConnection());
+        ASSERT_NE(link, nullptr);
+        EXPECT_GE(link->GetConnectionHandle(), 0);
+        EXPECT_EQ(conn.GetProductName(), u"AtualizadorServidor");
+        EXPECT_EQ(link->GetProtocolVersion(), version < 0 ? 0 : version);
+        ASSERT_NE(link->GetDatabaseMetaData(), nullptr);
+        const std::int32_t handle = link->GetConnectionHandle();
+        conn.SetConnected(false);
+        const std::string got = s.Received(0);
+        const std::string expectedStart =
+            std::string(5, '\x05') +
+            R"({"method":"connect","params":[{"DriverUnit":"Data.DBXDataSnap",)"
+            R"("CommunicationProtocol":"tcp/ip","DatasnapContext":"datasnap/",)"
+            R"("DriverAssemblyLoader":"Loader.Assembly,Version=1.0.0.0","DriverName":"DataSnap",)"
+            R"("HostName":"127.0.0.1","Port":")" +
+            std::to_string(s.port) +
+            R"(","Filters":"{}","DSProxyPort":"8080","DSAuthenticationPassword":")" +
+            ToUtf8(server::DefaultPassword()) +
+            R"(","DSAuthenticationUser":"Atualizador"}]})"
+            R"({"method":"execute","params":[{"fields":[-1,false,"Dbx.MetaData","GetDatabase"]}]})";
+        EXPECT_EQ(got.substr(0, expectedStart.size()), expectedStart);
+        const std::string disconnect =
+            R"({"method":"disconnect","params":[)" + std::to_string(handle) + "]}";
+        ASSERT_GE(got.size(), disconnect.size());
+        EXPECT_EQ(got.substr(got.size() - disconnect.size()), disconnect);
+    }
+}
+
+TEST(BundledServer, RefusedLoginClosesWithoutDisconnect) {
+    TServerOptions o;
+    o.refuseLogin = true;
+    Server s(o);
+    TSQLConnection conn;
+    Design(conn, s.port);
+    try {
+        conn.SetConnected(true);
+        FAIL() << "connected";
+    } catch (const TDBXError& e) {
+        EXPECT_FALSE(e.Message().empty());
+    }
+    EXPECT_FALSE(conn.GetConnected());
+    EXPECT_TRUE(s.server->WaitConnectionClosed(0, 10s));
+    EXPECT_EQ(s.Received(0).find("disconnect"), std::string::npos);
+}
+
+TEST(BundledServer, EchoTellsTheServerKindApart) {
+    {
+        Server s;
+        TSQLConnection conn;
+        Design(conn, s.port);
+        conn.SetConnected(true);
+        EXPECT_EQ(Echo(conn, u"Atualização"), u"Atualização");
+    }
+    {
+        TServerOptions o;
+        o.kind = TServerKind::Cliente;
+        Server s(o);
+        TSQLConnection conn;
+        Design(conn, s.port);
+        conn.SetConnected(true);
+        EXPECT_THROW(Echo(conn, u"x"), TDBXError);
+        // The connection stays usable after the failed probe.
+        EXPECT_EQ(PropertsFile(*conn.GetDBXConnection(), u"TZvClienteServer.",
+                               u"bm9uZS50eHQuaHhm"),  // none.txt.hxf
+                  u"");
+    }
+}
+
+TEST(BundledServer, PublishingCallsWithAFiveMillionByteFile) {
+    Server s;
+    TSQLConnection conn;
+    Design(conn, s.port);
+    conn.SetConnected(true);
+    TDBXConnection& link = *conn.GetDBXConnection();
+    const std::u16string prefix = u"TZvServer.";
+    const std::u16string name64 = u"UzAxXGJpZy5iaW4=";  // S01\big.bin
+    EXPECT_EQ(PropertsFile(link, prefix, name64), u"");
+
+    const Bytes content = RandomBytes(5'000'000);
+    EXPECT_TRUE(SendFile(link, prefix, Packet(u"S01\\big.bin", content, s.root.Path())));
+    const fs::path stored = s.options.root / "S01" / "big.bin";
+    ASSERT_TRUE(fs::exists(stored));
+    EXPECT_TRUE(ReadFile(stored) == content);
+    const std::u16string stamp = PropertsFile(link, prefix, name64);
+    EXPECT_EQ(stamp.substr(0, stamp.find(u';')), u"20151210083000");
+
+    EXPECT_TRUE(BoolCall(link, prefix + u"RemoveFile", u"S01\\big.bin"));
+    EXPECT_FALSE(fs::exists(stored));
+    BoolCall(link, prefix + u"AlertarZvClientes", u"Atualizacao");
+    EXPECT_EQ(s.server->Alerts(), (std::vector<std::u16string>{u"Atualizacao"}));
+    EXPECT_EQ(link.CommandCount(), 0);
+    conn.SetConnected(false);
+}
+
+TEST(BundledServer, ReconnectAfterTheServerDropsTheConnection) {
+    TServerOptions o;
+    o.dropInPullFirst = 1;
+    Server s(o);
+    TSQLConnection conn;
+    Design(conn, s.port);
+    conn.SetConnected(true);
+    const Bytes content = RandomBytes(200'000);
+    const Bytes packet = Packet(u"S01\\again.bin", content, s.root.Path());
+    EXPECT_ANY_THROW(SendFile(*conn.GetDBXConnection(), u"TZvServer.", packet));
+    conn.SetConnected(false);
+    std::this_thread::sleep_for(100ms);
+    conn.SetConnected(true);
+    EXPECT_TRUE(SendFile(*conn.GetDBXConnection(), u"TZvServer.", packet));
+    EXPECT_TRUE(ReadFile(s.options.root / "S01" / "again.bin") == content);
+    conn.SetConnected(false);
+    EXPECT_EQ(s.server->ConnectionCount(), 2u);
+}
+
+TEST(BundledServer, SilentServerTimesOutAndDroppedServerDisconnectsQuietly) {
+    {
+        TServerOptions o;
+        o.silent = true;
+        Server s(o);
+        TSQLConnection conn;
+        Design(conn, s.port);
+        conn.Params().Add(u"ConnectTimeout", u"500");
+        try {
+            conn.SetConnected(true);
+            FAIL() << "connected";
+        } catch (const TDBXError& e) {
+            EXPECT_EQ(e.Message(), u"Connection timeout error");
+        }
+        EXPECT_FALSE(conn.GetConnected());
+    }
+    {
+        Server s;
+        TSQLConnection conn;
+        Design(conn, s.port);
+        conn.SetConnected(true);
+        s.server->Stop();  // the server closes first
+        EXPECT_NO_THROW(conn.SetConnected(false));
+        EXPECT_FALSE(conn.GetConnected());
+    }
+}
+
+}  // namespace
+}  // namespace ab
