@@ -16,6 +16,11 @@ namespace {
     throw EPacketError(u"Invalid data packet: " + FromUtf8(what));
 }
 
+// The bytes end before the item being read.
+struct Truncated {
+    const char* what;
+};
+
 class Cursor {
   public:
     explicit Cursor(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
@@ -23,7 +28,7 @@ class Cursor {
     std::size_t Left() const { return bytes_.size() - pos_; }
     std::span<const std::uint8_t> Take(std::size_t n, const char* what) {
         if (n > Left())
-            Fail(what);
+            throw Truncated{what};
         auto s = bytes_.subspan(pos_, n);
         pos_ += n;
         return s;
@@ -100,7 +105,9 @@ TStampFields TDataPacketDecoder::StampFields(double dataHora) {
     return f;
 }
 
-TDecodedPacket TDataPacketDecoder::Decode(std::span<const std::uint8_t> packet) {
+namespace {
+
+TPacketHead DecodeHeadFrom(std::span<const std::uint8_t> packet) {
     Cursor c(packet);
     if (c.U32("truncated header") != kPacketSignature)
         Fail("bad signature");
@@ -160,7 +167,7 @@ TDecodedPacket TDataPacketDecoder::Decode(std::span<const std::uint8_t> packet) 
     if ((bitmap & ~0x10) != 0)
         Fail("unexpected null or unchanged column");
 
-    TDecodedPacket out;
+    TPacketHead out;
     const std::uint8_t nameLength = c.U8("truncated name");
     auto name = c.Take(nameLength, "truncated name");
     if (nameLength > width)
@@ -173,17 +180,44 @@ TDecodedPacket TDataPacketDecoder::Decode(std::span<const std::uint8_t> packet) 
     out.name = FromAnsi(out.nameBytes);
 
     out.dataHora = c.F64("truncated time stamp");
-    StampFields(out.dataHora);
+    TDataPacketDecoder::StampFields(out.dataHora);
 
     out.contentNull = (bitmap & 0x10) != 0;
     if (!out.contentNull) {
         const std::uint32_t length = c.U32("truncated content");
         if (length > 0x7FFFFFFF)
             Fail("negative content length");
-        out.content = c.Take(length, "truncated content");
+        out.contentLength = length;
     }
-    if (c.Left() != 0)
+    out.contentOffset = c.Offset();
+    return out;
+}
+
+}  // namespace
+
+std::optional<TPacketHead> TDataPacketDecoder::DecodeHead(std::span<const std::uint8_t> prefix) {
+    try {
+        return DecodeHeadFrom(prefix);
+    } catch (const Truncated&) {
+        return std::nullopt;
+    }
+}
+
+TDecodedPacket TDataPacketDecoder::Decode(std::span<const std::uint8_t> packet) {
+    TPacketHead head;
+    try {
+        head = DecodeHeadFrom(packet);
+    } catch (const Truncated& t) {
+        Fail(t.what);
+    }
+    const std::size_t left = packet.size() - head.contentOffset;
+    if (left < head.contentLength)
+        Fail("truncated content");
+    if (left > head.contentLength)
         Fail("trailing bytes");
+    TDecodedPacket out;
+    static_cast<TPacketHead&>(out) = head;
+    out.content = packet.subspan(head.contentOffset, head.contentLength);
     return out;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -17,11 +18,17 @@ class EPacketError : public Exception {
     const char* ClassName() const noexcept override { return "EPacketError"; }
 };
 
-struct TDecodedPacket {
+// Everything before the content: what a receiver needs to place the file and check its length.
+struct TPacketHead {
     std::string nameBytes;  // the destination name as sent (Windows-1252 bytes)
     std::u16string name;    // the same, as text
     double dataHora = 0;    // milliseconds since 0000-12-31 00:00, local time
     bool contentNull = false;
+    std::uint32_t contentLength = 0;
+    std::size_t contentOffset = 0;  // where the content starts in the packet
+};
+
+struct TDecodedPacket : TPacketHead {
     std::span<const std::uint8_t> content;  // points into the decoded packet
 };
 
@@ -34,6 +41,10 @@ class TDataPacketDecoder {
   public:
     // Decodes a whole packet; content points into `packet`.
     static TDecodedPacket Decode(std::span<const std::uint8_t> packet);
+    // Decodes everything up to the content from the start of a packet; nullopt while the prefix
+    // is too short to tell (the head is never longer than kMaxPacketHead bytes).
+    static std::optional<TPacketHead> DecodeHead(std::span<const std::uint8_t> prefix);
+    static constexpr std::size_t kMaxPacketHead = 0x88 + 3 + 255 + 8 + 4;
     // Splits a time stamp into calendar fields; EPacketError unless it is a whole number of
     // milliseconds between 0001-01-01 and 9999-12-31.
     static TStampFields StampFields(double dataHora);

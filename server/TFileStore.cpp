@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "platform/Text.h"
 
@@ -34,6 +35,7 @@ class Fd {
         return *this;
     }
     int Get() const { return fd_; }
+    int Release() { return std::exchange(fd_, -1); }
     explicit operator bool() const { return fd_ >= 0; }
 
   private:
@@ -156,64 +158,25 @@ std::optional<std::string> TFileStore::StampOf(std::u16string_view name) const {
     return StampOfTime(st.st_mtim);
 }
 
-bool TFileStore::Store(std::u16string_view name, std::span<const std::uint8_t> content,
-                       const TStampFields& stamp, bool checkNewer) {
+std::unique_ptr<TStoreWriter> TFileStore::BeginStore(std::u16string_view name) {
     const auto parts = SplitName(name);
     Fd dir = OpenParent(root_, parts, true);
-
     static std::atomic<unsigned> counter{0};
     const std::string temp = std::string(kTempPrefix) + std::to_string(::getpid()) + "-" +
                              std::to_string(counter.fetch_add(1));
-    Fd file(::openat(dir.Get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                     0644));
-    if (!file)
+    const int file = ::openat(dir.Get(), temp.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (file < 0)
         Failure("cannot create", temp, errno);
-    auto discard = [&] { ::unlinkat(dir.Get(), temp.c_str(), 0); };
+    const int folder = dir.Release();
+    return std::make_unique<TStoreWriter>(*this, folder, file, temp, parts.back(), Joined(parts));
+}
 
-    std::size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = ::write(file.Get(), content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int err = errno;
-            discard();
-            Failure("cannot write", Joined(parts), err);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    std::tm tm{};
-    tm.tm_year = stamp.year - 1900;
-    tm.tm_mon = stamp.month - 1;
-    tm.tm_mday = stamp.day;
-    tm.tm_hour = stamp.hour;
-    tm.tm_min = stamp.minute;
-    tm.tm_sec = stamp.second;
-    tm.tm_isdst = -1;
-    const timespec when{std::mktime(&tm), static_cast<long>(stamp.millisecond) * 1000000L};
-    const timespec times[2] = {when, when};
-    if (::futimens(file.Get(), times) != 0) {
-        const int err = errno;
-        discard();
-        Failure("cannot set the time of", Joined(parts), err);
-    }
-    file = Fd();
-
-    std::lock_guard lock(mutex_);
-    if (checkNewer) {
-        struct stat st {};
-        if (::fstatat(dir.Get(), parts.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(st.st_mode) && StampOfTime(st.st_mtim) > FormatStamp(stamp)) {
-            discard();
-            return false;
-        }
-    }
-    if (::renameat(dir.Get(), temp.c_str(), dir.Get(), parts.back().c_str()) != 0) {
-        const int err = errno;
-        discard();
-        Failure("cannot store", Joined(parts), err);
-    }
-    return true;
+bool TFileStore::Store(std::u16string_view name, std::span<const std::uint8_t> content,
+                       const TStampFields& stamp, bool checkNewer) {
+    auto writer = BeginStore(name);
+    writer->Write(content);
+    return writer->Commit(stamp, checkNewer);
 }
 
 bool TFileStore::Remove(std::u16string_view name) {

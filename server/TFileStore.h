@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -13,6 +14,7 @@
 
 #include "platform/Exception.h"
 #include "server/TDataPacketDecoder.h"
+#include "server/TStoreWriter.h"
 
 namespace ab::server {
 
@@ -45,6 +47,9 @@ class TFileStore {
     // The stored copy's time stamp as yyyymmddhhnnss (local time), or nullopt when there is none.
     std::optional<std::string> StampOf(std::u16string_view name) const;
 
+    // Starts receiving a file for the name: its folders are created and a temporary file opened.
+    std::unique_ptr<TStoreWriter> BeginStore(std::u16string_view name);
+
     // Stores content at the name with the time stamp. With checkNewer, a stored copy whose time
     // stamp is later than the packet's is kept and false returned.
     bool Store(std::u16string_view name, std::span<const std::uint8_t> content,
@@ -60,6 +65,7 @@ class TFileStore {
     static std::string FormatStamp(const TStampFields& f);
 
   private:
+    friend class TStoreWriter;
     std::filesystem::path root_;
     mutable std::mutex mutex_;  // rename-versus-check and the alerts log
     std::vector<std::u16string> alerts_;

@@ -6,11 +6,14 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <exception>
+#include <functional>
 
 #include "platform/Text.h"
 #include "server/ServerConstants.h"
 #include "server/TDataPacketDecoder.h"
 #include "server/TParameterRow.h"
+#include "server/TSendFileReceiver.h"
 
 namespace ab::server {
 
@@ -350,55 +353,44 @@ void TServerSession::ReplyMetadata() {
 }
 
 void TServerSession::PullSegments(std::int64_t handle, Command& command, std::size_t ordinal,
-                                  std::vector<std::uint8_t>& value, std::uint64_t limit,
-                                  bool isStream, bool dropOnPurpose) {
+                                  const std::function<void(std::span<const std::uint8_t>)>& sink,
+                                  bool dropOnPurpose) {
     const std::int64_t blob = ++command.blobCounter;
-    // A byte array announces its size up front: stop as soon as it cannot fit.
-    auto announcedTooLarge = [&] {
-        if (!isStream || value.size() < 9 || value[0] != kVariantByteArray)
-            return false;
-        std::uint64_t announced = 0;
-        for (int i = 8; i >= 1; --i)
-            announced = (announced << 8) | value[static_cast<std::size_t>(i)];
-        return announced > limit - 9;
-    };
+    std::vector<std::uint8_t> chunk;
     for (;;) {
-        bool tooLarge = announcedTooLarge();
-        if (!tooLarge) {
-            writer_.Raw("{\"more_blob\":[").Int(handle).Raw(",").Int(blob).Raw(",0,");
-            writer_.Int(static_cast<std::int64_t>(ordinal)).Raw(",0]}").Flush();
-            reader_.Expect('{');
-            if (reader_.ReadKey() != u"data")
-                throw EProtocolError(u"Expected a data block");
-            reader_.Expect('[');
-            const std::int64_t count = reader_.ReadInt();
-            if (dropOnPurpose)
-                throw EConnectionClosed(u"connection dropped in a segment (fault)");
-            reader_.Expect(',');
-            std::uint64_t size = static_cast<std::uint64_t>(count < 0 ? -count : count);
-            if (value.size() + size > limit) {
-                // Take the block off the wire without keeping it, then refuse the call.
-                tooLarge = true;
-                std::vector<std::uint8_t> scratch;
-                while (size > 0) {
-                    const std::size_t chunk =
-                        static_cast<std::size_t>(std::min<std::uint64_t>(size, 65536));
-                    scratch.clear();
-                    reader_.ReadRaw(chunk, scratch);
-                    size -= chunk;
-                }
-            } else {
-                reader_.ReadRaw(static_cast<std::size_t>(size), value);
+        writer_.Raw("{\"more_blob\":[").Int(handle).Raw(",").Int(blob).Raw(",0,");
+        writer_.Int(static_cast<std::int64_t>(ordinal)).Raw(",0]}").Flush();
+        reader_.Expect('{');
+        if (reader_.ReadKey() != u"data")
+            throw EProtocolError(u"Expected a data block");
+        reader_.Expect('[');
+        const std::int64_t count = reader_.ReadInt();
+        if (dropOnPurpose)
+            throw EConnectionClosed(u"connection dropped in a segment (fault)");
+        reader_.Expect(',');
+        // The block is taken off the wire in pieces; once the sink refuses, the rest of the block
+        // is read and dropped so the connection stays in step, and the refusal is raised.
+        std::exception_ptr refused;
+        for (std::uint64_t left = static_cast<std::uint64_t>(count < 0 ? -count : count);
+             left > 0;) {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, 65536));
+            chunk.clear();
+            reader_.ReadRaw(n, chunk);
+            left -= n;
+            if (refused)
+                continue;
+            try {
+                sink(chunk);
+            } catch (...) {
+                refused = std::current_exception();
             }
-            reader_.Expect(']');
-            reader_.Expect('}');
-            if (!tooLarge && count <= 0)
-                return;
         }
-        if (tooLarge)
-            throw EMethodError(
-                kErrInvalidParameter,
-                u"Value too large (limit " + FromUtf8(std::to_string(limit)) + u" bytes)");
+        reader_.Expect(']');
+        reader_.Expect('}');
+        if (refused)
+            std::rethrow_exception(refused);
+        if (count <= 0)
+            return;
     }
 }
 
@@ -417,58 +409,72 @@ void TServerSession::Execute(std::int64_t handle, Command& command,
 
     const bool isSendFile = method.id == TServerMethodId::SendFile;
     const int call = isSendFile ? context_.sendFileCalls.fetch_add(1) + 1 : 0;
-    std::vector<std::vector<std::uint8_t>> values(params.size());
-    std::vector<bool> truths(params.size(), false), nulls(params.size(), true);
-    for (std::size_t i = 0; i < params.size(); ++i) {
-        const TRowField& f = (*fields)[i];
-        const TServerParameter& p = params[i];
-        if (p.direction == kDirReturn || f.isNull)
-            continue;
-        nulls[i] = false;
-        if (p.dataType == kTypeBool) {
-            if ((f.header & 0x20) == 0 || !f.payload.empty())
-                throw EMethodError(kErrInvalidParameter,
-                                   u"Parameter " + std::u16string(p.name) + u" is not a boolean");
-            truths[i] = f.truth;
-            continue;
-        }
-        if ((f.header & 0x40) != 0 && !f.firstSegment)
-            throw EMethodError(kErrInvalidParameter, u"Parameter " + std::u16string(p.name) +
-                                                         u" has an unexpected field");
-        values[i].assign(f.payload.begin(), f.payload.end());
-    }
-    for (std::size_t i = 0; i < params.size(); ++i) {
-        if (!(*fields)[i].firstSegment || params[i].direction == kDirReturn)
-            continue;
-        const bool stream = params[i].dataType == kTypeVariant;
-        bool drop = false;
-        if (isSendFile)
-            drop = context_.pulls.fetch_add(1) < context_.options.dropInPullFirst;
-        PullSegments(handle, command, i, values[i],
-                     stream ? context_.options.maxValueBytes : kMaxStringValueBytes, stream, drop);
-    }
-    auto text = [&](std::size_t i) {
-        auto decoded = TParameterRow::DecodeString(values[i]);
-        if (!decoded)
-            throw EMethodError(kErrInvalidParameter,
-                               u"Parameter " + std::u16string(params[i].name) + u" is not text");
-        return *decoded;
-    };
-
+    const auto& o = context_.options;
     std::vector<std::uint8_t> reply;
-    auto replyString = [&](std::u16string_view s) {
-        if (!TParameterRow::AppendString(reply, s))
-            throw EMethodError(kErrInvalidParameter, u"Result too long");
-    };
     try {
+        // Input values: texts are collected (bounded), the packet goes straight to the store.
+        std::vector<std::vector<std::uint8_t>> values(params.size());
+        std::vector<bool> truths(params.size(), false), nulls(params.size(), true);
+        std::unique_ptr<TSendFileReceiver> receiver;
+        std::vector<std::function<void(std::span<const std::uint8_t>)>> sinks(params.size());
+        for (std::size_t i = 0; i < params.size(); ++i) {
+            const TRowField& f = (*fields)[i];
+            const TServerParameter& p = params[i];
+            if (p.direction == kDirReturn || f.isNull)
+                continue;
+            nulls[i] = false;
+            if (p.dataType == kTypeBool) {
+                if ((f.header & 0x20) == 0 || !f.payload.empty())
+                    throw EMethodError(
+                        kErrInvalidParameter,
+                        u"Parameter " + std::u16string(p.name) + u" is not a boolean");
+                truths[i] = f.truth;
+                continue;
+            }
+            if ((f.header & 0x40) != 0 && !f.firstSegment)
+                throw EMethodError(kErrInvalidParameter, u"Parameter " + std::u16string(p.name) +
+                                                             u" has an unexpected field");
+            if (p.dataType == kTypeVariant) {
+                receiver = std::make_unique<TSendFileReceiver>(context_.store, o.maxValueBytes);
+                sinks[i] = [&r = *receiver](std::span<const std::uint8_t> b) { r.Append(b); };
+            } else {
+                sinks[i] = [&v = values[i]](std::span<const std::uint8_t> b) {
+                    if (v.size() + b.size() > kMaxStringValueBytes)
+                        throw EValueTooLarge(u"Text value too large");
+                    v.insert(v.end(), b.begin(), b.end());
+                };
+            }
+        }
+        for (std::size_t i = 0; i < params.size(); ++i) {
+            if (!sinks[i])
+                continue;
+            const TRowField& f = (*fields)[i];
+            sinks[i](f.payload);
+            if (!f.firstSegment)
+                continue;
+            const bool drop = isSendFile && context_.pulls.fetch_add(1) < o.dropInPullFirst;
+            PullSegments(handle, command, i, sinks[i], drop);
+        }
+        auto text = [&](std::size_t i) {
+            auto decoded = TParameterRow::DecodeString(values[i]);
+            if (!decoded)
+                throw EMethodError(
+                    kErrInvalidParameter,
+                    u"Parameter " + std::u16string(params[i].name) + u" is not text");
+            return *decoded;
+        };
+        auto replyString = [&](std::u16string_view s) {
+            if (!TParameterRow::AppendString(reply, s))
+                throw EMethodError(kErrInvalidParameter, u"Result too long");
+        };
+
         switch (method.id) {
             case TServerMethodId::PropertsFile: {
                 const auto bytes = Base64Decode(text(0));
                 if (!bytes)
                     throw EMethodError(kErrInvalidParameter, u"Arquivo is not Base64");
                 std::u16string name = FromLatin1(*bytes);
-                if (context_.options.kind == TServerKind::Cliente &&
-                    EndsWithNoCase(name, kClientSuffix))
+                if (o.kind == TServerKind::Cliente && EndsWithNoCase(name, kClientSuffix))
                     name.resize(name.size() - kClientSuffix.size());
                 const auto stamp = context_.store.StampOf(name);
                 TParameterRow::AppendNull(reply);
@@ -477,16 +483,19 @@ void TServerSession::Execute(std::int64_t handle, Command& command,
                 break;
             }
             case TServerMethodId::SendFile: {
-                if (call <= context_.options.sendFileErrorFirst)
-                    throw EMethodError(kErrVendor, u"SendFile failed (fault injection)");
+                if (!receiver)
+                    throw EMethodError(kErrInvalidParameter, u"Dados is null");
                 bool stored = false;
-                if (call >
-                    context_.options.sendFileErrorFirst + context_.options.sendFileFalseFirst) {
-                    if (nulls[0])
-                        throw EMethodError(kErrInvalidParameter, u"Dados is null");
-                    stored = SendFile(values[0], truths[1]);
-                } else {
+                if (call <= o.sendFileErrorFirst)
+                    throw EMethodError(kErrVendor, u"SendFile failed (fault injection)");
+                if (call <= o.sendFileErrorFirst + o.sendFileFalseFirst) {
                     Log("SendFile answers false (fault injection)");
+                } else {
+                    stored = receiver->Finish(truths[1]);
+                    const TPacketHead& head = *receiver->Head();
+                    Log("SendFile " + ToUtf8(head.name) + " (" +
+                        std::to_string(head.contentLength) + " bytes)" +
+                        (stored ? " stored" : " kept the newer copy"));
                 }
                 TParameterRow::AppendNull(reply);
                 TParameterRow::AppendNull(reply);
@@ -521,28 +530,13 @@ void TServerSession::Execute(std::int64_t handle, Command& command,
         throw EMethodError(kErrInvalidParameter, e.Message());
     } catch (const EPacketError& e) {
         throw EMethodError(kErrInvalidParameter, e.Message());
+    } catch (const EValueTooLarge& e) {
+        throw EMethodError(kErrInvalidParameter, e.Message());
     } catch (const EStoreFailure& e) {
         throw EMethodError(kErrVendor, e.Message());
     }
     writer_.Raw("{\"result\":[");
     writer_.DataObject(static_cast<std::int64_t>(reply.size()), reply).Raw("]}").Flush();
-}
-
-bool TServerSession::SendFile(std::span<const std::uint8_t> value, bool checkNewer) {
-    if (value.size() < 9 || value[0] != kVariantByteArray)
-        throw EMethodError(kErrInvalidParameter, u"Dados is not a byte array");
-    std::uint64_t count = 0;
-    for (int i = 8; i >= 1; --i)
-        count = (count << 8) | value[static_cast<std::size_t>(i)];
-    if (count != value.size() - 9)
-        throw EMethodError(kErrInvalidParameter, u"Dados length does not match its count");
-    const TDecodedPacket packet = TDataPacketDecoder::Decode(value.subspan(9));
-    const TStampFields stamp = TDataPacketDecoder::StampFields(packet.dataHora);
-    const bool stored = context_.store.Store(packet.name, packet.content, stamp, checkNewer);
-    Log("SendFile " + ToUtf8(packet.name) + " (" + std::to_string(packet.content.size()) +
-        " bytes, " + TFileStore::FormatStamp(stamp) + ")" +
-        (stored ? " stored" : " kept newer copy"));
-    return stored;
 }
 
 }  // namespace ab::server

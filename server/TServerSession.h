@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -39,10 +41,11 @@ class TServerSession {
     void OnExecute();
     void ReplyMetadata();
     void Execute(std::int64_t handle, Command& command, std::span<const std::uint8_t> row);
+    // Asks for the value's further segments until the client marks the last one, handing each
+    // piece to the sink. A sink's exception is raised after the block it refused was read.
     void PullSegments(std::int64_t handle, Command& command, std::size_t ordinal,
-                      std::vector<std::uint8_t>& value, std::uint64_t limit, bool isStream,
+                      const std::function<void(std::span<const std::uint8_t>)>& sink,
                       bool dropOnPurpose);
-    bool SendFile(std::span<const std::uint8_t> value, bool checkNewer);
     std::int64_t NewCommand(const TServerMethod* method);
     void EndParams();
     void SkipRestOfParams();

@@ -121,6 +121,22 @@ TEST(TDataPacketDecoderTest, MalformedPacketsAreRefused) {
     }
 }
 
+TEST(TDataPacketDecoderTest, HeadIsReadFromAPrefix) {
+    const Bytes packet = WorkedPacket();
+    for (std::size_t n = 0; n < 0xA0; ++n)
+        EXPECT_FALSE(TDataPacketDecoder::DecodeHead(std::span(packet).first(n))) << n;
+    for (std::size_t n = 0xA0; n <= packet.size(); ++n) {
+        const auto head = TDataPacketDecoder::DecodeHead(std::span(packet).first(n));
+        ASSERT_TRUE(head) << n;
+        EXPECT_EQ(head->name, u"S01\\a.txt");
+        EXPECT_EQ(head->contentOffset, 0xA0u);
+        EXPECT_EQ(head->contentLength, 5u);
+    }
+    Bytes bad = packet;
+    bad[0] = 0;
+    EXPECT_THROW(TDataPacketDecoder::DecodeHead(std::span(bad).first(4)), EPacketError);
+}
+
 TEST(TDataPacketDecoderTest, EveryTruncationIsRefused) {
     const Bytes packet = WorkedPacket();
     for (std::size_t n = 0; n < packet.size(); ++n)

@@ -502,7 +502,10 @@ TEST_F(UpdateServerTest, DropInTheMiddleOfASegmentPullLeavesNoFile) {
             {Ascii("{\"data\":[32747    ,"), Bytes(value.begin() + 30717, value.begin() + 40000)}));
         EXPECT_TRUE(c.PeerClosed());
     }
-    EXPECT_FALSE(fs::exists(Root() / "S01"));
+    // Neither the file nor a temporary part of it is left.
+    ASSERT_TRUE(server_->WaitConnectionClosed(0, 5s));
+    for (const auto& e : fs::recursive_directory_iterator(Root()))
+        EXPECT_TRUE(e.is_directory()) << e.path();
     // The next connection gets its file through.
     RawClient c(port_);
     Login(c, 2);
@@ -543,6 +546,28 @@ TEST_F(UpdateServerTest, ValueOverTheLimitIsRefusedWithoutReceivingIt) {
     EXPECT_EQ(c.ReadText(refused.size()), refused);
 }
 
+TEST_F(UpdateServerTest, NameRefusedInTheFirstSegmentEndsThePull) {
+    Start();
+    RawClient c(port_);
+    Login(c);
+    PrepareText(c, "TZvServer.SendFile", PrepareReply(1, kSendFileParameters).size());
+    const Bytes value = test::VariantBytes(
+        test::MakePacket("..\\fora.bin", kExampleStamp, test::RandomBytes(100000, 9)));
+    // Only 20 bytes inline: the head arrives with the first segment.
+    c.Send(
+        Execute(1, Cat({Hex("50 00 14"), Bytes(value.begin(), value.begin() + 20), Hex("60 C0")})));
+    EXPECT_EQ(c.ReadUntil("]}"), "{\"more_blob\":[1,1,0,0,0]}");
+    c.Send(Cat({Ascii("{\"data\":[32747    ,"),
+                Bytes(value.begin() + 20, value.begin() + 20 + 32747), Ascii("]}")}));
+    const std::string refused =
+        ErrorReply(9, "Destination name refused (relative part): ..\\\\fora.bin");
+    EXPECT_EQ(c.ReadText(refused.size()), refused);
+    // In step: the next request is served.
+    const std::string prepared = PrepareReply(2, kPropertsFileParameters);
+    EXPECT_EQ(PrepareText(c, "TZvServer.PropertsFile", prepared.size()), prepared);
+    EXPECT_FALSE(fs::exists(dir_.Path() / "fora.bin"));
+}
+
 TEST_F(UpdateServerTest, SilentServerAnswersNothing) {
     TServerOptions o;
     o.silent = true;
@@ -550,7 +575,7 @@ TEST_F(UpdateServerTest, SilentServerAnswersNothing) {
     RawClient c(port_);
     c.Send(Hex("05 05 05 05 05"));
     EXPECT_TRUE(c.Quiet(300ms));
-    for (int i = 0; i < 50 && server_->ReceivedBytes(0).size() < 5; ++i)
+    for (int i = 0; i < 500 && server_->ReceivedBytes(0).size() < 5; ++i)
         std::this_thread::sleep_for(10ms);
     EXPECT_EQ(server_->ReceivedBytes(0), Hex("05 05 05 05 05"));
     server_->Stop();  // returns although the connection is still open
