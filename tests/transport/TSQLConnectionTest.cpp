@@ -217,8 +217,9 @@ TEST(TSQLConnection, RefusedConnectsLeaveNothingOpen) {
         Design(conn, server.Port());
         const auto e = Raised<TDBXError>([&] { conn.SetConnected(true); });
         EXPECT_EQ(e.ErrorCode(), c.code);
-        if (!c.message.empty())
+        if (!c.message.empty()) {
             EXPECT_EQ(e.Message(), c.message);
+        }
         EXPECT_FALSE(conn.GetConnected());
         EXPECT_EQ(conn.GetState(), TSQLConnection::State::Closed);
         // The TCP connection is closed and no disconnect was sent.
