@@ -1,6 +1,8 @@
-// Program entry: the application, the main window with its start-up gates, the message loop.
+// Program entry: the application, the main window with its start-up gates, the publishing run
+// plugged into "Atualizar", the message loop.
 #include <QApplication>
 
+#include "app/TAtualizador.h"
 #include "gui/TfrmPrincipal.h"
 #include "platform/CommandLine.h"
 #include "platform/TestEnvironment.h"
@@ -10,7 +12,11 @@ int main(int argc, char** argv) {
     ab::TfrmPrincipal window(ab::CommandLine::FromArgv(argc, argv), ab::TestEnvironment());
     if (window.Terminated())
         return 1;
-    // The publishing run is plugged in here by the app layer (window.SetAtualizarHandler).
+    // Destroyed before the window: the connection sends its disconnect when the program ends.
+    ab::TAtualizador atualizador(
+        window, window.cdsSendFile(),
+        {window.ProgramPath(), window.ProgramFolder(), window.Sistema(), window.VersaoPraTeste()});
+    window.SetAtualizarHandler([&atualizador] { atualizador.btn_AtualizarClick(); });
     window.show();
     return QApplication::exec();
 }

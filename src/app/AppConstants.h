@@ -1,0 +1,94 @@
+// Fixed values of the updater application in one place: the server-method class and method names,
+// the echo component's parameters, the connection component's designed parameter list and
+// credentials, the destination-folder rules, and every user-visible text of the publishing run.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <string_view>
+
+namespace ab::AppConstants {
+
+// Server-method classes, as prefixes of the command text.
+inline constexpr std::u16string_view ParentServerPrefix = u"TZvServer.";
+inline constexpr std::u16string_view ClientServerPrefix = u"TZvClienteServer.";
+
+// Server methods.
+inline constexpr std::u16string_view PropertsFileMethod = u"PropertsFile";
+inline constexpr std::u16string_view SendFileMethod = u"SendFile";
+inline constexpr std::u16string_view RemoveFileMethod = u"RemoveFile";
+inline constexpr std::u16string_view AlertarZvClientesMethod = u"AlertarZvClientes";
+inline constexpr std::u16string_view DataHoraBrevantMethod = u"DataHoraBrevant";
+inline constexpr std::u16string_view DSServerModuleCreateMethod = u"DSServerModuleCreate";
+inline constexpr std::u16string_view DSServerModuleDestroyMethod = u"DSServerModuleDestroy";
+
+// The echo component: always the parent server's method, whatever the server kind.
+inline constexpr std::u16string_view EchoStringMethod = u"TZvServer.EchoString";
+inline constexpr std::u16string_view EchoValueParam = u"Value";
+inline constexpr std::u16string_view EchoReturnParam = u"ReturnParameter";
+inline constexpr int EchoPrecision = 2000;
+// The text whose Base64 form the probe sends.
+inline constexpr std::u16string_view EchoProbeText = u"Brevant";
+
+// Proxy construction without an open link.
+inline constexpr std::u16string_view ErrConnectionNil =
+    u"Connection cannot be nil.  Make sure the connection has been opened.";
+
+// The connection component.
+inline constexpr std::u16string_view ConnectionName = u"DataSnapCONNECTION";
+inline constexpr std::u16string_view DriverName = u"DataSnap";
+
+// Parameter names the before-connect event rewrites, spelled as it writes them.
+inline constexpr std::u16string_view ParamHostName = u"HostName";
+inline constexpr std::u16string_view ParamPort = u"Port";
+inline constexpr std::u16string_view ParamUser = u"DSAuthenticationUser";
+inline constexpr std::u16string_view ParamPassword = u"DSAuthenticationPassword";
+
+// Credentials: the user and the pass phrase whose MD5 digest is the password.
+inline constexpr std::u16string_view User = u"Atualizador";
+inline constexpr std::u16string_view PassPhrase = u"MirovelTerrasco8157Transmissor";
+
+// The designed parameter list, in its order. The loader entry and the two design-time
+// credentials are never used by this client: the credentials are rewritten before every connect.
+inline constexpr std::array<std::u16string_view, 11> DesignedParams = {
+    u"DriverUnit=Data.DBXDataSnap",
+    u"CommunicationProtocol=tcp/ip",
+    u"DatasnapContext=datasnap/",
+    u"DriverAssemblyLoader=AtualizadorBrevant.Driver.TClientDriverLoader,"
+    u"AtualizadorBrevant.Driver,Version=1.0.0.0,Culture=neutral,PublicKeyToken=null",
+    u"DriverName=DataSnap",
+    u"HostName=localhost",
+    u"port=211",
+    u"Filters={}",
+    u"DSProxyPort=8080",
+    u"DSAuthenticationPassword="
+    u"5A0C7E31D9B84F26A1E3C05B7D92F48E6C1A3B5D7F9E0A2C4B6D8F1E3A5C7B9D0E2F",
+    u"DSAuthenticationUser=projeto",
+};
+
+// The walk.
+inline constexpr std::u16string_view ListMask = u"*.*";
+inline constexpr std::u16string_view LogoFileName = u"logo.jpg";
+inline constexpr std::u16string_view TestMarkerName = u"EM_TESTE.SQL";
+inline constexpr std::u16string_view ClientNameSuffix = u".hxf";
+inline constexpr std::u16string_view StampSeparator = u";";
+inline constexpr std::u16string_view AlertText = u"Atualizacao";
+
+// Destination folders: the first characters of the upper-cased folder part.
+inline constexpr std::u16string_view ScriptsFolder = u"SCRIPTS\\";
+inline constexpr std::u16string_view ArquivosFolder = u"ARQUIVOS\\";
+inline constexpr std::u16string_view PadraoFolder = u"PADRAO\\";
+
+// Sending: attempts and the pause between closing and reopening the connection.
+inline constexpr int SendAttempts = 2;
+inline constexpr std::chrono::milliseconds ReconnectPause{100};
+
+// User-visible texts.
+inline constexpr std::u16string_view MsgTestVersionServer =
+    u"Esta \u00E9 uma vers\u00E3o de teste!\r\nE n\u00E3o pode ser executada nesse servidor.";
+inline constexpr std::u16string_view MsgInvalidServer = u"O Servidor n\u00E3o \u00E9 valido!";
+inline constexpr std::u16string_view MsgSendFailed =
+    u"N\u00E3o foi poss\u00EDvel enviar o Arquivo: \r\n";
+inline constexpr std::u16string_view MsgContinue = u"Continuar?";
+
+}  // namespace ab::AppConstants

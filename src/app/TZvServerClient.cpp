@@ -1,0 +1,110 @@
+// The update server's proxy.
+#include "app/TZvServerClient.h"
+
+#include "app/AppConstants.h"
+#include "dbx/TDBXParameterList.h"
+#include "dbx/TDBXWritableValue.h"
+#include "dbx/TJSONValue.h"
+#include "dbx/TOleVariant.h"
+#include "platform/Exception.h"
+#include "transport/TDBXCommand.h"
+#include "transport/TDBXConnection.h"
+#include "transport/TransportConstants.h"
+
+namespace ab {
+namespace C = AppConstants;
+
+bool ConectadoServidorBrevant = false;
+
+namespace {
+
+TDBXWritableValue& Value(TDBXCommand& command, int ordinal) {
+    return command.GetParameters().GetParameterByOrdinal(ordinal).GetValue();
+}
+
+}  // namespace
+
+TZvServerClient::TZvServerClient(TDBXConnection* dbxConnection, bool instanceOwner)
+    : FDBXConnection(dbxConnection), FInstanceOwner(instanceOwner) {
+    if (!dbxConnection)
+        throw EInvalidOperation(std::u16string(C::ErrConnectionNil));
+}
+
+TZvServerClient::~TZvServerClient() {
+    // Each reference is cleared before its command goes, in the order the commands are declared.
+    for (auto* slot : {&FDSServerModuleCreateCommand, &FDSServerModuleDestroyCommand,
+                       &FAlertarZvClientesCommand, &FDataHoraBrevantCommand, &FRemoveFileCommand,
+                       &FSendFileCommand, &FPropertsFileCommand}) {
+        std::unique_ptr<TDBXCommand> command = std::move(*slot);
+        command.reset();
+    }
+}
+
+TDBXCommand& TZvServerClient::Command(std::unique_ptr<TDBXCommand>& slot,
+                                      std::u16string_view method) {
+    if (!slot) {
+        auto command = FDBXConnection->CreateCommand();
+        command->SetCommandType(TransportConstants::ServerMethodCommandType);
+        const std::u16string_view prefix =
+            ConectadoServidorBrevant ? C::ParentServerPrefix : C::ClientServerPrefix;
+        command->SetText(std::u16string(prefix) + std::u16string(method));
+        command->Prepare();
+        slot = std::move(command);
+    }
+    return *slot;
+}
+
+std::u16string TZvServerClient::PropertsFile(std::u16string_view arquivo) {
+    TDBXCommand& command = Command(FPropertsFileCommand, C::PropertsFileMethod);
+    Value(command, 0).SetWideString(arquivo);
+    command.ExecuteUpdate();
+    return Value(command, 1).GetWideString();
+}
+
+bool TZvServerClient::SendFile(const TOleVariant& dados, bool checarMaisAtual) {
+    TDBXCommand& command = Command(FSendFileCommand, C::SendFileMethod);
+    Value(command, 0).SetAsVariant(dados);
+    Value(command, 1).SetBoolean(checarMaisAtual);
+    command.ExecuteUpdate();
+    return Value(command, 2).GetBoolean();
+}
+
+bool TZvServerClient::RemoveFile(std::u16string_view arquivo) {
+    TDBXCommand& command = Command(FRemoveFileCommand, C::RemoveFileMethod);
+    Value(command, 0).SetWideString(arquivo);
+    command.ExecuteUpdate();
+    return Value(command, 1).GetBoolean();
+}
+
+bool TZvServerClient::AlertarZvClientes(std::u16string_view alerta) {
+    TDBXCommand& command = Command(FAlertarZvClientesCommand, C::AlertarZvClientesMethod);
+    Value(command, 0).SetWideString(alerta);
+    command.ExecuteUpdate();
+    return Value(command, 1).GetBoolean();
+}
+
+std::u16string TZvServerClient::DataHoraBrevant() {
+    TDBXCommand& command = Command(FDataHoraBrevantCommand, C::DataHoraBrevantMethod);
+    command.ExecuteUpdate();
+    return Value(command, 0).GetWideString();
+}
+
+void TZvServerClient::ModuleCall(std::unique_ptr<TDBXCommand>& slot, std::u16string_view method,
+                                 const TJSONValue* sender) {
+    TDBXCommand& command = Command(slot, method);
+    if (sender)
+        Value(command, 0).SetJSONValue(*sender);
+    else
+        Value(command, 0).SetNull();
+    command.ExecuteUpdate();
+}
+
+void TZvServerClient::DSServerModuleCreate(const TJSONValue* sender) {
+    ModuleCall(FDSServerModuleCreateCommand, C::DSServerModuleCreateMethod, sender);
+}
+
+void TZvServerClient::DSServerModuleDestroy(const TJSONValue* sender) {
+    ModuleCall(FDSServerModuleDestroyCommand, C::DSServerModuleDestroyMethod, sender);
+}
+
+}  // namespace ab
