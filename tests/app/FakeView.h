@@ -1,0 +1,83 @@
+// A main window for the publishing run without Qt: it records rows, icons, boxes, the button and
+// the page, answers the Yes/No question from a queue, and runs a hook each time the run lets it
+// process events (where a user would click).
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/IMainView.h"
+
+namespace ab::testing {
+
+class FakeView : public IMainView {
+  public:
+    struct Row {
+        std::u16string Text;
+        std::vector<int> Icons;  // every icon the row had, in order
+        int Icon() const { return Icons.back(); }
+    };
+    enum class BoxKind { Warning, Question, Error, Message };
+    struct Box {
+        BoxKind Kind;
+        std::u16string Text;
+    };
+
+    std::u16string Endereco = u"127.0.0.1";
+    int Porta = 211;
+    std::vector<Row> Rows;
+    std::vector<Box> Boxes;
+    std::deque<bool> Answers;          // Yes/No answers, in order; an empty queue answers Yes
+    std::vector<bool> EnabledChanges;  // every SetAtualizarEnabled
+    std::vector<Page> Pages;           // every ShowPage
+    int Clears = 0;
+    int Closes = 0;
+    int Scrolls = 0;
+    bool CloseAsked = false;
+    std::function<void(FakeView&)> OnProcessEvents;
+
+    bool AtualizarEnabled() const { return EnabledChanges.empty() || EnabledChanges.back(); }
+    bool OnProgresso() const { return !Pages.empty() && Pages.back() == Page::Progresso; }
+
+    std::u16string EnderecoText() override { return Endereco; }
+    int PortaPosition() override { return Porta; }
+    int AddRow(const std::u16string& text, int icon) override {
+        Rows.push_back({text, {icon}});
+        return static_cast<int>(Rows.size()) - 1;
+    }
+    void SetRowIcon(int row, int icon) override {
+        Rows.at(static_cast<std::size_t>(row)).Icons.push_back(icon);
+    }
+    void ScrollToRow(int) override { ++Scrolls; }
+    void ClearRows() override {
+        Rows.clear();
+        ++Clears;
+    }
+    void ProcessEvents() override {
+        if (OnProcessEvents)
+            OnProcessEvents(*this);
+    }
+    void ShowWarning(const std::u16string& text) override {
+        Boxes.push_back({BoxKind::Warning, text});
+    }
+    bool AskWarningYesNo(const std::u16string& text) override {
+        Boxes.push_back({BoxKind::Question, text});
+        if (Answers.empty())
+            return true;
+        const bool answer = Answers.front();
+        Answers.pop_front();
+        return answer;
+    }
+    void ShowError(const std::u16string& text) override { Boxes.push_back({BoxKind::Error, text}); }
+    void ShowMessage(const std::u16string& text) override {
+        Boxes.push_back({BoxKind::Message, text});
+    }
+    void SetAtualizarEnabled(bool enabled) override { EnabledChanges.push_back(enabled); }
+    void ShowPage(Page page) override { Pages.push_back(page); }
+    void CloseWindow() override { ++Closes; }
+    bool CloseRequested() override { return CloseAsked; }
+};
+
+}  // namespace ab::testing
