@@ -330,3 +330,38 @@ TEST(BundledServer, SilentServerTimesOutAndDroppedServerDisconnectsQuietly) {
 
 }  // namespace
 }  // namespace ab
+
+namespace ab {
+namespace {
+
+// The whole client stack with the built-in filters registered at start-up: a server announcing
+// filters has them adopted, and a file travels intact.
+class BundledServerFilters : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(BundledServerFilters, PublishingCallsThroughAdoptedFilters) {
+    TServerOptions o;
+    o.filters = GetParam();
+    Server s(o);
+    TSQLConnection conn;
+    Design(conn, s.port);
+    conn.SetConnected(true);
+    TDBXConnection& link = *conn.GetDBXConnection();
+    const Bytes content = RandomBytes(300'000);
+    EXPECT_TRUE(SendFile(link, u"TZvServer.", Packet(u"S01\\f.bin", content, s.root.Path())));
+    EXPECT_TRUE(ReadFile(s.options.root / "S01" / "f.bin") == content);
+    const std::u16string stamp = PropertsFile(link, u"TZvServer.", u"UzAxXGYuYmlu");  // S01\f.bin
+    EXPECT_EQ(stamp.substr(0, 14), u"20151210083000");
+    conn.SetConnected(false);
+    // With the cipher, nothing the server received reads as plain JSON.
+    if (std::string_view(GetParam()).find("PC1") != std::string_view::npos) {
+        EXPECT_EQ(s.Received(0).find("\"method\""), std::string::npos);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Filters, BundledServerFilters,
+                         ::testing::Values(R"({"ZLibCompression":{"CompressMoreThan":"100"}})",
+                                           R"({"PC1":{}})", R"({"RSA":{},"PC1":{}})",
+                                           R"({"RSA":{},"PC1":{},"ZLibCompression":{}})"));
+
+}  // namespace
+}  // namespace ab
