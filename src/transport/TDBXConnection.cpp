@@ -3,8 +3,10 @@
 
 #include <algorithm>
 
+#include "platform/Convert.h"
 #include "transport/TDBXCommand.h"
 #include "transport/TDBXMorphicCommand.h"
+#include "transport/TransportConstants.h"
 
 namespace ab {
 
@@ -54,6 +56,11 @@ void TDBXConnection::Close() {
 
 std::unique_ptr<TDBXCommand> TDBXConnection::CreateCommand() {
     auto command = std::make_unique<TDBXMorphicCommand>(*this);
+    if (metaData_ && metaData_->SupportsRowSetSize) {
+        const std::int32_t size = TryStrToInt(properties_->GetValue(TransportConstants::RowSetSize))
+                                      .value_or(TransportConstants::DefaultRowSetSize);
+        command->SetRowSetSize(size);
+    }
     AddCommand(command.get());
     return command;
 }

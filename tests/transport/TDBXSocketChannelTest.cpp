@@ -222,3 +222,46 @@ TEST(TDBXSocketChannel, OpenErrors) {
 
 }  // namespace
 }  // namespace ab
+
+namespace ab {
+namespace {
+
+TEST(TDBXSocketChannel, IPv6ByCommunicationIPVersion) {
+    const int listener = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 addr{};
+    addr.sin6_family = AF_INET6;
+    addr.sin6_addr = in6addr_loopback;
+    socklen_t len = sizeof addr;
+    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+        ::listen(listener, 1) != 0) {
+        if (listener >= 0)
+            ::close(listener);
+        GTEST_SKIP() << "no IPv6 loopback here";
+    }
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+    std::thread peer([listener] {
+        const int fd = ::accept(listener, nullptr, nullptr);
+        if (fd >= 0) {
+            ::send(fd, "6", 1, MSG_NOSIGNAL);
+            char c;
+            ::recv(fd, &c, 1, 0);
+            ::close(fd);
+        }
+    });
+    TDBXProperties props;
+    props.Add(u"HostName", u"::1");
+    props.Add(u"Port", IntToStr(ntohs(addr.sin6_port)));
+    props.Add(u"CommunicationIPVersion", u"ip_IPv6");
+    TDBXSocketChannel channel;
+    channel.SetDBXProperties(&props);
+    channel.Open();
+    std::vector<std::uint8_t> buf(4);
+    EXPECT_EQ(channel.Read(buf), 1);
+    EXPECT_EQ(buf[0], '6');
+    channel.Close();
+    peer.join();
+    ::close(listener);
+}
+
+}  // namespace
+}  // namespace ab
