@@ -434,6 +434,7 @@ TEST(Publicacao, SendFileRecordsTheNameWithSingleBackslashes) {
     WriteText(r.Pacote() / "a.txt", "a");
     TAtualizador& run = r.Run();
     run.ConnBrevant().SetConnected(true);
+    ConectadoServidorBrevant = true;
     EXPECT_TRUE(run.SendFile(FromUtf8((r.Pacote() / "a.txt").string()), u"S01\\\\Sub\\a.txt"));
     EXPECT_EQ(ReadBytes(s.Store() / "S01" / "Sub" / "a.txt"), ReadBytes(r.Pacote() / "a.txt"));
     EXPECT_TRUE(r.Pauses.empty());
