@@ -279,6 +279,19 @@ int TDBXJSonStreamReader::ReadStringCode() {
 void TDBXJSonStreamReader::ReadDataBytes(std::span<std::uint8_t> dest) {
     std::size_t done = 0;
     while (done < dest.size()) {
+        if (pos_ >= last_ && dest.size() - done >= static_cast<std::size_t>(bufferSize_)) {
+            // A large raw block goes straight from the channel to its destination: the read
+            // buffer would only add a copy. What is read never exceeds the block.
+            const std::size_t want =
+                std::min(dest.size() - done, static_cast<std::size_t>(bufferSize_));
+            const int n = channel_ ? channel_->Read(dest.subspan(done, want)) : -1;
+            if (n <= 0 || static_cast<std::size_t>(n) > want) {
+                pos_ = last_;
+                throw TDBXError(kReadError, u"Read error");
+            }
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
         if (pos_ >= last_)
             Fill();
         const std::size_t n = std::min(dest.size() - done, static_cast<std::size_t>(last_ - pos_));

@@ -1,14 +1,17 @@
-// In-memory channels for tests and fuzz targets: a blocking pipe pair (one end per side, usable from
-// two threads), and a channel that serves fixed bytes and records what is written to it.
+// In-memory channels for tests and fuzz targets: a blocking pipe pair (one end per side, usable
+// from two threads), and a channel that serves fixed bytes and records what is written to it.
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -16,30 +19,61 @@
 
 namespace ab::test {
 
-// One direction of a pipe. Reads block until bytes arrive or the writer closes.
+// One direction of a pipe. Reads block until bytes arrive or the writer closes. Bytes travel in the
+// chunks they were written in, and spent chunks are reused, so a transfer costs one copy in and one
+// copy out.
 class MemoryPipe {
-public:
+  public:
     void Put(std::span<const std::uint8_t> bytes) {
+        if (bytes.empty())
+            return;
         {
             std::lock_guard lock(mutex_);
-            data_.insert(data_.end(), bytes.begin(), bytes.end());
+            std::vector<std::uint8_t> chunk;
+            if (!spare_.empty()) {
+                chunk = std::move(spare_.back());
+                spare_.pop_back();
+            }
+            chunk.assign(bytes.begin(), bytes.end());
+            chunks_.push_back(std::move(chunk));
+            pending_.store(true, std::memory_order_release);
         }
         ready_.notify_all();
     }
     // Returns 1..max bytes, or -1 when closed and drained.
     int Take(std::span<std::uint8_t> dest, std::size_t max) {
+        // A peer thread usually answers within microseconds: spin briefly before sleeping, so a
+        // request/answer ping-pong is not dominated by wake-up latency.
+        for (int spin = 0; spin < 2000 && !pending_.load(std::memory_order_acquire); ++spin) {
+            std::this_thread::yield();
+        }
         std::unique_lock lock(mutex_);
-        ready_.wait(lock, [&] { return !data_.empty() || closed_; });
-        if (data_.empty()) return -1;
-        const std::size_t n = std::min({dest.size(), max, data_.size()});
-        std::copy_n(data_.begin(), n, dest.begin());
-        data_.erase(data_.begin(), data_.begin() + static_cast<std::ptrdiff_t>(n));
+        ready_.wait(lock, [&] { return !chunks_.empty() || closed_; });
+        if (chunks_.empty())
+            return -1;
+        std::size_t n = 0;
+        const std::size_t limit = std::min(dest.size(), max);
+        while (n < limit && !chunks_.empty()) {
+            auto& front = chunks_.front();
+            const std::size_t take = std::min(limit - n, front.size() - frontOffset_);
+            std::memcpy(dest.data() + n, front.data() + frontOffset_, take);
+            n += take;
+            frontOffset_ += take;
+            if (frontOffset_ == front.size()) {
+                if (spare_.size() < 8)
+                    spare_.push_back(std::move(front));
+                chunks_.pop_front();
+                frontOffset_ = 0;
+            }
+        }
+        pending_.store(!chunks_.empty() || closed_, std::memory_order_release);
         return static_cast<int>(n);
     }
     void CloseWriter() {
         {
             std::lock_guard lock(mutex_);
             closed_ = true;
+            pending_.store(true, std::memory_order_release);
         }
         ready_.notify_all();
     }
@@ -48,16 +82,19 @@ public:
         return closed_;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable ready_;
-    std::deque<std::uint8_t> data_;
+    std::deque<std::vector<std::uint8_t>> chunks_;
+    std::vector<std::vector<std::uint8_t>> spare_;
+    std::size_t frontOffset_ = 0;
     bool closed_ = false;
+    std::atomic<bool> pending_{false};
 };
 
 // One end of a connected pair.
 class MemoryChannel : public TDbxChannel {
-public:
+  public:
     MemoryChannel(std::shared_ptr<MemoryPipe> in, std::shared_ptr<MemoryPipe> out)
         : in_(std::move(in)), out_(std::move(out)) {}
     ~MemoryChannel() override { Close(); }
@@ -67,11 +104,10 @@ public:
         out_->CloseWriter();
         in_->CloseWriter();
     }
-    int Read(std::span<std::uint8_t> dest) override {
-        return in_->Take(dest, maxBytesPerRead);
-    }
+    int Read(std::span<std::uint8_t> dest) override { return in_->Take(dest, maxBytesPerRead); }
     int Write(std::span<const std::uint8_t> src) override {
-        if (out_->Closed()) return -1;
+        if (out_->Closed())
+            return -1;
         if (failAfterBytes >= 0 && written_ + src.size() > static_cast<std::size_t>(failAfterBytes))
             return -1;
         written_ += src.size();
@@ -86,7 +122,7 @@ public:
     // Sizes of the writes made on this end, in order.
     std::vector<std::size_t> writeSizes;
 
-private:
+  private:
     std::shared_ptr<MemoryPipe> in_;
     std::shared_ptr<MemoryPipe> out_;
     std::size_t written_ = 0;
@@ -100,27 +136,30 @@ inline std::pair<std::unique_ptr<MemoryChannel>, std::unique_ptr<MemoryChannel>>
 
 // Serves a fixed byte sequence (optionally a few bytes per read), then -1; keeps what is written.
 class BufferChannel : public TDbxChannel {
-public:
+  public:
     explicit BufferChannel(std::vector<std::uint8_t> input, std::size_t maxPerRead = 0)
         : input_(std::move(input)), maxPerRead_(maxPerRead) {}
     void Open() override {}
     void Close() override { closed_ = true; }
     int Read(std::span<std::uint8_t> dest) override {
-        if (closed_ || pos_ >= input_.size()) return -1;
+        if (closed_ || pos_ >= input_.size())
+            return -1;
         std::size_t n = std::min(dest.size(), input_.size() - pos_);
-        if (maxPerRead_) n = std::min(n, maxPerRead_);
+        if (maxPerRead_)
+            n = std::min(n, maxPerRead_);
         std::copy_n(input_.begin() + static_cast<std::ptrdiff_t>(pos_), n, dest.begin());
         pos_ += n;
         return static_cast<int>(n);
     }
     int Write(std::span<const std::uint8_t> src) override {
-        if (closed_) return -1;
+        if (closed_)
+            return -1;
         written.insert(written.end(), src.begin(), src.end());
         return static_cast<int>(src.size());
     }
     std::vector<std::uint8_t> written;
 
-private:
+  private:
     std::vector<std::uint8_t> input_;
     std::size_t maxPerRead_;
     std::size_t pos_ = 0;
