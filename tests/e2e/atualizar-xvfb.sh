@@ -82,9 +82,16 @@ porta=$(head -n1 "$work/porta")
 [ -n "$porta" ] || { echo "the server printed no port" >&2; cat "$work/servidor.log" >&2; exit 1; }
 
 caption="Atualizador E2E $$"
-status=0
-xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inside-x "$pacote" "$porta" "$armazem" "$caption" ||
-  status=$?
+# A virtual X server that failed to start (a display number taken by a parallel run) is tried
+# once more; the program never ran then.
+for try in 1 2; do
+  status=0
+  xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inside-x "$pacote" "$porta" "$armazem" "$caption" ||
+    status=$?
+  [ "$status" -eq 0 ] || [ -e "$work/programa.log" ] && break
+  echo "the virtual X server did not start (try $try)" >&2
+  sleep 2
+done
 if [ "$status" -ne 0 ]; then
   echo "program run failed with status $status" >&2
   cat "$work/programa.log" "$work/servidor.log" >&2 || true
