@@ -12,6 +12,6 @@ cmake --build --preset asan -j "$jobs"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 
-ctest --preset fuzz
+ctest --preset fuzz -j "$jobs"
 ctest --preset asan -j "$jobs"
 ctest --preset default -j "$jobs"
