@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
@@ -19,9 +20,9 @@
 
 namespace ab::test {
 
-// One direction of a pipe. Reads block until bytes arrive or the writer closes. Bytes travel in the
-// chunks they were written in, and spent chunks are reused, so a transfer costs one copy in and one
-// copy out.
+// One direction of a pipe. Reads block until bytes arrive or the writer closes. A reader that is
+// already waiting has its destination filled by the writer directly (one copy); otherwise bytes
+// wait in the chunks they were written in, and spent chunks are reused.
 class MemoryPipe {
   public:
     void Put(std::span<const std::uint8_t> bytes) {
@@ -29,45 +30,48 @@ class MemoryPipe {
             return;
         {
             std::lock_guard lock(mutex_);
-            std::vector<std::uint8_t> chunk;
-            if (!spare_.empty()) {
-                chunk = std::move(spare_.back());
-                spare_.pop_back();
+            if (posted_.data() != nullptr && postedFilled_ == 0 && chunks_.empty()) {
+                const std::size_t n = std::min(bytes.size(), posted_.size());
+                std::memcpy(posted_.data(), bytes.data(), n);
+                postedFilled_ = n;
+                bytes = bytes.subspan(n);
             }
-            chunk.assign(bytes.begin(), bytes.end());
-            chunks_.push_back(std::move(chunk));
+            if (!bytes.empty()) {
+                std::vector<std::uint8_t> chunk;
+                if (!spare_.empty()) {
+                    chunk = std::move(spare_.back());
+                    spare_.pop_back();
+                }
+                chunk.assign(bytes.begin(), bytes.end());
+                chunks_.push_back(std::move(chunk));
+            }
             pending_.store(true, std::memory_order_release);
         }
         ready_.notify_all();
     }
     // Returns 1..max bytes, or -1 when closed and drained.
     int Take(std::span<std::uint8_t> dest, std::size_t max) {
+        const std::size_t limit = std::min(dest.size(), max);
+        {
+            std::lock_guard lock(mutex_);
+            if (!chunks_.empty() || closed_ || limit == 0)
+                return TakeQueued(dest.first(limit));
+            posted_ = dest.first(limit);
+            postedFilled_ = 0;
+        }
         // A peer thread usually answers within microseconds: spin briefly before sleeping, so a
         // request/answer ping-pong is not dominated by wake-up latency.
-        for (int spin = 0; spin < 2000 && !pending_.load(std::memory_order_acquire); ++spin) {
-            std::this_thread::yield();
-        }
+        SpinUntilPending();
         std::unique_lock lock(mutex_);
-        ready_.wait(lock, [&] { return !chunks_.empty() || closed_; });
-        if (chunks_.empty())
-            return -1;
-        std::size_t n = 0;
-        const std::size_t limit = std::min(dest.size(), max);
-        while (n < limit && !chunks_.empty()) {
-            auto& front = chunks_.front();
-            const std::size_t take = std::min(limit - n, front.size() - frontOffset_);
-            std::memcpy(dest.data() + n, front.data() + frontOffset_, take);
-            n += take;
-            frontOffset_ += take;
-            if (frontOffset_ == front.size()) {
-                if (spare_.size() < 8)
-                    spare_.push_back(std::move(front));
-                chunks_.pop_front();
-                frontOffset_ = 0;
-            }
+        ready_.wait(lock, [&] { return postedFilled_ > 0 || !chunks_.empty() || closed_; });
+        const std::size_t filled = postedFilled_;
+        posted_ = {};
+        postedFilled_ = 0;
+        if (filled > 0) {
+            pending_.store(!chunks_.empty() || closed_, std::memory_order_release);
+            return static_cast<int>(filled);
         }
-        pending_.store(!chunks_.empty() || closed_, std::memory_order_release);
-        return static_cast<int>(n);
+        return TakeQueued(dest.first(limit));
     }
     void CloseWriter() {
         {
@@ -83,11 +87,49 @@ class MemoryPipe {
     }
 
   private:
+    // Busy-waits up to about 50 microseconds (without system calls), then yields a while.
+    void SpinUntilPending() const {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
+        for (int spin = 0; !pending_.load(std::memory_order_acquire); ++spin) {
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+            if ((spin & 63) == 63 && std::chrono::steady_clock::now() > until)
+                break;
+        }
+        for (int spin = 0; spin < 200 && !pending_.load(std::memory_order_acquire); ++spin)
+            std::this_thread::yield();
+    }
+
+    // Called with the lock held.
+    int TakeQueued(std::span<std::uint8_t> dest) {
+        if (chunks_.empty())
+            return closed_ ? -1 : 0;
+        std::size_t n = 0;
+        while (n < dest.size() && !chunks_.empty()) {
+            auto& front = chunks_.front();
+            const std::size_t take = std::min(dest.size() - n, front.size() - frontOffset_);
+            std::memcpy(dest.data() + n, front.data() + frontOffset_, take);
+            n += take;
+            frontOffset_ += take;
+            if (frontOffset_ == front.size()) {
+                if (spare_.size() < 8)
+                    spare_.push_back(std::move(front));
+                chunks_.pop_front();
+                frontOffset_ = 0;
+            }
+        }
+        pending_.store(!chunks_.empty() || closed_, std::memory_order_release);
+        return static_cast<int>(n);
+    }
+
     std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<std::vector<std::uint8_t>> chunks_;
     std::vector<std::vector<std::uint8_t>> spare_;
     std::size_t frontOffset_ = 0;
+    std::span<std::uint8_t> posted_;  // the waiting reader's destination
+    std::size_t postedFilled_ = 0;
     bool closed_ = false;
     std::atomic<bool> pending_{false};
 };
