@@ -324,44 +324,29 @@ void TDBXJSonStreamReader::AppendDataBytes(std::vector<std::uint8_t>& dest, std:
     }
 }
 
-void TDBXJSonStreamReader::SkipToEndOfObject() {
+// Skips to the close token matching an open one already read; strings are passed over whole
+// so brackets inside them do not count.
+void TDBXJSonStreamReader::SkipToClose(int open, int close) {
     int depth = 1;
     while (depth > 0) {
-        switch (Next()) {
-            case TDBXTokens::TokenObjectStart:
-                ++depth;
-                break;
-            case TDBXTokens::TokenObjectEnd:
-                --depth;
-                break;
-            case TDBXTokens::TokenStringStart:
-                while (Take() != '"') {
-                }
-                break;
-            default:
-                break;
+        const int token = Next();
+        if (token == open) {
+            ++depth;
+        } else if (token == close) {
+            --depth;
+        } else if (token == TDBXTokens::TokenStringStart) {
+            while (Take() != '"') {
+            }
         }
     }
 }
 
+void TDBXJSonStreamReader::SkipToEndOfObject() {
+    SkipToClose(TDBXTokens::TokenObjectStart, TDBXTokens::TokenObjectEnd);
+}
+
 void TDBXJSonStreamReader::SkipToEndOfArray() {
-    int depth = 1;
-    while (depth > 0) {
-        switch (Next()) {
-            case TDBXTokens::TokenArrayStart:
-                ++depth;
-                break;
-            case TDBXTokens::TokenArrayEnd:
-                --depth;
-                break;
-            case TDBXTokens::TokenStringStart:
-                while (Take() != '"') {
-                }
-                break;
-            default:
-                break;
-        }
-    }
+    SkipToClose(TDBXTokens::TokenArrayStart, TDBXTokens::TokenArrayEnd);
 }
 
 void TDBXJSonStreamReader::SkipToObjectStart() {

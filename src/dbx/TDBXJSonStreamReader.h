@@ -103,6 +103,7 @@ class TDBXJSonStreamReader {
     [[noreturn]] void FailUnexpectedByte();
 
   private:
+    void SkipToClose(int open, int close);
     // The next byte, consumed. Fills the buffer when needed.
     std::uint8_t Take() {
         if (pos_ >= last_)
