@@ -346,7 +346,7 @@ TEST_P(BundledServerFilters, PublishingCallsThroughAdoptedFilters) {
     Design(conn, s.port);
     conn.SetConnected(true);
     TDBXConnection& link = *conn.GetDBXConnection();
-    const Bytes content = RandomBytes(300'000);
+    const Bytes content = RandomBytes(5'000'000);
     EXPECT_TRUE(SendFile(link, u"TZvServer.", Packet(u"S01\\f.bin", content, s.root.Path())));
     EXPECT_TRUE(ReadFile(s.options.root / "S01" / "f.bin") == content);
     const std::u16string stamp = PropertsFile(link, u"TZvServer.", u"UzAxXGYuYmlu");  // S01\f.bin
