@@ -12,6 +12,7 @@
 #include "support/MemoryChannel.h"
 #include "transport/TDBXFilterSocketChannel.h"
 #include "transport/TDBXProperties.h"
+#include "transport/filters/TTransportCypherFilter.h"
 
 namespace ab {
 namespace {
@@ -157,6 +158,17 @@ TEST(TDBXFilterSocketChannel, HandshakeErrors) {
         ExpectDBXError([&] { c.channel.Write(B("m")); },
                        u"Filter XOR rejected setup parameter Key given value bad. At this point "
                        u"the server communication is not possible due to this incompatibility.");
+    }
+    // The real cipher: a check block made with another key than the one announced.
+    {
+        ClientOver c(Frame(0x0D, B("{\"PC1\":{\"Key\":\"abc\",\"CODE\":\"" +
+                                   ToUtf8(TTransportCypherFilter::CheckBlock(u"abd")) + "\"}}")));
+        c.factory.RegisterBuiltInFilters();
+        ExpectDBXError([&] { c.channel.Write(B("m")); },
+                       u"Filter PC1 rejected setup parameter CODE given value " +
+                           TTransportCypherFilter::CheckBlock(u"abd") +
+                           u". At this point the server communication is not possible due to "
+                           u"this incompatibility.");
     }
     // Our list has a public-key filter and the server answers without one.
     for (const Bytes& answer : {kNoFilter, Frame(0x0D, B(R"({"XOR":{}})"))}) {
