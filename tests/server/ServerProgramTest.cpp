@@ -1,5 +1,5 @@
 // The atualizador-servidor program: --help, bad options, the port on its first line of output,
-// serving a connection, and a clean exit on SIGTERM and SIGINT.
+// serving a connection, and a clean exit on SIGTERM and SIGINT, also in the middle of a transfer.
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -14,7 +14,9 @@ extern char** environ;
 namespace ab::server {
 namespace {
 
+namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using test::Cat;
 using test::Hex;
 
 struct Program {
@@ -105,6 +107,48 @@ TEST(ServerProgramTest, PrintsThePortServesAndStopsOnSignals) {
         EXPECT_TRUE(c.PeerClosed());
         EXPECT_TRUE(std::filesystem::is_directory(dir.Path() / "root"));
     }
+}
+
+TEST(ServerProgramTest, SignalInTheMiddleOfATransferLeavesNoPartOfTheFile) {
+    test::TempDir dir;
+    const fs::path root = dir.Path() / "root";
+    Program server({"--porta", "0", "--raiz", root.string()});
+    const int port = std::stoi(server.FirstLine());
+    test::RawClient c(static_cast<std::uint16_t>(port));
+    c.Send(Hex("05 05 05 05 05"));
+    ASSERT_EQ(c.Read(5), Hex("06 00 00 00 00"));
+    c.Send(R"({"method":"connect","params":[{"DSAuthenticationUser":"Atualizador",)"
+           R"("DSAuthenticationPassword":"6485B9B5C668BE12667E6690BE732C1F"}]})");
+    ASSERT_EQ(c.ReadUntil("]}"), R"({"result":[1,"AtualizadorServidor",2]})");
+    c.Send(
+        R"({"method":"prepare","params":[-1,false,"DataSnap.ServerMethod","TZvServer.SendFile"]})");
+    ASSERT_TRUE(c.ReadUntil("]}]}").starts_with(R"({"result":[{"handle":[1]})"));
+
+    // 100,000 bytes of content: 1,024 value bytes inline, then part of the first segment.
+    const test::Bytes value = test::VariantBytes(
+        test::MakePacket("S01\\big.bin", 63585513000000.0, test::RandomBytes(100000, 4)));
+    c.Send(Cat({test::Ascii(R"({"method":"execute","params":[{"handle":[1]},{"data":[1029,)"),
+                Hex("50 04 00"), test::Bytes(value.begin(), value.begin() + 1024), Hex("60 C0"),
+                test::Ascii("]}]}")}));
+    ASSERT_EQ(c.ReadUntil("]}"), R"({"more_blob":[1,1,0,0,0]})");
+    c.Send(Cat({test::Ascii("{\"data\":[32747    ,"),
+                test::Bytes(value.begin() + 1024, value.begin() + 20000)}));
+    // The transfer is under way: its temporary file exists.
+    auto files = [&] {
+        std::vector<fs::path> found;
+        for (const auto& e : fs::recursive_directory_iterator(root))
+            if (!e.is_directory())
+                found.push_back(e.path());
+        return found;
+    };
+    for (int i = 0; i < 500 && files().empty(); ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(files().size(), 1u);
+
+    ::kill(server.pid, SIGTERM);
+    EXPECT_EQ(server.Wait(5s), 0);
+    EXPECT_TRUE(c.PeerClosed());
+    EXPECT_EQ(files(), std::vector<fs::path>{});
 }
 
 TEST(ServerProgramTest, FailsWhenThePortIsTaken) {
