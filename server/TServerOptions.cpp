@@ -139,7 +139,7 @@ Options:
                         (class TZvClienteServer, names asked with ".hxf") (default pai)
   --usuario NAME        accepted DSAuthenticationUser (default Atualizador)
   --senha TEXT          accepted DSAuthenticationPassword (default: the upper-case MD5 digest
-                        of the tool's pass phrase); hex digits compare without regard to case
+                        of the tool's pass phrase); letters compare without regard to case
   --filtros JSON        transport filters to announce, the same JSON object as the client's
                         Filters property, e.g. {"ZLibCompression":{"CompressMoreThan":"1024"}}
   --produto NAME        product name in the connect reply (default AtualizadorServidor)
