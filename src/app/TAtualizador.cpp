@@ -218,8 +218,11 @@ bool TAtualizador::SendFile(const std::u16string& nomeArquivo, const std::u16str
             cdsSendFile_.FieldByName(kFieldDataHora).SetAsDateTime(dataArquivo);
             cdsSendFile_.FieldByName(kFieldArquivo).LoadFromFile(nomeArquivo);
             cdsSendFile_.Post();
-            // The packet is built once and moved into the variant; nothing copies it again.
-            const TOleVariant dados = TOleVariant::ByteArray(cdsSendFile_.Data());
+            // The packet goes out as its head plus the file's bytes as stored in the record
+            // set: the content is never copied, so a large file is held in memory once.
+            auto partes = cdsSendFile_.DataParts();
+            const TOleVariant dados =
+                TOleVariant::ByteArray(std::move(partes.Head), std::move(partes.Content));
             TZvServerClient proxy(ConnBrevant_.GetDBXConnection());
             enviado = proxy.SendFile(dados, true);
         } catch (const std::exception&) {

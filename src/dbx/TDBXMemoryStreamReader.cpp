@@ -18,29 +18,36 @@ TDBXMemoryStreamReader::TDBXMemoryStreamReader(
 
 std::unique_ptr<TDBXMemoryStreamReader> TDBXMemoryStreamReader::ForByteArray(
     const TOleVariant& variant) {
-    auto reader = std::make_unique<TDBXMemoryStreamReader>(variant.Buffer());
-    const std::uint64_t count = variant.Bytes().size();
-    reader->prefix_[0] = 0x03;
+    // One piece: the prefix is 03 and the count, the body the shared elements. Two pieces: the
+    // head joins the prefix and the tail is the body.
+    const bool twoPart = variant.Tail() != nullptr;
+    auto reader =
+        std::make_unique<TDBXMemoryStreamReader>(twoPart ? variant.Tail() : variant.Buffer());
+    const std::uint64_t count = variant.Size();
+    reader->prefix_.push_back(0x03);
     for (int i = 0; i < 8; ++i)
-        reader->prefix_[1 + i] = static_cast<std::uint8_t>(count >> (8 * i));
-    reader->prefixLength_ = 9;
+        reader->prefix_.push_back(static_cast<std::uint8_t>(count >> (8 * i)));
+    if (twoPart) {
+        const auto head = variant.Bytes();
+        reader->prefix_.insert(reader->prefix_.end(), head.begin(), head.end());
+    }
     return reader;
 }
 
 std::size_t TDBXMemoryStreamReader::Remaining() const {
     const std::size_t body = body_ ? body_->size() - bodyPos_ : 0;
-    return (prefixLength_ - prefixPos_) + body;
+    return (prefix_.size() - prefixPos_) + body;
 }
 
 std::int64_t TDBXMemoryStreamReader::Size() const {
     const std::size_t body = body_ ? body_->size() - bodyStart_ : 0;
-    return static_cast<std::int64_t>(prefixLength_ + body);
+    return static_cast<std::int64_t>(prefix_.size() + body);
 }
 
 std::size_t TDBXMemoryStreamReader::Read(std::span<std::uint8_t> dest) {
     std::size_t done = 0;
-    if (prefixPos_ < prefixLength_) {
-        const std::size_t n = std::min(dest.size(), prefixLength_ - prefixPos_);
+    if (prefixPos_ < prefix_.size()) {
+        const std::size_t n = std::min(dest.size(), prefix_.size() - prefixPos_);
         std::memcpy(dest.data(), prefix_.data() + prefixPos_, n);
         prefixPos_ += n;
         done = n;

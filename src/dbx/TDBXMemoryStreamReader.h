@@ -1,9 +1,9 @@
 // TDBXMemoryStreamReader: a TDBXStreamReader over bytes in memory -- a short prefix followed by a
 // shared immutable body. Serves a byte-array variant as 03, the 8-byte little-endian count and the
-// elements without copying the elements, and the overflow part of values that did not fit inline.
+// elements without copying the elements (a two-part array's small head joins the prefix), and the
+// overflow part of values that did not fit inline.
 #pragma once
 
-#include <array>
 #include <memory>
 #include <vector>
 
@@ -26,8 +26,7 @@ class TDBXMemoryStreamReader : public TDBXStreamReader {
     std::size_t Remaining() const;
 
   private:
-    std::array<std::uint8_t, 9> prefix_{};
-    std::size_t prefixLength_ = 0;
+    std::vector<std::uint8_t> prefix_;
     std::size_t prefixPos_ = 0;
     std::shared_ptr<const std::vector<std::uint8_t>> body_;
     std::size_t bodyStart_ = 0;

@@ -10,6 +10,17 @@ TOleVariant TOleVariant::ByteArray(std::vector<std::uint8_t>&& bytes) {
     return v;
 }
 
+TOleVariant TOleVariant::ByteArray(std::vector<std::uint8_t>&& head,
+                                   std::shared_ptr<const std::vector<std::uint8_t>> tail) {
+    TOleVariant v = ByteArray(std::move(head));
+    v.tail_ = std::move(tail);
+    return v;
+}
+
+std::size_t TOleVariant::Size() const {
+    return (bytes_ ? bytes_->size() : 0) + (tail_ ? tail_->size() : 0);
+}
+
 std::span<const std::uint8_t> TOleVariant::Bytes() const {
     if (!bytes_)
         return {};

@@ -1,6 +1,8 @@
 // TOleVariant: the variant the program hands to a stream value -- null, or a one-dimensional array
-// of bytes with lower bound 0 (type 0x2011). The bytes are moved in once and held as a shared
-// immutable buffer: copies of the variant and the stream readers serving it share that buffer.
+// of bytes with lower bound 0 (type 0x2011). The bytes are moved in once and held as shared
+// immutable buffers: copies of the variant and the stream readers serving it share them. An array
+// may be held as a head followed by a shared tail, so a packet whose content already sits in a
+// store is sent without copying that content.
 #pragma once
 
 #include <cstdint>
@@ -21,17 +23,25 @@ class TOleVariant {
     TOleVariant() = default;  // null
     // Array of bytes; the vector is moved in, never copied.
     static TOleVariant ByteArray(std::vector<std::uint8_t>&& bytes);
+    // Array of the head's bytes followed by the tail's (the tail may be null).
+    static TOleVariant ByteArray(std::vector<std::uint8_t>&& head,
+                                 std::shared_ptr<const std::vector<std::uint8_t>> tail);
 
     std::uint16_t VarType() const { return type_; }
     bool IsNull() const { return type_ == varNull; }
     bool IsByteArray() const { return type_ == varByteArray; }
-    // The array's elements (empty for null).
+    // The number of elements (0 for null).
+    std::size_t Size() const;
+    // The elements of an array held in one piece (empty for null); a two-part array gives its
+    // head here and its tail from Tail().
     std::span<const std::uint8_t> Bytes() const;
     const std::shared_ptr<const std::vector<std::uint8_t>>& Buffer() const { return bytes_; }
+    const std::shared_ptr<const std::vector<std::uint8_t>>& Tail() const { return tail_; }
 
   private:
     std::uint16_t type_ = varNull;
     std::shared_ptr<const std::vector<std::uint8_t>> bytes_;
+    std::shared_ptr<const std::vector<std::uint8_t>> tail_;
 };
 
 }  // namespace ab

@@ -1,5 +1,8 @@
 // Parameters and values: the rows they write, the type-access and unset errors, refresh from a
 // reply row, generations, the byte-array variant and rebuilding after a type change.
+#include <algorithm>
+#include <memory>
+
 #include "DbxTestSupport.h"
 #include "dbx/DbxConstants.h"
 #include "dbx/TDBXMemoryStreamReader.h"
@@ -62,6 +65,11 @@ TEST(Values, SendFileRowWithByteArray) {
     EXPECT_EQ(ToHex(p.Written()), ToHex(expected));
     // Executing again without setting sends the same value from its start.
     EXPECT_EQ(ToHex(p.Written()), ToHex(expected));
+    // The same array held as a head and a shared tail travels byte for byte the same.
+    p.V(0).SetAsVariant(TOleVariant::ByteArray(
+        Bytes(expectedPacket.begin(), expectedPacket.begin() + 40),
+        std::make_shared<const Bytes>(expectedPacket.begin() + 40, expectedPacket.end())));
+    EXPECT_EQ(ToHex(p.Written()), ToHex(expected));
     // A null variant sets null.
     p.V(0).SetAsVariant(TOleVariant());
     EXPECT_EQ(ToHex(p.Written()), "C0 60 C0");
@@ -81,6 +89,27 @@ TEST(Values, LargeByteArrayKeepsTheRestForSegments) {
     auto* rest = static_cast<TDBXMemoryStreamReader*>(p.V(0).GetSegmentSource());
     ASSERT_NE(rest, nullptr);
     EXPECT_EQ(rest->Remaining(), 5000009u - 30717u);
+
+    // Head and shared tail: the count covers both, the inline part and the rest are unchanged.
+    Params q;
+    q.Add(DT::VariantType, Dir::InParameter);
+    q.Add(DT::BooleanType, Dir::InParameter);
+    q.Add(DT::BooleanType, Dir::ReturnParameter);
+    q.V(1).SetBoolean(true);
+    Bytes whole(5000000);
+    for (std::size_t i = 0; i < whole.size(); ++i)
+        whole[i] = static_cast<std::uint8_t>(i * 13 + i / 251);
+    q.V(0).SetAsVariant(
+        TOleVariant::ByteArray(Bytes(whole.begin(), whole.begin() + 150),
+                               std::make_shared<const Bytes>(whole.begin() + 150, whole.end())));
+    const Bytes split = q.Written();
+    EXPECT_EQ(ToHex(std::span(split).first(12)), "50 77 FD 03 40 4B 4C 00 00 00 00 00");
+    EXPECT_TRUE(std::equal(split.begin() + 12, split.end() - 2, whole.begin()));
+    auto* tail = static_cast<TDBXMemoryStreamReader*>(q.V(0).GetSegmentSource());
+    ASSERT_NE(tail, nullptr);
+    Bytes served(tail->Remaining());
+    EXPECT_EQ(tail->Read(served), served.size());
+    EXPECT_TRUE(std::equal(served.begin(), served.end(), whole.begin() + (30717 - 9)));
 }
 
 TEST(Values, TypeAccessErrors) {
