@@ -47,8 +47,14 @@ printf 'Relatório de vendas por mês\n' >"$pacote/Arquivos/Relatorios/Vendas.rp
 head -c 2000000 /dev/urandom >"$pacote/Arquivos/Relatorios/Imagens.dat"
 printf 'padrão\n' >"$pacote/Padrao/Configuracao.ini"
 head -c 65536 /dev/urandom >"$pacote/Padrao/Biblioteca.so"
+# bench/peak-memory.sh adds one large file and lets the server take it.
+limite=()
+if [ -n "${AB_DEMO_BIG_FILE_BYTES:-}" ]; then
+  head -c "$AB_DEMO_BIG_FILE_BYTES" /dev/zero | tr '\0' 'x' >"$pacote/Padrao/Grande.bin"
+  limite=(--max-bytes $((AB_DEMO_BIG_FILE_BYTES + 1048576)))
+fi
 
-"$servidor" --porta 0 --endereco 127.0.0.1 --raiz "$armazem" --log \
+"$servidor" --porta 0 --endereco 127.0.0.1 --raiz "$armazem" --log "${limite[@]}" \
   >"$demo/porta" 2>"$demo/servidor.log" &
 server_pid=$!
 for _ in $(seq 1 100); do
@@ -78,7 +84,7 @@ else
   # took input is repeated while nothing has arrived; a window that never shows or a run that
   # never ends is stopped instead of leaving the demo waiting for nobody.
   ARMAZEM=$armazem QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-    "$0" "$@" &
+    ${AB_DEMO_WRAPPER:-} "$0" "$@" &
     pid=$!
     window=$(timeout 60 xdotool search --sync --onlyvisible --name "Demonstra" | head -n1)
     if [ -z "$window" ]; then

@@ -5,7 +5,7 @@ packages=(
   cmake g++ clang libclang-rt-14-dev libgtest-dev pkg-config
   zlib1g-dev libssl-dev openssl libjpeg62-turbo-dev
   qt6-base-dev libgl-dev
-  xvfb xauth xdotool
+  xvfb xauth xdotool time
 )
 missing=()
 for p in "${packages[@]}"; do
