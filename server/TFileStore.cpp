@@ -77,7 +77,9 @@ Fd OpenParent(const std::filesystem::path& root, const std::vector<std::string>&
     return dir;
 }
 
-std::string StampOfTime(const timespec& t) {
+}  // namespace
+
+std::string TFileStore::StampOfTime(const timespec& t) {
     std::tm tm{};
     const time_t secs = t.tv_sec;
     localtime_r(&secs, &tm);
@@ -90,8 +92,6 @@ std::string StampOfTime(const timespec& t) {
     f.second = tm.tm_sec;
     return TFileStore::FormatStamp(f);
 }
-
-}  // namespace
 
 TFileStore::TFileStore(std::filesystem::path root) : root_(std::move(root)) {
     std::error_code ec;

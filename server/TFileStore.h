@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -63,6 +64,8 @@ class TFileStore {
 
     // yyyymmddhhnnss of the fields.
     static std::string FormatStamp(const TStampFields& f);
+    // A file time as the stamp above, in local time.
+    static std::string StampOfTime(const timespec& t);
 
   private:
     friend class TStoreWriter;

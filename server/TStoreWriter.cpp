@@ -21,20 +21,6 @@ namespace {
     throw EStoreFailure(FromUtf8(what + " " + name + ": " + std::strerror(err)));
 }
 
-std::string StampOfTime(const timespec& t) {
-    std::tm tm{};
-    const time_t secs = t.tv_sec;
-    localtime_r(&secs, &tm);
-    TStampFields f;
-    f.year = tm.tm_year + 1900;
-    f.month = tm.tm_mon + 1;
-    f.day = tm.tm_mday;
-    f.hour = tm.tm_hour;
-    f.minute = tm.tm_min;
-    f.second = tm.tm_sec;
-    return TFileStore::FormatStamp(f);
-}
-
 }  // namespace
 
 TStoreWriter::TStoreWriter(TFileStore& store, int folder, int file, std::string tempName,
@@ -95,7 +81,8 @@ bool TStoreWriter::Commit(const TStampFields& stamp, bool checkNewer) {
     if (checkNewer) {
         struct stat st {};
         if (::fstatat(folder_, finalName_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(st.st_mode) && StampOfTime(st.st_mtim) > TFileStore::FormatStamp(stamp)) {
+            S_ISREG(st.st_mode) &&
+            TFileStore::StampOfTime(st.st_mtim) > TFileStore::FormatStamp(stamp)) {
             Discard();
             return false;
         }
