@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         const TDecodedPacket p = TDataPacketDecoder::Decode(std::span(data, size));
         TDataPacketDecoder::StampFields(p.dataHora);
-        if (p.content.data() && (p.content.data() < data || p.content.data() + p.content.size() > data + size))
+        if (p.content.data() &&
+            (p.content.data() < data || p.content.data() + p.content.size() > data + size))
             __builtin_trap();
     } catch (const EPacketError&) {
     }

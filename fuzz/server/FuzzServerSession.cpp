@@ -6,10 +6,10 @@
 #include <memory>
 #include <vector>
 
-#include "support/MemoryChannel.h"
 #include "server/TFileStore.h"
 #include "server/TServerContext.h"
 #include "server/TServerSession.h"
+#include "support/MemoryChannel.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 namespace ab {
 
 class IMainView {
-public:
+  public:
     enum class Page { Principal, Progresso };
     // Progress icons by index.
     static constexpr int IconProcessing = 0;  // blue arrow

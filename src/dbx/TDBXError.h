@@ -53,7 +53,7 @@ struct TDBXErrorCodes {
 };
 
 class TDBXError : public Exception {
-public:
+  public:
     TDBXError(int errorCode, std::u16string message);
     // Without a message: "DBX Error:  %s" with the code's text.
     explicit TDBXError(int errorCode);
@@ -64,7 +64,7 @@ public:
     // The code's text from the table; "Error Code:  N" for codes it does not hold.
     static std::u16string ErrorCodeText(int errorCode);
 
-private:
+  private:
     int errorCode_;
 };
 

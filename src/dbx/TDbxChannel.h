@@ -18,17 +18,17 @@ namespace ab {
 class TDBXProperties;  // the connection property list (transport layer)
 
 class TDBXChannelInfo {
-public:
+  public:
     explicit TDBXChannelInfo(int id) : id_(id) {}
     virtual ~TDBXChannelInfo() = default;
     int Id() const { return id_; }
 
-private:
+  private:
     int id_;
 };
 
 class TDbxChannel {
-public:
+  public:
     virtual ~TDbxChannel() = default;
 
     virtual void Open() = 0;
@@ -41,7 +41,7 @@ public:
     virtual TDBXProperties* GetDBXProperties() { return properties_; }
     virtual void SetDBXProperties(TDBXProperties* properties) { properties_ = properties; }
 
-protected:
+  protected:
     TDBXProperties* properties_ = nullptr;
 };
 

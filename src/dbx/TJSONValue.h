@@ -13,7 +13,7 @@
 namespace ab {
 
 class TJSONValue {
-public:
+  public:
     enum class Kind { Null, True, False, Number, String, Array, Object };
 
     TJSONValue() = default;  // null
@@ -56,7 +56,7 @@ public:
 
     bool operator==(const TJSONValue&) const = default;
 
-private:
+  private:
     Kind kind_ = Kind::Null;
     std::u16string text_;
     std::vector<TJSONValue> items_;

@@ -7,7 +7,7 @@
 namespace ab {
 
 class Exception : public std::exception {
-public:
+  public:
     explicit Exception(std::u16string message);
     ~Exception() override = default;
 
@@ -16,21 +16,21 @@ public:
     // Class name as the general error handler and the callback error object report it.
     virtual const char* ClassName() const noexcept { return "Exception"; }
 
-private:
+  private:
     std::u16string message_;
     std::string utf8_;
 };
 
 // A text that is not a number where one is required ("'%s' is not a valid integer value").
 class EConvertError : public Exception {
-public:
+  public:
     using Exception::Exception;
     const char* ClassName() const noexcept override { return "EConvertError"; }
 };
 
 // An operation the object's state does not allow.
 class EInvalidOperation : public Exception {
-public:
+  public:
     using Exception::Exception;
     const char* ClassName() const noexcept override { return "EInvalidOperation"; }
 };

@@ -12,8 +12,12 @@ constexpr std::array<char16_t, 32> kCp1252High = {
     0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool IsHighSurrogate(char16_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
 
 void AppendUtf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
@@ -123,7 +127,8 @@ std::string ToAnsi(std::u16string_view text) {
         }
         char byte = '?';
         for (std::size_t k = 0; k < kCp1252High.size(); ++k) {
-            const char16_t mapped = kCp1252High[k] ? kCp1252High[k] : static_cast<char16_t>(0x80 + k);
+            const char16_t mapped =
+                kCp1252High[k] ? kCp1252High[k] : static_cast<char16_t>(0x80 + k);
             if (mapped == c) {
                 byte = static_cast<char>(0x80 + k);
                 break;

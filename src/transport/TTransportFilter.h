@@ -13,7 +13,7 @@ namespace ab {
 class TTransportFilterCollection;
 
 class TTransportFilter {
-public:
+  public:
     TTransportFilter() = default;
     virtual ~TTransportFilter() = default;
     TTransportFilter(const TTransportFilter&) = delete;
@@ -49,7 +49,7 @@ public:
     void SetFilterCollection(TTransportFilterCollection* collection) { collection_ = collection; }
     bool IsHandshakeStarted() const { return handshakeStarted_; }
 
-private:
+  private:
     bool serverInstance_ = false;
     bool handshakeStarted_ = false;
     TTransportFilterCollection* collection_ = nullptr;

@@ -12,7 +12,9 @@ TEST(Text, Utf8RoundTripIncludingSurrogatePairs) {
     const std::u16string text = u"a\u00E7\u20AC\U0001F600z";
     EXPECT_EQ(ToUtf8(text), "a\xC3\xA7\xE2\x82\xAC\xF0\x9F\x98\x80z");
     EXPECT_EQ(FromUtf8(ToUtf8(text)), text);
-    EXPECT_EQ(FromUtf8("\xFF" "a\xC3"), u"\uFFFDa\uFFFD");
+    EXPECT_EQ(FromUtf8("\xFF"
+                       "a\xC3"),
+              u"\uFFFDa\uFFFD");
 }
 
 TEST(Text, AnsiIsWindows1252WithQuestionMarks) {
@@ -35,10 +37,19 @@ TEST(Convert, WholeNumbers) {
         const char16_t* text;
         std::optional<std::int32_t> value;
     } cases[] = {
-        {u"3000", 3000},   {u"  -12", -12},      {u"+7", 7},          {u"$1F", 31},
-        {u"0x10", 16},     {u"abc", std::nullopt}, {u"", std::nullopt}, {u"12 ", std::nullopt},
-        {u"1.5", std::nullopt}, {u"2147483647", 2147483647}, {u"2147483648", std::nullopt},
-        {u"-2147483648", INT32_MIN}, {u"$FFFFFFFF", -1},
+        {u"3000", 3000},
+        {u"  -12", -12},
+        {u"+7", 7},
+        {u"$1F", 31},
+        {u"0x10", 16},
+        {u"abc", std::nullopt},
+        {u"", std::nullopt},
+        {u"12 ", std::nullopt},
+        {u"1.5", std::nullopt},
+        {u"2147483647", 2147483647},
+        {u"2147483648", std::nullopt},
+        {u"-2147483648", INT32_MIN},
+        {u"$FFFFFFFF", -1},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(TryStrToInt(c.text), c.value) << ToUtf8(c.text);
