@@ -47,14 +47,12 @@ printf 'Relatório de vendas por mês\n' >"$pacote/Arquivos/Relatorios/Vendas.rp
 head -c 2000000 /dev/urandom >"$pacote/Arquivos/Relatorios/Imagens.dat"
 printf 'padrão\n' >"$pacote/Padrao/Configuracao.ini"
 head -c 65536 /dev/urandom >"$pacote/Padrao/Biblioteca.so"
-# bench/peak-memory.sh adds one large file and lets the server take it.
-limite=()
+# bench/peak-memory.sh adds one large file.
 if [ -n "${AB_DEMO_BIG_FILE_BYTES:-}" ]; then
   head -c "$AB_DEMO_BIG_FILE_BYTES" /dev/zero | tr '\0' 'x' >"$pacote/Padrao/Grande.bin"
-  limite=(--max-bytes $((AB_DEMO_BIG_FILE_BYTES + 1048576)))
 fi
 
-"$servidor" --porta 0 --endereco 127.0.0.1 --raiz "$armazem" --log "${limite[@]}" \
+"$servidor" --porta 0 --endereco 127.0.0.1 --raiz "$armazem" --log \
   >"$demo/porta" 2>"$demo/servidor.log" &
 server_pid=$!
 for _ in $(seq 1 100); do

@@ -144,7 +144,7 @@ Options:
                         Filters property, e.g. {"ZLibCompression":{"CompressMoreThan":"1024"}}
   --produto NAME        product name in the connect reply (default AtualizadorServidor)
   --versao-protocolo N  protocol version in the connect reply; -1 leaves it out (default 2)
-  --max-bytes N         largest SendFile argument accepted, in bytes (default 1073741824)
+  --max-bytes N         largest SendFile argument accepted, in bytes (default 2148532224)
   --max-conexoes N      connections served at once; more are closed at once (default 64)
   --gravar-recebidos DIR  write the bytes each connection received to DIR/conexao-N.bin
   --log                 one line per event on standard error

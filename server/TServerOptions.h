@@ -22,7 +22,8 @@ struct TServerOptions {
     std::string filters;
     std::u16string productName = u"AtualizadorServidor";
     int protocolVersion = 2;  // below 0: left out of the connect reply
-    std::uint64_t maxValueBytes = 1ULL << 30;
+    // Room for every packet the client can build: a file under 2 GiB plus the packet head.
+    std::uint64_t maxValueBytes = (2ULL << 30) + (1ULL << 20);
     std::size_t maxConnections = 64;
 
     // Fault injection.
