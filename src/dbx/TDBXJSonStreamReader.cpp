@@ -24,16 +24,6 @@ bool IsNumberByte(std::uint8_t b) {
     return (b >= '0' && b <= '9') || b == '+' || b == '-' || b == '.' || b == 'E' || b == 'e';
 }
 
-int HexValue(std::uint8_t b) {
-    if (b >= '0' && b <= '9')
-        return b - '0';
-    if (b >= 'A' && b <= 'F')
-        return b - 'A' + 10;
-    if (b >= 'a' && b <= 'f')
-        return b - 'a' + 10;
-    return -1;
-}
-
 }  // namespace
 
 TDBXJSonStreamReader::TDBXJSonStreamReader(TDbxChannel* channel, int bufferSize)
@@ -246,7 +236,7 @@ void TDBXJSonStreamReader::ReadStringBody() {
             case 'u': {
                 unsigned code = 0;
                 for (int i = 0; i < 4; ++i) {
-                    const int digit = HexValue(Take());
+                    const int digit = HexDigitValue(Take());
                     if (digit < 0)
                         FailUnexpectedByte();
                     code = code * 16 + static_cast<unsigned>(digit);

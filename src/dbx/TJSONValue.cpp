@@ -92,16 +92,6 @@ class Parser {
         return TJSONValue::Number(std::u16string(s_.substr(start, i_ - start)));
     }
 
-    static int Hex(char16_t c) {
-        if (c >= u'0' && c <= u'9')
-            return c - u'0';
-        if (c >= u'a' && c <= u'f')
-            return c - u'a' + 10;
-        if (c >= u'A' && c <= u'F')
-            return c - u'A' + 10;
-        return -1;
-    }
-
     std::optional<std::u16string> StringText() {
         ++i_;  // opening quote
         std::u16string out;
@@ -146,7 +136,7 @@ class Parser {
                         return std::nullopt;
                     int code = 0;
                     for (int k = 0; k < 4; ++k) {
-                        const int h = Hex(s_[i_++]);
+                        const int h = HexDigitValue(s_[i_++]);
                         if (h < 0)
                             return std::nullopt;
                         code = code * 16 + h;

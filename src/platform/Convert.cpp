@@ -9,16 +9,6 @@
 namespace ab {
 namespace {
 
-int HexDigit(char16_t c) {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
-}
-
 // Parses into a magnitude with sign; rejects empty digits, trailing characters and overflow of
 // the 64-bit range. Hexadecimal text denotes the bit pattern, as the runtime's Val did.
 std::optional<std::int64_t> Parse(std::u16string_view s, std::uint64_t limitPositive,
@@ -44,7 +34,7 @@ std::optional<std::int64_t> Parse(std::u16string_view s, std::uint64_t limitPosi
     std::uint64_t value = 0;
     for (; i < s.size(); ++i) {
         const int d =
-            base == 16 ? HexDigit(s[i]) : (s[i] >= u'0' && s[i] <= u'9' ? s[i] - u'0' : -1);
+            base == 16 ? HexDigitValue(s[i]) : (s[i] >= u'0' && s[i] <= u'9' ? s[i] - u'0' : -1);
         if (d < 0)
             return std::nullopt;
         if (value > (std::numeric_limits<std::uint64_t>::max() - d) / base)

@@ -33,4 +33,15 @@ std::u16string Format(std::u16string_view pattern, std::initializer_list<std::u1
 // Decimal text of an integer.
 std::u16string IntToStr(long long value);
 
+// The value of a hexadecimal digit (0-9, A-F, a-f), or -1 for any other character.
+constexpr int HexDigitValue(char32_t c) {
+    if (c >= U'0' && c <= U'9')
+        return static_cast<int>(c - U'0');
+    if (c >= U'A' && c <= U'F')
+        return static_cast<int>(c - U'A') + 10;
+    if (c >= U'a' && c <= U'f')
+        return static_cast<int>(c - U'a') + 10;
+    return -1;
+}
+
 }  // namespace ab

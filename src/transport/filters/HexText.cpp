@@ -1,24 +1,9 @@
 // Hexadecimal text of byte blocks.
 #include "transport/filters/HexText.h"
 
+#include "platform/Text.h"
+
 namespace ab {
-
-namespace {
-
-int DigitValue(char16_t c) {
-    if (c >= u'0' && c <= u'9') {
-        return c - u'0';
-    }
-    if (c >= u'A' && c <= u'F') {
-        return c - u'A' + 10;
-    }
-    if (c >= u'a' && c <= u'f') {
-        return c - u'a' + 10;
-    }
-    return -1;
-}
-
-}  // namespace
 
 std::u16string BytesToHex(std::span<const std::uint8_t> bytes) {
     static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
@@ -38,8 +23,8 @@ std::optional<std::vector<std::uint8_t>> HexToBytes(std::u16string_view text) {
     std::vector<std::uint8_t> bytes;
     bytes.reserve(text.size() / 2);
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        int high = DigitValue(text[i]);
-        int low = DigitValue(text[i + 1]);
+        int high = HexDigitValue(text[i]);
+        int low = HexDigitValue(text[i + 1]);
         if (high < 0 || low < 0) {
             return std::nullopt;
         }
