@@ -78,37 +78,9 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   "$pacote/AtualizadorBrevant" "${args[@]}" || status=$?
 else
   echo 'No display: the window opens on a virtual X server and "Atualizar" is pressed for you.'
-  # "Atualizar" lies at 305,332 (91 x 27) in the client area. A click that came before the window
-  # took input is repeated while nothing has arrived; a window that never shows or a run that
-  # never ends is stopped instead of leaving the demo waiting for nobody.
-  ARMAZEM=$armazem QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-    ${AB_DEMO_WRAPPER:-} "$0" "$@" &
-    pid=$!
-    window=$(timeout 60 xdotool search --sync --onlyvisible --name "Demonstra" | head -n1)
-    if [ -z "$window" ]; then
-      echo "demo: the window did not appear" >&2
-      kill "$pid"
-      wait "$pid"
-      exit 1
-    fi
-    sleep 1
-    for attempt in 1 2 3; do
-      xdotool mousemove --window "$window" 350 345 click 1 || true
-      for _ in $(seq 1 100); do
-        kill -0 "$pid" 2>/dev/null || break 2
-        sleep 0.1
-      done
-      [ -n "$(find "$ARMAZEM" -type f ! -name ".*" | head -n1)" ] && break
-    done
-    for _ in $(seq 1 1200); do
-      kill -0 "$pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    if kill -0 "$pid" 2>/dev/null; then
-      echo "demo: the run did not end; stopping the program" >&2
-      kill "$pid"
-    fi
-    wait "$pid"' "$pacote/AtualizadorBrevant" "${args[@]}" || status=$?
+  QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" scripts/click-atualizar.sh \
+    "$armazem" "Demonstra" - -- ${AB_DEMO_WRAPPER:-} "$pacote/AtualizadorBrevant" "${args[@]}" ||
+    status=$?
 fi
 stop_server
 

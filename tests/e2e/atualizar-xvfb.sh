@@ -7,46 +7,8 @@
 # Usage: atualizar-xvfb.sh PROGRAM SERVER LOGO
 set -euo pipefail
 
-if [ "${1:-}" = "--inside-x" ]; then
-  # Runs under xvfb-run: start the program, find its window by caption, click, wait for the end.
-  shift
-  pacote=$1 porta=$2 armazem=$3 caption=$4
-  QT_QPA_PLATFORM=xcb "$pacote/AtualizadorBrevant" "$caption" 127.0.0.1 "$porta" 01 PRODUCAO \
-    'Vr@ndoxT' >"$pacote/../programa.log" 2>&1 &
-  pid=$!
-  window=$(timeout 60 xdotool search --sync --onlyvisible --name "^${caption}\$" | head -n1 || true)
-  if [ -z "$window" ]; then
-    echo "the window \"$caption\" did not appear" >&2
-    kill "$pid" 2>/dev/null || true
-    exit 1
-  fi
-  sleep 1
-  # The button "Atualizar" lies at 305,332 (91 x 27) in the window's client area. A click that
-  # came too early is repeated while nothing has arrived yet.
-  for attempt in 1 2 3; do
-    xdotool mousemove --window "$window" 350 345 click 1 || true
-    for _ in $(seq 1 200); do
-      kill -0 "$pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    kill -0 "$pid" 2>/dev/null || break
-    [ -n "$(find "$armazem" -type f ! -name '.*' | head -n1)" ] && break
-    echo "click $attempt had no effect yet" >&2
-  done
-  for _ in $(seq 1 1200); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  if kill -0 "$pid" 2>/dev/null; then
-    echo "the program did not exit" >&2
-    kill "$pid" 2>/dev/null || true
-    exit 1
-  fi
-  wait "$pid"
-  exit $?
-fi
-
 program=$1 servidor=$2 logo=$3
+scripts=$(cd "$(dirname "$0")/../../scripts" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/ab-e2e-xvfb.XXXXXX")
 server_pid=""
 cleanup() {
@@ -86,8 +48,9 @@ caption="Atualizador E2E $$"
 # once more; the program never ran then.
 for try in 1 2; do
   status=0
-  xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inside-x "$pacote" "$porta" "$armazem" "$caption" ||
-    status=$?
+  QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" "$scripts/click-atualizar.sh" \
+    "$armazem" "^${caption}\$" "$work/programa.log" -- "$pacote/AtualizadorBrevant" "$caption" \
+    127.0.0.1 "$porta" 01 PRODUCAO 'Vr@ndoxT' || status=$?
   [ "$status" -eq 0 ] || [ -e "$work/programa.log" ] && break
   echo "the virtual X server did not start (try $try)" >&2
   sleep 2
