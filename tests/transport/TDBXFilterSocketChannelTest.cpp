@@ -161,12 +161,12 @@ TEST(TDBXFilterSocketChannel, HandshakeErrors) {
     }
     // The real cipher: a check block made with another key than the one announced.
     {
-        ClientOver c(Frame(0x0D, B("{\"PC1\":{\"Key\":\"abc\",\"CODE\":\"" +
-                                   ToUtf8(TTransportCypherFilter::CheckBlock(u"abd")) + "\"}}")));
+        const std::u16string otherCode = TTransportCypherFilter::CheckBlock(u"abd");
+        ClientOver c(
+            Frame(0x0D, B("{\"PC1\":{\"Key\":\"abc\",\"CODE\":\"" + ToUtf8(otherCode) + "\"}}")));
         c.factory.RegisterBuiltInFilters();
         ExpectDBXError([&] { c.channel.Write(B("m")); },
-                       u"Filter PC1 rejected setup parameter CODE given value " +
-                           TTransportCypherFilter::CheckBlock(u"abd") +
+                       u"Filter PC1 rejected setup parameter CODE given value " + otherCode +
                            u". At this point the server communication is not possible due to "
                            u"this incompatibility.");
     }
