@@ -32,9 +32,18 @@ constexpr std::string_view kPrepareReply =
     R"({"result":[{"handle":[7]},{"parameters":[3,[3,0,1,0,0,"Dados",0,0,0],)"
     R"([4,0,1,0,0,"ChecarMaisAtual",0,0,0],[4,0,4,0,0,"ReturnParameter",0,0,0]]}]})";
 
+// What the server keeps of the value's stream (03, the 8-byte count, the elements): like a server
+// decoding it, the elements apart from that 9-byte head. (Storing the stream as it comes would put
+// every element 9 bytes after its place in the source, a distance at which this kind of machine's
+// string-move copy runs several times slower than memcpy, whatever the codec does.)
+struct Received {
+    std::uint8_t head[9] = {};
+    std::vector<std::uint8_t> elements;
+};
+
 // The server: answers the prepare, then for each execute reads the row, pulls every segment
-// straight into dest and answers with a true result.
-void Serve(test::MemoryChannel& channel, std::vector<std::uint8_t>& dest, int executes) {
+// straight into the elements and answers with a true result.
+void Serve(test::MemoryChannel& channel, Received& out, int executes) {
     TDBXJSonStreamReader reader(&channel, 32768);
     TDBXJSonStreamWriter writer(&channel, 32768);
     reader.Open();
@@ -62,8 +71,13 @@ void Serve(test::MemoryChannel& channel, std::vector<std::uint8_t>& dest, int ex
         reader.Next(Tok::TokenObjectEnd);
         row.GoToField(0);
         const auto first = row.ReadInlineBytes();
-        std::memcpy(dest.data(), first.data(), first.size());
-        std::size_t filled = first.size();
+        if (first.size() < sizeof out.head || first.size() - sizeof out.head > out.elements.size())
+            throw Exception(u"unexpected inline part");
+        std::memcpy(out.head, first.data(), sizeof out.head);
+        std::memcpy(out.elements.data(), first.data() + sizeof out.head,
+                    first.size() - sizeof out.head);
+        std::size_t filled = first.size() - sizeof out.head;
+        std::vector<std::uint8_t>& dest = out.elements;
         for (std::int32_t blob = 1; !row.IsLastParameterBlobSegment(); ++blob) {
             writer.WriteServerMoreBlobObject(7, blob, 0, 0, 0);
             const std::int32_t count = reader.ReadDataObjectStart();
@@ -126,7 +140,8 @@ int main() {
         packet[i] = static_cast<std::uint8_t>(i * 131 + 17);
     const std::vector<std::uint8_t> reference = packet;
     std::vector<std::uint8_t> copy(kValueBytes, 1);  // touched, so page faults stay out of it
-    std::vector<std::uint8_t> received(kValueBytes + 9, 1);
+    Received received;
+    received.elements.assign(kValueBytes, 1);
 
     double memcpyBest = 1e9;
     for (int r = 0; r < kRounds; ++r) {
@@ -140,7 +155,7 @@ int main() {
     bool ok = true;
     // Best time of an execute while the peer asks for one segment at a time.
     auto run = [&] {
-        std::fill(received.begin(), received.end(), 0);
+        std::fill(received.elements.begin(), received.elements.end(), 0);
         auto [clientEnd, serverEnd] = test::MakeChannelPair();
         std::thread server([&, end = serverEnd.get()] { Serve(*end, received, kRounds); });
         TDBXJSonStreamWriter writer(clientEnd.get(), 32768);
@@ -172,14 +187,17 @@ int main() {
             best = std::min(best, Seconds(Clock::now() - start));
         }
         server.join();
-        ok = ok && received[0] == 3 && received[1] == static_cast<std::uint8_t>(valueBytes) &&
-             std::equal(reference.begin(), reference.end(), received.begin() + 9);
+        std::uint8_t head[9] = {3};
+        for (int i = 0; i < 8; ++i)
+            head[1 + i] =
+                static_cast<std::uint8_t>(static_cast<std::uint64_t>(valueBytes) >> (8 * i));
+        ok = ok && std::equal(head, head + 9, received.head) && received.elements == reference;
         return best;
     };
     const double execute = run();
     double bare = 1e9;
     for (int r = 0; r < 3; ++r)
-        bare = std::min(bare, BareChannel(received));
+        bare = std::min(bare, BareChannel(received.elements));
 
     const double mib = static_cast<double>(kValueBytes) / (1 << 20);
     std::printf("value: %.0f MiB, segments of %d bytes, best of %d runs\n", mib, 32747, kRounds);

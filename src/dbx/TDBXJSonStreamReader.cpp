@@ -15,6 +15,9 @@ namespace {
 // Codes of the reader's own errors.
 constexpr int kReadError = 1;
 constexpr int kSyntaxError = 2;
+// A raw block part at least this large is read straight into its destination once the buffer is
+// drained; below it, one buffered read that may also bring the next message is cheaper.
+constexpr std::size_t kDirectReadMin = 4096;
 
 bool IsWhiteSpace(std::uint8_t b) {
     return b == 9 || b == 10 || b == 13 || b == 32;
@@ -269,7 +272,7 @@ int TDBXJSonStreamReader::ReadStringCode() {
 void TDBXJSonStreamReader::ReadDataBytes(std::span<std::uint8_t> dest) {
     std::size_t done = 0;
     while (done < dest.size()) {
-        if (pos_ >= last_ && dest.size() - done >= static_cast<std::size_t>(bufferSize_)) {
+        if (pos_ >= last_ && dest.size() - done >= kDirectReadMin) {
             // A large raw block goes straight from the channel to its destination: the read
             // buffer would only add a copy. What is read never exceeds the block.
             const std::size_t want =

@@ -242,20 +242,44 @@ void TDBXJSonStreamWriter::WriteDataObject(std::span<const std::uint8_t> bytes) 
 std::int32_t TDBXJSonStreamWriter::WriteDataObject(TDBXStreamReader& reader) {
     constexpr std::size_t kCountWidth = 9;
     constexpr std::size_t kOverhead = TDBXJSonBytes::DataStart.size() + kCountWidth + 1 + 2;
+    // Pieces at least this large are sent from where they lie; smaller ones are cheaper to copy.
+    constexpr std::size_t kMinSentInPlace = 4096;
+    constexpr std::size_t kMaxParts = 8;
     if (buffer_.size() - used_ <= kOverhead)
         Flush();
     WriteAscii(TDBXJSonBytes::DataStart);
     const std::size_t countAt = used_;
     used_ += kCountWidth;
     buffer_[used_++] = ',';
-    // The source writes straight into the buffer; what is left after it leaves room for "]}".
+    // The block is the buffer's pieces (copied bytes) interleaved with pieces shown by the reader.
+    // Every byte copied takes one buffer byte and a piece shown takes none, so the room left after
+    // the header (less two for "]}") bounds the bytes of the block either way.
+    std::span<const std::uint8_t> parts[kMaxParts];
+    std::size_t partCount = 0;
+    std::size_t pieceStart = 0;  // where the buffer piece being filled starts
+    auto endBufferPiece = [&] {
+        if (used_ > pieceStart)
+            parts[partCount++] =
+                std::span<const std::uint8_t>(buffer_.data() + pieceStart, used_ - pieceStart);
+        pieceStart = used_;
+    };
     const std::size_t room = buffer_.size() - used_ - 2;
     std::size_t count = 0;
     while (count < room) {
+        const std::span<const std::uint8_t> shown = reader.Peek();
+        if (shown.size() >= kMinSentInPlace && partCount + 3 <= kMaxParts) {
+            const std::size_t n = std::min(shown.size(), room - count);
+            endBufferPiece();
+            parts[partCount++] = shown.first(n);
+            reader.Skip(n);
+            count += n;
+            continue;
+        }
         const std::size_t n =
-            reader.Read(std::span<std::uint8_t>(buffer_.data() + used_ + count, room - count));
+            reader.Read(std::span<std::uint8_t>(buffer_.data() + used_, room - count));
         if (n == 0)
             break;
+        used_ += n;
         count += n;
     }
     const bool last = reader.IsEos();
@@ -271,10 +295,17 @@ std::int32_t TDBXJSonStreamWriter::WriteDataObject(TDBXStreamReader& reader) {
         buffer_[at++] = static_cast<std::uint8_t>(digits[i]);
     while (at < countAt + kCountWidth)
         buffer_[at++] = ' ';
-    used_ += count;
     buffer_[used_++] = ']';
     buffer_[used_++] = '}';
-    Flush();
+    if (partCount == 0) {
+        Flush();
+    } else {
+        endBufferPiece();
+        // A channel that can no longer write answers -1; the reply read that follows reports it.
+        if (channel_)
+            channel_->WriteParts(std::span(parts, partCount));
+        used_ = 0;
+    }
     return static_cast<std::int32_t>(signedCount);
 }
 

@@ -94,7 +94,8 @@ class TDBXJSonStreamWriter {
     // A segment answer built in place and flushed: {"data":[<count padded to 9 chars>,<bytes>]}
     // with as many bytes as fit in the buffer, read straight from the reader into it. The count is
     // negated (0 when nothing was left) when the reader reached its end with this block. Returns
-    // the count as written.
+    // the count as written. Large pieces the reader can show in memory are not copied into the
+    // buffer: the block leaves as one gather write of the same bytes.
     std::int32_t WriteDataObject(TDBXStreamReader& reader);
     // {"method":"command_close","params":[h]} and flush.
     void WriteCommandCloseObject(std::int32_t handle);

@@ -61,4 +61,20 @@ std::size_t TDBXMemoryStreamReader::Read(std::span<std::uint8_t> dest) {
     return done;
 }
 
+std::span<const std::uint8_t> TDBXMemoryStreamReader::Peek() const {
+    if (prefixPos_ < prefix_.size())
+        return std::span(prefix_).subspan(prefixPos_);
+    if (body_ && bodyPos_ < body_->size())
+        return std::span(*body_).subspan(bodyPos_);
+    return {};
+}
+
+void TDBXMemoryStreamReader::Skip(std::size_t count) {
+    const std::size_t fromPrefix = std::min(count, prefix_.size() - prefixPos_);
+    prefixPos_ += fromPrefix;
+    count -= fromPrefix;
+    if (body_)
+        bodyPos_ += std::min(count, body_->size() - bodyPos_);
+}
+
 }  // namespace ab

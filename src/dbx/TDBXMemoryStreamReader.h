@@ -24,6 +24,8 @@ class TDBXMemoryStreamReader : public TDBXStreamReader {
     bool IsEos() override { return Remaining() == 0; }
     std::int64_t Size() const override;
     std::size_t Remaining() const;
+    std::span<const std::uint8_t> Peek() const override;
+    void Skip(std::size_t count) override;
 
   private:
     std::vector<std::uint8_t> prefix_;

@@ -5,13 +5,16 @@
 // Read places at most dest.size() bytes at the start of dest and returns how many (at least 1), or
 // -1 when the channel can read no more; it never waits for more than the first byte. Write sends
 // all of src and returns the count it put on its own delegate or socket, or -1 when it can no
-// longer write. Other failures are raised as exceptions.
+// longer write. WriteParts is one Write of the parts' concatenation (same bytes, same single write
+// as seen by a peer or a filter), for channels that can send pieces without joining them first.
+// Other failures are raised as exceptions.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace ab {
 
@@ -35,6 +38,7 @@ class TDbxChannel {
     virtual void Close() = 0;
     virtual int Read(std::span<std::uint8_t> dest) = 0;
     virtual int Write(std::span<const std::uint8_t> src) = 0;
+    virtual int WriteParts(std::span<const std::span<const std::uint8_t>> parts);
     virtual bool IsConnectionLost() { return false; }
     virtual TDBXChannelInfo* GetChannelInfo() { return nullptr; }
     // The list belongs to the connection; the channel only refers to it.
@@ -44,5 +48,8 @@ class TDbxChannel {
   protected:
     TDBXProperties* properties_ = nullptr;
 };
+
+// The parts joined, for channels and layers that have no gather write of their own.
+std::vector<std::uint8_t> JoinParts(std::span<const std::span<const std::uint8_t>> parts);
 
 }  // namespace ab

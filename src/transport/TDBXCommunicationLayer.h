@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
+
+#include "dbx/TDbxChannel.h"
 
 namespace ab {
 
@@ -24,6 +27,13 @@ class TDBXCommunicationLayer {
     virtual void Close() = 0;
     virtual int Read(std::span<std::uint8_t> dest) = 0;
     virtual int Write(std::span<const std::uint8_t> src) = 0;
+    // One Write of the parts' concatenation; layers that can gather them override it.
+    virtual int WriteParts(std::span<const std::span<const std::uint8_t>> parts) {
+        if (parts.size() == 1)
+            return Write(parts.front());
+        const std::vector<std::uint8_t> joined = JoinParts(parts);
+        return Write(joined);
+    }
     virtual std::u16string Info() const = 0;
     // May be called from another thread: makes every later Read and Write answer -1.
     virtual void Terminate() { terminated_ = true; }

@@ -374,10 +374,13 @@ int TDBXFilterSocketChannel::Read(std::span<std::uint8_t> dest) {
     return ReadFiltered(dest);
 }
 
-int TDBXFilterSocketChannel::Write(std::span<const std::uint8_t> src) {
+int TDBXFilterSocketChannel::WriteParts(std::span<const std::span<const std::uint8_t>> parts) {
     if (broken_ || !delegate_)
         return -1;
-    if (src.empty())
+    std::size_t size = 0;
+    for (const auto& part : parts)
+        size += part.size();
+    if (size == 0)
         return 0;
     if (state_ == Pendant) {
         try {
@@ -391,8 +394,12 @@ int TDBXFilterSocketChannel::Write(std::span<const std::uint8_t> src) {
         }
     }
     if (state_ == Regular)
-        return delegate_->Write(src);
-    return WriteFiltered(src);
+        return delegate_->WriteParts(parts);
+    // Filters work on a whole frame: the parts are joined into one.
+    if (parts.size() == 1)
+        return WriteFiltered(parts.front());
+    const std::vector<std::uint8_t> joined = JoinParts(parts);
+    return WriteFiltered(joined);
 }
 
 }  // namespace ab

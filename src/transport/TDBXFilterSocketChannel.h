@@ -47,7 +47,8 @@ class TDBXFilterSocketChannel : public TDbxChannel {
     void Open() override;
     void Close() override;
     int Read(std::span<std::uint8_t> dest) override;
-    int Write(std::span<const std::uint8_t> src) override;
+    int Write(std::span<const std::uint8_t> src) override { return WriteParts(std::span(&src, 1)); }
+    int WriteParts(std::span<const std::span<const std::uint8_t>> parts) override;
     bool IsConnectionLost() override;
     TDBXChannelInfo* GetChannelInfo() override;
     TDBXProperties* GetDBXProperties() override;

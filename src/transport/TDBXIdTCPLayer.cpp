@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -209,6 +210,48 @@ int TDBXIdTCPLayer::Write(std::span<const std::uint8_t> src) {
         sent += static_cast<std::size_t>(n);
     }
     return static_cast<int>(src.size());
+}
+
+int TDBXIdTCPLayer::WriteParts(std::span<const std::span<const std::uint8_t>> parts) {
+    if (terminated_ || socket_ < 0)
+        return -1;
+    // One gathered send per call, resumed after a partial one, so a segment leaves from where its
+    // bytes lie.
+    constexpr std::size_t kMaxParts = 16;
+    if (parts.size() > kMaxParts)
+        return TDBXCommunicationLayer::WriteParts(parts);
+    iovec vectors[kMaxParts];
+    std::size_t count = 0;
+    std::size_t total = 0;
+    for (const auto& part : parts) {
+        if (part.empty())
+            continue;
+        vectors[count].iov_base = const_cast<std::uint8_t*>(part.data());
+        vectors[count].iov_len = part.size();
+        total += part.size();
+        ++count;
+    }
+    std::size_t first = 0;
+    while (first < count) {
+        msghdr message{};
+        message.msg_iov = vectors + first;
+        message.msg_iovlen = count - first;
+        ssize_t n = ::sendmsg(socket_, &message, MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw SystemError(errno);
+        }
+        while (first < count && static_cast<std::size_t>(n) >= vectors[first].iov_len) {
+            n -= static_cast<ssize_t>(vectors[first].iov_len);
+            ++first;
+        }
+        if (first < count) {
+            vectors[first].iov_base = static_cast<std::uint8_t*>(vectors[first].iov_base) + n;
+            vectors[first].iov_len -= static_cast<std::size_t>(n);
+        }
+    }
+    return static_cast<int>(total);
 }
 
 }  // namespace ab

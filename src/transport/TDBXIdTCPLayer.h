@@ -28,6 +28,7 @@ class TDBXIdTCPLayer : public TDBXCommunicationLayer {
     void Close() override;
     int Read(std::span<std::uint8_t> dest) override;
     int Write(std::span<const std::uint8_t> src) override;
+    int WriteParts(std::span<const std::span<const std::uint8_t>> parts) override;
     // The configured local bind address: none is configured, so empty.
     std::u16string Info() const override { return {}; }
     void Terminate() override;

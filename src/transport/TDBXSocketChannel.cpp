@@ -51,6 +51,10 @@ int TDBXSocketChannel::Write(std::span<const std::uint8_t> src) {
     return layer_ ? layer_->Write(src) : -1;
 }
 
+int TDBXSocketChannel::WriteParts(std::span<const std::span<const std::uint8_t>> parts) {
+    return layer_ ? layer_->WriteParts(parts) : -1;
+}
+
 void TDBXSocketChannel::Terminate() {
     info_.reset();
     try {

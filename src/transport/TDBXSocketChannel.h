@@ -21,6 +21,7 @@ class TDBXSocketChannel : public TDbxChannel {
     void Close() override;
     int Read(std::span<std::uint8_t> dest) override;
     int Write(std::span<const std::uint8_t> src) override;
+    int WriteParts(std::span<const std::span<const std::uint8_t>> parts) override;
     TDBXChannelInfo* GetChannelInfo() override { return info_.get(); }
 
     // Releases the info, terminates and frees the layer, swallowing errors.

@@ -5,6 +5,7 @@
 #include "DbxTestSupport.h"
 #include "dbx/DbxConstants.h"
 #include "dbx/TDBXMemoryStreamReader.h"
+#include "dbx/TOleVariant.h"
 #include "support/MemoryChannel.h"
 
 namespace ab::test {
@@ -181,6 +182,75 @@ TEST(JSonStreamWriter, SegmentBlocks) {
     // A block after bytes already in the buffer takes only the room that is left.
     EXPECT_EQ(block(40000, 100, &heads), (std::vector<std::size_t>{32768, 7374}));
     EXPECT_EQ(heads, (std::vector<std::string>{"{\"data\":[32647    ,", "{\"data\":[-7353    ,"}));
+}
+
+// A segment source that cannot show its bytes: every block is copied into the buffer.
+class CopiedSource : public TDBXStreamReader {
+  public:
+    explicit CopiedSource(std::unique_ptr<TDBXMemoryStreamReader> inner)
+        : inner_(std::move(inner)) {}
+    std::size_t Read(std::span<std::uint8_t> dest) override { return inner_->Read(dest); }
+    bool IsEos() override { return inner_->IsEos(); }
+
+  private:
+    std::unique_ptr<TDBXMemoryStreamReader> inner_;
+};
+
+// Blocks whose large pieces leave from the value's memory carry the same bytes, in the same
+// writes, as blocks copied into the buffer: the small prefix is copied in front of the shown body.
+TEST(JSonStreamWriter, SegmentBlocksSentInPlaceMatchCopiedOnes) {
+    auto pattern = [](std::size_t n) {
+        Bytes bytes(n);
+        for (std::size_t i = 0; i < n; ++i)
+            bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
+        return bytes;
+    };
+    struct Case {
+        const char* name;
+        std::function<TOleVariant()> value;
+        std::size_t prefill;
+    };
+    const Case cases[] = {
+        {"one piece, below the in-place size",
+         [&] { return TOleVariant::ByteArray(pattern(3000)); }, 0},
+        {"one piece, three blocks", [&] { return TOleVariant::ByteArray(pattern(70000)); }, 0},
+        {"after bytes in the buffer", [&] { return TOleVariant::ByteArray(pattern(70000)); },
+         30000},
+        {"head and shared tail",
+         [&] {
+             return TOleVariant::ByteArray(
+                 pattern(150), std::make_shared<const std::vector<std::uint8_t>>(pattern(65600)));
+         },
+         0},
+        {"value ending at a block boundary", [&] { return TOleVariant::ByteArray(pattern(32738)); },
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto emit = [&](bool shown, std::vector<std::size_t>* writes) {
+            auto [a, b] = MakeChannelPair();
+            TDBXJSonStreamWriter writer(a.get(), 32768);
+            writer.Open();
+            writer.WriteAscii(std::string(c.prefill, ' '));
+            auto source = TDBXMemoryStreamReader::ForByteArray(c.value());
+            CopiedSource copied(TDBXMemoryStreamReader::ForByteArray(c.value()));
+            TDBXStreamReader& from = shown ? static_cast<TDBXStreamReader&>(*source) : copied;
+            while (writer.WriteDataObject(from) > 0) {
+            }
+            a->Close();
+            Bytes all(200000);
+            std::size_t total = 0;
+            for (int n; (n = b->Read(std::span(all).subspan(total))) > 0;)
+                total += static_cast<std::size_t>(n);
+            all.resize(total);
+            *writes = a->writeSizes;
+            return all;
+        };
+        std::vector<std::size_t> shownWrites, copiedWrites;
+        const Bytes shownBytes = emit(true, &shownWrites);
+        EXPECT_EQ(shownBytes, emit(false, &copiedWrites));
+        EXPECT_EQ(shownWrites, copiedWrites);
+    }
 }
 
 }  // namespace

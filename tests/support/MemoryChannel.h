@@ -20,88 +20,169 @@
 
 namespace ab::test {
 
-// One direction of a pipe. Reads block until bytes arrive or the writer closes. A reader that is
-// already waiting has its destination filled by the writer directly (one copy); otherwise bytes
-// wait in the chunks they were written in, and spent chunks are reused.
+// One direction of a pipe. Reads block until bytes arrive or the writer closes.
+//
+// Small writes that find a reader waiting are copied into its destination by the writer; other
+// small writes are queued in the chunks they came in (spent chunks are reused). A large write is
+// offered instead: the reader copies straight from the writer's memory into its destination, a
+// part at a time (a read ends where a part of a gather write ends, so a large part can land
+// directly where its reader wants it), while the writer waits. If no reader takes the rest within
+// a moment, the writer queues it and returns, so a write never waits for long. Both sides spin
+// briefly on atomic flags before sleeping, so a request/answer ping-pong is not dominated by
+// wake-up latency.
 class MemoryPipe {
   public:
-    void Put(std::span<const std::uint8_t> bytes) {
-        if (bytes.empty())
+    static constexpr std::size_t kOfferedFrom = 4096;
+
+    void Put(std::span<const std::uint8_t> bytes) { PutParts(std::span(&bytes, 1)); }
+    // The parts in order, as one write.
+    void PutParts(std::span<const std::span<const std::uint8_t>> parts) {
+        std::size_t total = 0;
+        for (const auto& part : parts)
+            total += part.size();
+        std::unique_lock lock(mutex_);
+        if (total == 0 || closed_ || !chunks_.empty() || postedFilled_ > 0) {
+            Queue(parts);
+        } else if (total < kOfferedFrom) {
+            if (readerWaiting_)
+                FillPosted(parts);
+            else
+                Queue(parts);
+        } else {
+            Offer(parts, lock);
             return;
-        {
-            std::lock_guard lock(mutex_);
-            if (posted_.data() != nullptr && postedFilled_ == 0 && chunks_.empty()) {
-                const std::size_t n = std::min(bytes.size(), posted_.size());
-                std::memcpy(posted_.data(), bytes.data(), n);
-                postedFilled_ = n;
-                bytes = bytes.subspan(n);
-            }
-            if (!bytes.empty()) {
-                std::vector<std::uint8_t> chunk;
-                if (!spare_.empty()) {
-                    chunk = std::move(spare_.back());
-                    spare_.pop_back();
-                }
-                chunk.assign(bytes.begin(), bytes.end());
-                chunks_.push_back(std::move(chunk));
-            }
-            pending_.store(true, std::memory_order_release);
         }
+        lock.unlock();
         ready_.notify_all();
     }
     // Returns 1..max bytes, or -1 when closed and drained.
     int Take(std::span<std::uint8_t> dest, std::size_t max) {
-        const std::size_t limit = std::min(dest.size(), max);
-        {
-            std::lock_guard lock(mutex_);
-            if (!chunks_.empty() || closed_ || limit == 0)
-                return TakeQueued(dest.first(limit));
-            posted_ = dest.first(limit);
-            postedFilled_ = 0;
-        }
-        // A peer thread usually answers within microseconds: spin briefly before sleeping, so a
-        // request/answer ping-pong is not dominated by wake-up latency.
-        SpinUntilPending();
+        dest = dest.first(std::min(dest.size(), max));
         std::unique_lock lock(mutex_);
-        ready_.wait(lock, [&] { return postedFilled_ > 0 || !chunks_.empty() || closed_; });
-        const std::size_t filled = postedFilled_;
-        posted_ = {};
-        postedFilled_ = 0;
-        if (filled > 0) {
-            pending_.store(!chunks_.empty() || closed_, std::memory_order_release);
-            return static_cast<int>(filled);
+        if (!offered_.load(std::memory_order_relaxed) && chunks_.empty() && !closed_ &&
+            !dest.empty()) {
+            posted_ = dest;
+            readerWaiting_ = true;
+            lock.unlock();
+            SpinUntil([&] { return Arrived(); });
+            lock.lock();
+            ready_.wait(lock, [&] { return Arrived(); });
+            readerWaiting_ = false;
+            posted_ = {};
+            if (postedFilled_ > 0) {
+                const std::size_t n = postedFilled_;
+                postedFilled_ = 0;
+                filled_.store(false, std::memory_order_relaxed);
+                return static_cast<int>(n);
+            }
         }
-        return TakeQueued(dest.first(limit));
+        if (offered_.load(std::memory_order_relaxed) && !dest.empty())
+            return TakeOffered(dest);
+        return TakeQueued(dest);
     }
     void CloseWriter() {
         {
             std::lock_guard lock(mutex_);
             closed_ = true;
-            pending_.store(true, std::memory_order_release);
+            queued_.store(true, std::memory_order_release);
         }
         ready_.notify_all();
     }
-    bool Closed() {
-        std::lock_guard lock(mutex_);
-        return closed_;
-    }
+    bool Closed() const { return closed_.load(std::memory_order_acquire); }
 
   private:
     // Busy-waits up to about 50 microseconds (without system calls), then yields a while.
-    void SpinUntilPending() const {
+    template <class Done>
+    static void SpinUntil(Done done) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
-        for (int spin = 0; !pending_.load(std::memory_order_acquire); ++spin) {
+        for (int spin = 0; !done(); ++spin) {
 #if defined(__x86_64__) || defined(__i386__)
             __builtin_ia32_pause();
 #endif
             if ((spin & 63) == 63 && std::chrono::steady_clock::now() > until)
                 break;
         }
-        for (int spin = 0; spin < 200 && !pending_.load(std::memory_order_acquire); ++spin)
+        for (int spin = 0; spin < 200 && !done(); ++spin)
             std::this_thread::yield();
     }
-
-    // Called with the lock held.
+    bool Arrived() const {
+        return filled_.load(std::memory_order_acquire) ||
+               offered_.load(std::memory_order_acquire) || queued_.load(std::memory_order_acquire);
+    }
+    // The following are called with the lock held.
+    void FillPosted(std::span<const std::span<const std::uint8_t>> parts) {
+        std::size_t filled = 0;
+        std::vector<std::span<const std::uint8_t>> rest;
+        for (auto bytes : parts) {
+            const std::size_t n = std::min(bytes.size(), posted_.size() - filled);
+            std::memcpy(posted_.data() + filled, bytes.data(), n);
+            filled += n;
+            if (n < bytes.size())
+                rest.push_back(bytes.subspan(n));
+        }
+        Queue(rest);
+        postedFilled_ = filled;
+        readerWaiting_ = false;  // filled: no later write may fill it again
+        filled_.store(true, std::memory_order_release);
+    }
+    void Offer(std::span<const std::span<const std::uint8_t>> parts,
+               std::unique_lock<std::mutex>& lock) {
+        offer_.assign(parts.begin(), parts.end());
+        offerPart_ = 0;
+        offerOffset_ = 0;
+        SkipEmptyParts();
+        lock.unlock();
+        ready_.notify_all();
+        SpinUntil([&] { return !offered_.load(std::memory_order_acquire); });
+        lock.lock();
+        if (offered_.load(std::memory_order_relaxed)) {
+            // No reader came back for the rest: it waits in the queue instead.
+            std::vector<std::span<const std::uint8_t>> rest;
+            rest.push_back(offer_[offerPart_].subspan(offerOffset_));
+            rest.insert(rest.end(), offer_.begin() + static_cast<std::ptrdiff_t>(offerPart_) + 1,
+                        offer_.end());
+            offer_.clear();
+            offered_.store(false, std::memory_order_release);
+            Queue(rest);
+            lock.unlock();
+            ready_.notify_all();
+        }
+    }
+    void SkipEmptyParts() {
+        while (offerPart_ < offer_.size() && offerOffset_ == offer_[offerPart_].size()) {
+            ++offerPart_;
+            offerOffset_ = 0;
+        }
+        const bool more = offerPart_ < offer_.size();
+        if (!more)
+            offer_.clear();
+        offered_.store(more, std::memory_order_release);
+    }
+    int TakeOffered(std::span<std::uint8_t> dest) {
+        const auto part = offer_[offerPart_].subspan(offerOffset_);
+        const std::size_t n = std::min(dest.size(), part.size());
+        std::memcpy(dest.data(), part.data(), n);
+        offerOffset_ += n;
+        SkipEmptyParts();
+        return static_cast<int>(n);
+    }
+    void Queue(std::span<const std::span<const std::uint8_t>> parts) {
+        std::vector<std::uint8_t> chunk;
+        for (const auto& bytes : parts) {
+            if (bytes.empty())
+                continue;
+            if (chunk.empty() && !spare_.empty()) {
+                chunk = std::move(spare_.back());
+                spare_.pop_back();
+                chunk.clear();
+            }
+            chunk.insert(chunk.end(), bytes.begin(), bytes.end());
+        }
+        if (chunk.empty())
+            return;
+        chunks_.push_back(std::move(chunk));
+        queued_.store(true, std::memory_order_release);
+    }
     int TakeQueued(std::span<std::uint8_t> dest) {
         if (chunks_.empty())
             return closed_ ? -1 : 0;
@@ -119,7 +200,7 @@ class MemoryPipe {
                 frontOffset_ = 0;
             }
         }
-        pending_.store(!chunks_.empty() || closed_, std::memory_order_release);
+        queued_.store(!chunks_.empty() || closed_, std::memory_order_release);
         return static_cast<int>(n);
     }
 
@@ -128,10 +209,19 @@ class MemoryPipe {
     std::deque<std::vector<std::uint8_t>> chunks_;
     std::vector<std::vector<std::uint8_t>> spare_;
     std::size_t frontOffset_ = 0;
-    std::span<std::uint8_t> posted_;  // the waiting reader's destination
+    std::atomic<bool> closed_{false};
+    // The waiting reader's destination, and what a small write put there.
+    bool readerWaiting_ = false;
+    std::span<std::uint8_t> posted_;
     std::size_t postedFilled_ = 0;
-    bool closed_ = false;
-    std::atomic<bool> pending_{false};
+    // The large write being offered: its parts and how far the reader has taken them.
+    std::vector<std::span<const std::uint8_t>> offer_;
+    std::size_t offerPart_ = 0;
+    std::size_t offerOffset_ = 0;
+    // Read without the lock while spinning; written with it held.
+    alignas(64) std::atomic<bool> offered_{false};
+    std::atomic<bool> filled_{false};
+    std::atomic<bool> queued_{false};  // chunks wait, or the writer closed
 };
 
 // One end of a connected pair.
@@ -147,15 +237,19 @@ class MemoryChannel : public TDbxChannel {
         in_->CloseWriter();
     }
     int Read(std::span<std::uint8_t> dest) override { return in_->Take(dest, maxBytesPerRead); }
-    int Write(std::span<const std::uint8_t> src) override {
+    int Write(std::span<const std::uint8_t> src) override { return WriteParts(std::span(&src, 1)); }
+    int WriteParts(std::span<const std::span<const std::uint8_t>> parts) override {
+        std::size_t size = 0;
+        for (const auto& part : parts)
+            size += part.size();
         if (out_->Closed())
             return -1;
-        if (failAfterBytes >= 0 && written_ + src.size() > static_cast<std::size_t>(failAfterBytes))
+        if (failAfterBytes >= 0 && written_ + size > static_cast<std::size_t>(failAfterBytes))
             return -1;
-        written_ += src.size();
-        writeSizes.push_back(src.size());
-        out_->Put(src);
-        return static_cast<int>(src.size());
+        written_ += size;
+        writeSizes.push_back(size);
+        out_->PutParts(parts);
+        return static_cast<int>(size);
     }
 
     // Test knobs: deliver at most this many bytes per read; refuse writes past this many bytes.

@@ -3,6 +3,10 @@
 // property rules the layer reads.
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -155,6 +159,46 @@ TEST(TDBXSocketChannel, CloseMakesReadAndWriteFail) {
     std::vector<std::uint8_t> buf(4);
     EXPECT_EQ(oc.channel.Read(buf), -1);
     EXPECT_EQ(oc.channel.Write(buf), -1);
+}
+
+// A gather write larger than the socket buffers blocks; signals that interrupt it make the send
+// return early, inside a part or at its end, and it resumes exactly there. Empty parts are passed
+// over.
+TEST(TDBXSocketChannel, GatherWriteResumesAfterInterruptedSends) {
+    std::vector<std::vector<std::uint8_t>> parts;
+    std::string expected;
+    for (const std::size_t size : {19u, 6u << 20, 0u, 2u, 3u << 20}) {
+        parts.emplace_back(size);
+        for (std::size_t i = 0; i < size; ++i)
+            parts.back()[i] = static_cast<std::uint8_t>(i * 31 + parts.size());
+        expected.append(parts.back().begin(), parts.back().end());
+    }
+    struct sigaction action {};
+    action.sa_handler = [](int) {};  // no SA_RESTART: a blocked send returns what it sent
+    struct sigaction previous {};
+    ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
+    std::string received;
+    {
+        ScriptedPeer peer([&](PeerConnection& c, int) {
+            std::this_thread::sleep_for(300ms);  // the send buffer fills meanwhile
+            received = c.Receive(expected.size());
+        });
+        OpenChannel oc(PropsFor(peer.Port()));
+        std::atomic<bool> done{false};
+        const pthread_t writer = ::pthread_self();
+        std::thread interrupter([&] {
+            for (int i = 0; i < 20 && !done; ++i) {
+                std::this_thread::sleep_for(10ms);
+                ::pthread_kill(writer, SIGUSR1);
+            }
+        });
+        const std::vector<std::span<const std::uint8_t>> spans(parts.begin(), parts.end());
+        EXPECT_EQ(oc.channel.WriteParts(spans), static_cast<int>(expected.size()));
+        done = true;
+        interrupter.join();
+    }
+    ::sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_TRUE(received == expected) << received.size() << " bytes received";
 }
 
 TEST(TDBXSocketChannel, LayerSelectionAndPropertyRules) {

@@ -1,0 +1,24 @@
+// TDbxChannel: the joined fallback of the gather write.
+#include "dbx/TDbxChannel.h"
+
+namespace ab {
+
+std::vector<std::uint8_t> JoinParts(std::span<const std::span<const std::uint8_t>> parts) {
+    std::size_t total = 0;
+    for (const auto& part : parts)
+        total += part.size();
+    std::vector<std::uint8_t> joined;
+    joined.reserve(total);
+    for (const auto& part : parts)
+        joined.insert(joined.end(), part.begin(), part.end());
+    return joined;
+}
+
+int TDbxChannel::WriteParts(std::span<const std::span<const std::uint8_t>> parts) {
+    if (parts.size() == 1)
+        return Write(parts.front());
+    const std::vector<std::uint8_t> joined = JoinParts(parts);
+    return Write(joined);
+}
+
+}  // namespace ab
