@@ -15,10 +15,7 @@ std::vector<std::uint8_t> JoinParts(std::span<const std::span<const std::uint8_t
 }
 
 int TDbxChannel::WriteParts(std::span<const std::span<const std::uint8_t>> parts) {
-    if (parts.size() == 1)
-        return Write(parts.front());
-    const std::vector<std::uint8_t> joined = JoinParts(parts);
-    return Write(joined);
+    return WriteJoined(parts, [this](std::span<const std::uint8_t> bytes) { return Write(bytes); });
 }
 
 }  // namespace ab

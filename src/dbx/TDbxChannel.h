@@ -52,4 +52,13 @@ class TDbxChannel {
 // The parts joined, for channels and layers that have no gather write of their own.
 std::vector<std::uint8_t> JoinParts(std::span<const std::span<const std::uint8_t>> parts);
 
+// Calls write once with the parts' bytes: a single part as it is, several joined.
+template <class Write>
+int WriteJoined(std::span<const std::span<const std::uint8_t>> parts, Write&& write) {
+    if (parts.size() == 1)
+        return write(parts.front());
+    const std::vector<std::uint8_t> joined = JoinParts(parts);
+    return write(std::span<const std::uint8_t>(joined));
+}
+
 }  // namespace ab

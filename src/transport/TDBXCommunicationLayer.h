@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "dbx/TDbxChannel.h"
 
@@ -29,10 +28,8 @@ class TDBXCommunicationLayer {
     virtual int Write(std::span<const std::uint8_t> src) = 0;
     // One Write of the parts' concatenation; layers that can gather them override it.
     virtual int WriteParts(std::span<const std::span<const std::uint8_t>> parts) {
-        if (parts.size() == 1)
-            return Write(parts.front());
-        const std::vector<std::uint8_t> joined = JoinParts(parts);
-        return Write(joined);
+        return WriteJoined(parts,
+                           [this](std::span<const std::uint8_t> bytes) { return Write(bytes); });
     }
     virtual std::u16string Info() const = 0;
     // May be called from another thread: makes every later Read and Write answer -1.

@@ -396,10 +396,8 @@ int TDBXFilterSocketChannel::WriteParts(std::span<const std::span<const std::uin
     if (state_ == Regular)
         return delegate_->WriteParts(parts);
     // Filters work on a whole frame: the parts are joined into one.
-    if (parts.size() == 1)
-        return WriteFiltered(parts.front());
-    const std::vector<std::uint8_t> joined = JoinParts(parts);
-    return WriteFiltered(joined);
+    return WriteJoined(
+        parts, [this](std::span<const std::uint8_t> bytes) { return WriteFiltered(bytes); });
 }
 
 }  // namespace ab
