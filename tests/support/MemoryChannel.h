@@ -41,7 +41,8 @@ class MemoryPipe {
         for (const auto& part : parts)
             total += part.size();
         std::unique_lock lock(mutex_);
-        if (total == 0 || closed_ || !chunks_.empty() || postedFilled_ > 0) {
+        if (total == 0 || closed_ || !chunks_.empty() || postedFilled_ > 0 ||
+            offered_.load(std::memory_order_relaxed)) {
             Queue(parts);
         } else if (total < kOfferedFrom) {
             if (readerWaiting_)
