@@ -28,6 +28,10 @@ using Tok = TDBXTokens;
 
 constexpr std::size_t kValueBytes = 64u << 20;
 constexpr int kRounds = 9;
+// Each session has a fresh channel pair and peer thread. On these shared machines a session can
+// stay slow from start to end (the peer thread placed or served badly), so the figure is the best
+// of several, with memcpy measured before each so both see the same stretches of time.
+constexpr int kSessions = 4;
 constexpr std::string_view kPrepareReply =
     R"({"result":[{"handle":[7]},{"parameters":[3,[3,0,1,0,0,"Dados",0,0,0],)"
     R"([4,0,1,0,0,"ChecarMaisAtual",0,0,0],[4,0,4,0,0,"ReturnParameter",0,0,0]]}]})";
@@ -144,25 +148,28 @@ int main() {
     Received received;
     received.elements.assign(kValueBytes, 1);
 
+    const std::int64_t valueBytes = static_cast<std::int64_t>(packet.size());
+    const TOleVariant value = TOleVariant::ByteArray(std::move(packet));
+    const std::span<const std::uint8_t> source = value.Bytes();
     double memcpyBest = 1e9;
-    for (int r = 0; r < kRounds; ++r) {
-        const auto start = Clock::now();
-        std::memcpy(copy.data(), packet.data(), kValueBytes);
-        memcpyBest = std::min(memcpyBest, Seconds(Clock::now() - start));
-    }
+    auto measureMemcpy = [&] {
+        for (int r = 0; r < kRounds; ++r) {
+            const auto start = Clock::now();
+            std::memcpy(copy.data(), source.data(), kValueBytes);
+            memcpyBest = std::min(memcpyBest, Seconds(Clock::now() - start));
+        }
+    };
     // For reference only: the same copy in segment-sized pieces to 9 bytes further on, where a
     // peer storing the stream as it came would put the elements.
     double shiftedBest = 1e9;
     for (int r = 0; r < 3; ++r) {
         const auto start = Clock::now();
         for (std::size_t at = 0; at < kValueBytes; at += 32747)
-            std::memcpy(copy.data() + 9 + at, packet.data() + at,
+            std::memcpy(copy.data() + 9 + at, source.data() + at,
                         std::min<std::size_t>(32747, kValueBytes - at));
         shiftedBest = std::min(shiftedBest, Seconds(Clock::now() - start));
     }
 
-    const std::int64_t valueBytes = static_cast<std::int64_t>(packet.size());
-    const TOleVariant value = TOleVariant::ByteArray(std::move(packet));
     bool ok = true;
     // Best time of an execute while the peer asks for one segment at a time.
     auto run = [&] {
@@ -205,13 +212,18 @@ int main() {
         ok = ok && std::equal(head, head + 9, received.head) && received.elements == reference;
         return best;
     };
-    const double execute = run();
+    double execute = 1e9;
+    for (int session = 0; session < kSessions; ++session) {
+        measureMemcpy();
+        execute = std::min(execute, run());
+    }
     double bare = 1e9;
     for (int r = 0; r < 3; ++r)
         bare = std::min(bare, BareChannel(received.elements));
 
     const double mib = static_cast<double>(kValueBytes) / (1 << 20);
-    std::printf("value: %.0f MiB, segments of %d bytes, best of %d runs\n", mib, 32747, kRounds);
+    std::printf("value: %.0f MiB, segments of %d bytes, best of %d runs in each of %d sessions\n",
+                mib, 32747, kRounds, kSessions);
     std::printf("memcpy:                             %8.1f MiB/s\n", mib / memcpyBest);
     std::printf("memcpy in segments, 9 bytes shifted: %8.1f MiB/s (for reference)\n",
                 mib / shiftedBest);
