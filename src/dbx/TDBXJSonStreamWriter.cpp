@@ -297,15 +297,11 @@ std::int32_t TDBXJSonStreamWriter::WriteDataObject(TDBXStreamReader& reader) {
         buffer_[at++] = ' ';
     buffer_[used_++] = ']';
     buffer_[used_++] = '}';
-    if (partCount == 0) {
-        Flush();
-    } else {
-        endBufferPiece();
-        // A channel that can no longer write answers -1; the reply read that follows reports it.
-        if (channel_)
-            channel_->WriteParts(std::span(parts, partCount));
-        used_ = 0;
-    }
+    endBufferPiece();
+    // A channel that can no longer write answers -1; the reply read that follows reports it.
+    if (channel_)
+        channel_->WriteParts(std::span(parts, partCount));
+    used_ = 0;
     return static_cast<std::int32_t>(signedCount);
 }
 

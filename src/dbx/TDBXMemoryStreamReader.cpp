@@ -46,16 +46,10 @@ std::int64_t TDBXMemoryStreamReader::Size() const {
 
 std::size_t TDBXMemoryStreamReader::Read(std::span<std::uint8_t> dest) {
     std::size_t done = 0;
-    if (prefixPos_ < prefix_.size()) {
-        const std::size_t n = std::min(dest.size(), prefix_.size() - prefixPos_);
-        std::memcpy(dest.data(), prefix_.data() + prefixPos_, n);
-        prefixPos_ += n;
-        done = n;
-    }
-    if (body_ && done < dest.size() && bodyPos_ < body_->size()) {
-        const std::size_t n = std::min(dest.size() - done, body_->size() - bodyPos_);
-        std::memcpy(dest.data() + done, body_->data() + bodyPos_, n);
-        bodyPos_ += n;
+    for (auto shown = Peek(); done < dest.size() && !shown.empty(); shown = Peek()) {
+        const std::size_t n = std::min(dest.size() - done, shown.size());
+        std::memcpy(dest.data() + done, shown.data(), n);
+        Skip(n);
         done += n;
     }
     return done;

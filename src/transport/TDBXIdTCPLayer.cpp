@@ -197,19 +197,7 @@ int TDBXIdTCPLayer::TimedRead(std::span<std::uint8_t> dest, int timeoutMs,
 }
 
 int TDBXIdTCPLayer::Write(std::span<const std::uint8_t> src) {
-    if (terminated_ || socket_ < 0)
-        return -1;
-    std::size_t sent = 0;
-    while (sent < src.size()) {
-        const ssize_t n = ::send(socket_, src.data() + sent, src.size() - sent, MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw SystemError(errno);
-        }
-        sent += static_cast<std::size_t>(n);
-    }
-    return static_cast<int>(src.size());
+    return WriteParts(std::span(&src, 1));
 }
 
 int TDBXIdTCPLayer::WriteParts(std::span<const std::span<const std::uint8_t>> parts) {

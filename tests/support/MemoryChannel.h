@@ -45,7 +45,7 @@ class MemoryPipe {
             offered_.load(std::memory_order_relaxed)) {
             Queue(parts);
         } else if (total < kOfferedFrom) {
-            if (readerWaiting_)
+            if (posted_.data() != nullptr)
                 FillPosted(parts);
             else
                 Queue(parts);
@@ -63,12 +63,10 @@ class MemoryPipe {
         if (!offered_.load(std::memory_order_relaxed) && chunks_.empty() && !closed_ &&
             !dest.empty()) {
             posted_ = dest;
-            readerWaiting_ = true;
             lock.unlock();
             SpinUntil([&] { return Arrived(); });
             lock.lock();
             ready_.wait(lock, [&] { return Arrived(); });
-            readerWaiting_ = false;
             posted_ = {};
             if (postedFilled_ > 0) {
                 const std::size_t n = postedFilled_;
@@ -123,7 +121,7 @@ class MemoryPipe {
         }
         Queue(rest);
         postedFilled_ = filled;
-        readerWaiting_ = false;  // filled: no later write may fill it again
+        posted_ = {};  // filled: no later write may fill it again
         filled_.store(true, std::memory_order_release);
     }
     void Offer(std::span<const std::span<const std::uint8_t>> parts,
@@ -138,13 +136,10 @@ class MemoryPipe {
         lock.lock();
         if (offered_.load(std::memory_order_relaxed)) {
             // No reader came back for the rest: it waits in the queue instead.
-            std::vector<std::span<const std::uint8_t>> rest;
-            rest.push_back(offer_[offerPart_].subspan(offerOffset_));
-            rest.insert(rest.end(), offer_.begin() + static_cast<std::ptrdiff_t>(offerPart_) + 1,
-                        offer_.end());
+            offer_[offerPart_] = offer_[offerPart_].subspan(offerOffset_);
+            Queue(std::span(offer_).subspan(offerPart_));
             offer_.clear();
             offered_.store(false, std::memory_order_release);
-            Queue(rest);
             lock.unlock();
             ready_.notify_all();
         }
@@ -211,8 +206,7 @@ class MemoryPipe {
     std::vector<std::vector<std::uint8_t>> spare_;
     std::size_t frontOffset_ = 0;
     std::atomic<bool> closed_{false};
-    // The waiting reader's destination, and what a small write put there.
-    bool readerWaiting_ = false;
+    // The waiting reader's destination (empty once filled), and what a small write put there.
     std::span<std::uint8_t> posted_;
     std::size_t postedFilled_ = 0;
     // The large write being offered: its parts and how far the reader has taken them.
