@@ -90,5 +90,7 @@ inline constexpr std::u16string_view MsgInvalidServer = u"O Servidor n\u00E3o \u
 inline constexpr std::u16string_view MsgSendFailed =
     u"N\u00E3o foi poss\u00EDvel enviar o Arquivo: \r\n";
 inline constexpr std::u16string_view MsgContinue = u"Continuar?";
+// A run ended from outside (a second close, a second signal) does not reconnect after a failure.
+inline constexpr std::u16string_view MsgRunAborted = u"Execu\u00E7\u00E3o interrompida.";
 
 }  // namespace ab::AppConstants

@@ -1,9 +1,69 @@
-// What the publishing run needs from the main window, so the run works and is tested without Qt.
+// What the publishing run needs from its front end, so the run works and is tested without Qt: the
+// window's controls and boxes, and the run's events (start, a file's verdict, bytes on their way,
+// a file done, the end). The window renders them; the terminal front end prints them.
+//
+// The run may call a view from a thread other than the one that made it, but never from two
+// threads at once: the run serialises its calls.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ab {
+
+// A file the walk handles, as the front ends show it.
+struct TArquivoEvento {
+    int Row = -1;               // its row in the progress list
+    std::u16string Local;       // full local path
+    std::u16string Destino;     // destination name on the server
+    std::uint64_t Tamanho = 0;  // size when the walk listed it
+};
+
+// What the server check decided for a file.
+enum class TVeredito {
+    Enviar,   // the server has none or an older copy
+    Atual,    // the server's copy is as new
+    Remover,  // the test marker script, removed instead of sent
+};
+
+// What became of a file.
+enum class TDesfecho {
+    Enviado,
+    Atual,
+    Removido,
+    Falhou,
+    Enviaria,   // dry run: would be sent
+    Removeria,  // dry run: would be removed
+};
+
+// The run's end, with the counts a summary or an exit status needs.
+struct TResumo {
+    enum class TFim {
+        Concluida,         // the walk went through (files may have failed)
+        Recusada,          // a test build pointed at a production server
+        ServidorInvalido,  // the server could not be reached or refused the login
+        Interrompida,      // a close (or a signal) stopped the walk after the file in hand
+        Erro,              // an error escaped the run
+    };
+    TFim Fim = TFim::Concluida;
+    bool Simulada = false;
+    bool ParadaPeloUsuario = false;  // "Continuar?" answered No
+    int Arquivos = 0;                // files listed for the walk
+    int Verificados = 0;             // files handled (checked, removed or sent)
+    int Enviados = 0;
+    int Atuais = 0;
+    int Removidos = 0;
+    int Falhas = 0;
+    std::uint64_t BytesEnviados = 0;
+    double Segundos = 0;
+    std::vector<std::u16string> Falhados;  // local paths of the files that failed
+    std::u16string Erro;                   // the escaping error's message, as a box shows it
+
+    // 0 all current, 1 refused start, 2 server unreachable or login refused, 3 files failed,
+    // 4 interrupted, 5 an error escaped.
+    int CodigoSaida() const;
+};
 
 class IMainView {
   public:
@@ -39,9 +99,18 @@ class IMainView {
     // Close the main window (which ends the program).
     virtual void CloseWindow() = 0;
     // True once the user asked to close the window while the run was in progress (close box or
-    // "Cancelar" during ProcessEvents). The window defers that close until the run returns; the
-    // run should finish the current file, then end without further files.
+    // "Cancelar"). The run finishes the file in hand, then ends without further files.
     virtual bool CloseRequested() { return false; }
+
+    // Events for progress displays; the run works the same whether they are shown or not.
+    // After the listing: how many files the walk will handle and their bytes.
+    virtual void RunStarted(int arquivos, std::uint64_t bytes) {}
+    virtual void FileVerdict(const TArquivoEvento& arquivo, TVeredito veredito) {}
+    // Bytes of the file's content gone to the server so far, at most about 30 times a second.
+    virtual void FileProgress(const TArquivoEvento& arquivo, std::uint64_t enviados) {}
+    virtual void FileDone(const TArquivoEvento& arquivo, TDesfecho desfecho) {}
+    // Always the last event of a run, however it ended.
+    virtual void RunEnded(const TResumo& resumo) {}
 };
 
 }  // namespace ab

@@ -2,23 +2,30 @@
 #include "app/TAtualizador.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "app/AppConstants.h"
 #include "app/ConnBrevant.h"
+#include "app/ExceptionText.h"
 #include "app/TZvServerClient.h"
 #include "app/UFuncoes.h"
+#include "dbx/TDBXError.h"
 #include "dbx/TOleVariant.h"
 #include "packet/SendFileDataSet.h"
 #include "packet/TClientDataSet.h"
 #include "platform/DateTime.h"
+#include "platform/Exception.h"
 #include "platform/FileSystem.h"
 #include "platform/TestEnvironment.h"
 #include "platform/Text.h"
+#include "transport/TransportConstants.h"
 
 namespace ab {
 namespace C = AppConstants;
+namespace TC = TransportConstants;
 
 namespace {
 
@@ -40,67 +47,268 @@ std::u16string SingleBackslashes(std::u16string_view name) {
     return out;
 }
 
-// Re-enables "Atualizar" however the run leaves.
-class TReenable {
-  public:
-    explicit TReenable(IMainView& view) : view_(view) {}
-    ~TReenable() { view_.SetAtualizarEnabled(true); }
-    TReenable(const TReenable&) = delete;
-    TReenable& operator=(const TReenable&) = delete;
+bool IsDeadline(const TDBXError& e) {
+    return e.Message() == TC::ErrConnectionTimeout || e.Message() == TC::ErrCommunicationTimeout;
+}
 
-  private:
-    IMainView& view_;
-};
+std::uint64_t SizeOf(const std::u16string& path) {
+    return FileSize(path).value_or(0);
+}
 
 }  // namespace
 
+int TResumo::CodigoSaida() const {
+    switch (Fim) {
+        case TFim::Recusada:
+            return 1;
+        case TFim::ServidorInvalido:
+            return 2;
+        case TFim::Interrompida:
+            return 4;
+        case TFim::Erro:
+            return 5;
+        case TFim::Concluida:
+            break;
+    }
+    return Falhas > 0 ? 3 : 0;
+}
+
+// One connection of the run with what goes with it: the record set its packets are built in and,
+// when commands are cached, the proxy that holds them for the life of the connection.
+struct TAtualizador::TLigacao {
+    TLigacao(TSQLConnection& conn, TClientDataSet& cds) : Conn(conn), Cds(cds) {}
+    TLigacao(std::unique_ptr<TSQLConnection> conn, std::unique_ptr<TClientDataSet> cds)
+        : Conn(*conn), Cds(*cds), ConnPropria(std::move(conn)), CdsProprio(std::move(cds)) {}
+
+    TSQLConnection& Conn;
+    TClientDataSet& Cds;
+    std::unique_ptr<TSQLConnection> ConnPropria;
+    std::unique_ptr<TClientDataSet> CdsProprio;
+    // Declared after the connection: it goes first, closing its commands on a live link.
+    std::unique_ptr<TZvServerClient> Proxy;
+    // Opened connections so far; a proxy from an earlier one is stale (its commands were closed).
+    std::uint64_t Geracao = 0;
+    std::uint64_t GeracaoProxy = 0;
+};
+
+struct TAtualizador::TItem {
+    TArquivoEvento Arquivo;
+    bool EmTeste = false;
+};
+
+template <class F>
+auto TAtualizador::Chamar(TLigacao& ligacao, std::u16string_view oQue, F&& call) {
+    try {
+        if (!opcoes_.ComandosEmCache) {
+            TZvServerClient proxy(ligacao.Conn.GetDBXConnection());
+            return call(proxy);
+        }
+        std::uint64_t geracao;
+        {
+            std::lock_guard lock(ligacoesMutex_);
+            geracao = ligacao.Geracao;
+        }
+        if (!ligacao.Proxy || ligacao.GeracaoProxy != geracao) {
+            // The stale proxy's commands were closed with their connection: freeing them sends
+            // nothing.
+            ligacao.Proxy.reset();
+            ligacao.Proxy = std::make_unique<TZvServerClient>(ligacao.Conn.GetDBXConnection());
+            ligacao.GeracaoProxy = geracao;
+        }
+        return call(*ligacao.Proxy);
+    } catch (const TDBXError& e) {
+        if (IsDeadline(e))
+            EsperaEsgotada(oQue);
+        throw;
+    }
+}
+
+// Hands the walk's files to the connections in list order, adding each file's row as it is taken,
+// so rows keep the walk's order whichever connection handles them.
+class TAtualizador::TDistribuidor {
+  public:
+    TDistribuidor(TAtualizador& run, std::vector<TItem> itens)
+        : run_(run), itens_(std::move(itens)) {}
+
+    // The next file, its row added; nothing once the walk is done or stopped, or the window was
+    // asked to close.
+    std::optional<TItem> Proximo() {
+        std::unique_lock lock(mutex_);
+        livre_.wait(lock, [&] { return !perguntando_; });
+        if (parado_ || run_.abortado_ || proximo_ >= itens_.size())
+            return std::nullopt;
+        if (run_.Vista([](IMainView& v) { return v.CloseRequested(); })) {
+            parado_ = true;
+            return std::nullopt;
+        }
+        TItem item = itens_[proximo_++];
+        run_.Vista([&](IMainView& v) {
+            item.Arquivo.Row =
+                v.AddRow(std::u16string(FilePart(item.Arquivo.Local)), IMainView::IconProcessing);
+            v.ScrollToRow(item.Arquivo.Row);
+            v.ProcessEvents();
+        });
+        return item;
+    }
+
+    void Parar() {
+        std::lock_guard lock(mutex_);
+        parado_ = true;
+        livre_.notify_all();
+    }
+
+    // "Continuar?", one at a time, with no file taken while it is open. No stops the walk; once
+    // stopped, nobody is asked again.
+    bool Continuar(const std::u16string& texto) {
+        std::lock_guard pergunta(perguntaMutex_);
+        {
+            std::lock_guard lock(mutex_);
+            if (parado_)
+                return false;
+            perguntando_ = true;
+        }
+        const bool sim = run_.Vista([&](IMainView& v) { return v.AskWarningYesNo(texto); });
+        std::lock_guard lock(mutex_);
+        perguntando_ = false;
+        if (!sim)
+            parado_ = true;
+        livre_.notify_all();
+        return sim;
+    }
+
+  private:
+    TAtualizador& run_;
+    std::vector<TItem> itens_;
+    std::mutex mutex_;
+    std::mutex perguntaMutex_;
+    std::condition_variable livre_;
+    std::size_t proximo_ = 0;
+    bool perguntando_ = false;
+    bool parado_ = false;
+};
+
 TAtualizador::TAtualizador(IMainView& view, TClientDataSet& cdsSendFile, TDadosPrograma dados,
-                           TPausa pausa, TDBXConnectionFactory* factory)
+                           TPausa pausa, TDBXConnectionFactory* factory, TOpcoesExecucao opcoes)
     : view_(view),
       cdsSendFile_(cdsSendFile),
       dados_(std::move(dados)),
       pausa_(std::move(pausa)),
+      factory_(factory),
+      opcoes_(opcoes),
       ConnBrevant_(factory) {
     if (!pausa_)
         pausa_ = [](std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); };
-    DesignConnBrevant(ConnBrevant_);
-    ConnBrevant_.BeforeConnect = [this](TSQLConnection& connection) {
-        ConnBrevantBeforeConnect(connection, view_.EnderecoText(), view_.PortaPosition());
-    };
+    opcoes_.Conexoes = std::max(1, opcoes_.Conexoes);
+    ligacoes_.push_back(std::make_unique<TLigacao>(ConnBrevant_, cdsSendFile_));
+    PrepararConexao(ConnBrevant_, 0);
     DesignEchoString(FEchoString_, ConnBrevant_);
 }
 
+TAtualizador::~TAtualizador() = default;
+
+TAtualizador::TLigacao& TAtualizador::Principal() {
+    return *ligacoes_.front();
+}
+
+void TAtualizador::PrepararConexao(TSQLConnection& connection, std::size_t index) {
+    DesignConnBrevant(connection);
+    // Only what differs from the designed list is added, so a default run connects as always.
+    auto& params = connection.Params();
+    if (opcoes_.BufferKB != TC::DefaultBufferKBSize)
+        params.SetValue(TC::BufferKBSize, IntToStr(opcoes_.BufferKB));
+    if (opcoes_.TempoConexaoMs > 0)
+        params.SetValue(TC::ConnectTimeout, IntToStr(opcoes_.TempoConexaoMs));
+    if (opcoes_.TempoLeituraMs > 0)
+        params.SetValue(TC::CommunicationTimeout, IntToStr(opcoes_.TempoLeituraMs));
+    connection.BeforeConnect = [this](TSQLConnection& c) {
+        Vista([&](IMainView& v) {
+            endereco_ = Trim(v.EnderecoText());
+            porta_ = v.PortaPosition();
+        });
+        ConnBrevantBeforeConnect(c, endereco_, porta_);
+    };
+    connection.AfterConnect = [this, index](TSQLConnection&) {
+        std::lock_guard lock(ligacoesMutex_);
+        ++ligacoes_[index]->Geracao;
+    };
+}
+
 void TAtualizador::btn_AtualizarClick() {
-    if (dados_.VersaoPraTeste && IsProductionServer(view_.EnderecoText())) {
-        view_.ShowWarning(std::u16string(C::MsgTestVersionServer));
+    resumo_ = TResumo{};
+    resumo_.Simulada = opcoes_.Simular;
+    inicio_ = std::chrono::steady_clock::now();
+    abortado_ = false;
+    auto terminar = [this] {
+        resumo_.Segundos =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - inicio_).count();
+        Vista([&](IMainView& v) { v.RunEnded(resumo_); });
+    };
+    try {
+        Executar();
+    } catch (...) {
+        resumo_.Erro = ApplicationErrorText(std::current_exception());
+        // A run ended on purpose reports how it stopped; the connection's error is its echo.
+        if (abortado_) {
+            resumo_.Fim = TResumo::TFim::Interrompida;
+            terminar();
+            return;
+        }
+        resumo_.Fim = TResumo::TFim::Erro;
+        terminar();
+        throw;
+    }
+    terminar();
+}
+
+// Re-enables "Atualizar" however the run leaves.
+void TAtualizador::Executar() {
+    if (dados_.VersaoPraTeste &&
+        IsProductionServer(Vista([](IMainView& v) { return v.EnderecoText(); }))) {
+        Vista([](IMainView& v) { v.ShowWarning(std::u16string(C::MsgTestVersionServer)); });
+        resumo_.Fim = TResumo::TFim::Recusada;
         return;
     }
     ConectadoServidorBrevant = false;
 
-    view_.SetAtualizarEnabled(false);
-    TReenable reenable(view_);
+    Vista([](IMainView& v) { v.SetAtualizarEnabled(false); });
+    struct TReenable {
+        TAtualizador& run;
+        ~TReenable() {
+            run.Vista([](IMainView& v) { v.SetAtualizarEnabled(true); });
+        }
+    } reenable{*this};
 
     try {
         ConnBrevant_.SetConnected(true);
-    } catch (const std::exception&) {
-        view_.ShowMessage(std::u16string(C::MsgInvalidServer));
+    } catch (const std::exception& e) {
+        resumo_.Fim = TResumo::TFim::ServidorInvalido;
+        resumo_.Erro = ApplicationErrorText(std::current_exception());
+        if (const auto* dbx = dynamic_cast<const TDBXError*>(&e); dbx && IsDeadline(*dbx))
+            resumo_.Erro = Servidor() + u": " + resumo_.Erro;
+        Vista([](IMainView& v) { v.ShowMessage(std::u16string(C::MsgInvalidServer)); });
         return;
     }
 
-    view_.ClearRows();
-    view_.ShowPage(IMainView::Page::Progresso);
+    Vista([](IMainView& v) {
+        v.ClearRows();
+        v.ShowPage(IMainView::Page::Progresso);
+    });
     if (ConnBrevant_.GetConnected())
         ConectadoServidorBrevant = ConexaoZvPai();
 
     EnviarAquivos();
 
     // A close asked for during the walk ends the run here: the window closes when it returns.
-    if (view_.CloseRequested())
+    if (Vista([](IMainView& v) { return v.CloseRequested(); }) || abortado_) {
+        resumo_.Fim = TResumo::TFim::Interrompida;
         return;
-    if (ConectadoServidorBrevant)
+    }
+    if (ConectadoServidorBrevant && !opcoes_.Simular)
         AlertarZvClientes();
-    view_.SetAtualizarEnabled(true);
-    view_.CloseWindow();
+    Vista([](IMainView& v) { v.SetAtualizarEnabled(true); });
+    // A dry run leaves its verdicts on the screen.
+    if (!opcoes_.Simular)
+        Vista([](IMainView& v) { v.CloseWindow(); });
 }
 
 bool TAtualizador::ConexaoZvPai() {
@@ -126,36 +334,153 @@ void TAtualizador::EnviarAquivos() {
     std::vector<std::u16string> lista;
     ListagemArquivos(lista, pasta, C::ListMask, true, false, true);
 
-    for (const std::u16string& arquivo : lista) {
+    std::vector<TItem> itens;
+    itens.reserve(lista.size());
+    std::uint64_t bytes = 0;
+    for (std::u16string& arquivo : lista) {
         const std::u16string maiusculo = UpperCaseMesmo(arquivo);
         if (maiusculo == logo || maiusculo == programa)
             continue;
-        FArquivoEmTeste = FilePart(maiusculo) == C::TestMarkerName;
-
-        const int row = view_.AddRow(std::u16string(FilePart(arquivo)), IMainView::IconProcessing);
-        view_.ScrollToRow(row);
-        view_.ProcessEvents();
-
+        TItem item;
+        item.EmTeste = FilePart(maiusculo) == C::TestMarkerName;
         std::u16string relativo = arquivo.substr(std::min(tamanho, arquivo.size()));
         std::replace(relativo.begin(), relativo.end(), u'/', u'\\');
-        const std::u16string destino = ArquivoPastaDestino(relativo);
+        item.Arquivo.Destino = ArquivoPastaDestino(relativo);
+        item.Arquivo.Tamanho = SizeOf(arquivo);
+        item.Arquivo.Local = std::move(arquivo);
+        bytes += item.Arquivo.Tamanho;
+        itens.push_back(std::move(item));
+    }
+    resumo_.Arquivos = static_cast<int>(itens.size());
+    Vista([&](IMainView& v) { v.RunStarted(resumo_.Arquivos, bytes); });
 
-        if (FArquivoEmTeste && !dados_.VersaoPraTeste) {
-            RemoveArquivo(destino);
-            view_.SetRowIcon(row, IMainView::IconDone);
-        } else if (PrecisaAtualizarArquivo(arquivo, destino) && !SendFile(arquivo, destino)) {
-            view_.SetRowIcon(row, IMainView::IconFailed);
-            // Nobody is left to answer the question once the window was asked to close.
-            if (view_.CloseRequested())
-                break;
-            if (!view_.AskWarningYesNo(std::u16string(C::MsgSendFailed) + arquivo + u"\r\n" +
-                                       u"\r\n" + std::u16string(C::MsgContinue)))
-                break;
-        } else {
-            view_.SetRowIcon(row, IMainView::IconDone);
+    TDistribuidor distribuidor(*this, std::move(itens));
+    std::mutex erroMutex;
+    std::exception_ptr erro;
+    auto trabalhar = [&](TLigacao& ligacao) {
+        try {
+            Trabalhar(ligacao, distribuidor);
+        } catch (...) {
+            std::lock_guard lock(erroMutex);
+            if (!erro)
+                erro = std::current_exception();
+            distribuidor.Parar();
         }
-        if (view_.CloseRequested())
-            break;
+    };
+
+    std::vector<std::thread> outras;
+    for (int i = 1; i < opcoes_.Conexoes; ++i) {
+        auto cds = std::make_unique<TClientDataSet>(std::u16string(kSendFileDataSetName));
+        AddSendFileFields(*cds);
+        cds->CreateDataSet();
+        TLigacao* ligacao;
+        {
+            std::lock_guard lock(ligacoesMutex_);
+            ligacoes_.push_back(std::make_unique<TLigacao>(
+                std::make_unique<TSQLConnection>(factory_), std::move(cds)));
+            ligacao = ligacoes_.back().get();
+            PrepararConexao(ligacao->Conn, ligacoes_.size() - 1);
+        }
+        outras.emplace_back([&, ligacao] {
+            try {
+                ligacao->Conn.SetConnected(true);
+            } catch (const std::exception&) {
+                // The other connections take its share of the files.
+                return;
+            }
+            trabalhar(*ligacao);
+            // Its proxy closes its commands, then the connection says goodbye.
+            ligacao->Proxy.reset();
+            try {
+                ligacao->Conn.SetConnected(false);
+            } catch (const std::exception&) {
+            }
+        });
+    }
+    trabalhar(Principal());
+    for (std::thread& t : outras)
+        t.join();
+    {
+        std::lock_guard lock(ligacoesMutex_);
+        ligacoes_.resize(1);
+    }
+    if (erro)
+        std::rethrow_exception(erro);
+}
+
+void TAtualizador::Trabalhar(TLigacao& ligacao, TDistribuidor& distribuidor) {
+    while (std::optional<TItem> item = distribuidor.Proximo())
+        ProcessarArquivo(ligacao, distribuidor, *item);
+}
+
+void TAtualizador::ProcessarArquivo(TLigacao& ligacao, TDistribuidor& distribuidor,
+                                    const TItem& item) {
+    const TArquivoEvento& arquivo = item.Arquivo;
+    FArquivoEmTeste = item.EmTeste;
+    auto concluir = [&](int icon, TDesfecho desfecho) {
+        std::lock_guard lock(vistaMutex_);
+        ++resumo_.Verificados;
+        switch (desfecho) {
+            case TDesfecho::Enviado:
+                ++resumo_.Enviados;
+                resumo_.BytesEnviados += arquivo.Tamanho;
+                break;
+            case TDesfecho::Atual:
+                ++resumo_.Atuais;
+                break;
+            case TDesfecho::Removido:
+                ++resumo_.Removidos;
+                break;
+            case TDesfecho::Falhou:
+                ++resumo_.Falhas;
+                resumo_.Falhados.push_back(arquivo.Local);
+                break;
+            case TDesfecho::Enviaria:
+            case TDesfecho::Removeria:
+                break;
+        }
+        view_.SetRowIcon(arquivo.Row, icon);
+        view_.FileDone(arquivo, desfecho);
+    };
+    auto veredito = [&](TVeredito v) {
+        Vista([&](IMainView& view) { view.FileVerdict(arquivo, v); });
+    };
+
+    if (item.EmTeste && !dados_.VersaoPraTeste) {
+        veredito(TVeredito::Remover);
+        if (opcoes_.Simular) {
+            concluir(IMainView::IconProcessing, TDesfecho::Removeria);
+            return;
+        }
+        Chamar(ligacao, u"RemoveFile",
+               [&](TZvServerClient& proxy) { return proxy.RemoveFile(arquivo.Destino); });
+        concluir(IMainView::IconDone, TDesfecho::Removido);
+        return;
+    }
+    if (!Precisa(ligacao, item.EmTeste, arquivo.Local, arquivo.Destino)) {
+        veredito(TVeredito::Atual);
+        concluir(IMainView::IconDone, TDesfecho::Atual);
+        return;
+    }
+    veredito(TVeredito::Enviar);
+    if (opcoes_.Simular) {
+        concluir(IMainView::IconProcessing, TDesfecho::Enviaria);
+        return;
+    }
+    if (Enviar(ligacao, arquivo)) {
+        concluir(IMainView::IconDone, TDesfecho::Enviado);
+        return;
+    }
+    concluir(IMainView::IconFailed, TDesfecho::Falhou);
+    // Nobody is left to answer the question once the window was asked to close.
+    if (Vista([](IMainView& v) { return v.CloseRequested(); }) || abortado_) {
+        distribuidor.Parar();
+        return;
+    }
+    if (!distribuidor.Continuar(std::u16string(C::MsgSendFailed) + arquivo.Local + u"\r\n" +
+                                u"\r\n" + std::u16string(C::MsgContinue))) {
+        std::lock_guard lock(vistaMutex_);
+        resumo_.ParadaPeloUsuario = true;
     }
 }
 
@@ -183,16 +508,19 @@ std::u16string TAtualizador::ArquivoPastaDestino(std::u16string_view arquivo,
 
 bool TAtualizador::PrecisaAtualizarArquivo(const std::u16string& nomeArquivo,
                                            const std::u16string& nomeDestino) {
-    if (FArquivoEmTeste)
+    return Precisa(Principal(), FArquivoEmTeste, nomeArquivo, nomeDestino);
+}
+
+bool TAtualizador::Precisa(TLigacao& ligacao, bool emTeste, const std::u16string& nomeArquivo,
+                           const std::u16string& nomeDestino) {
+    if (emTeste)
         return true;
     std::u16string nome = nomeDestino;
     if (!ConectadoServidorBrevant)
         nome += C::ClientNameSuffix;
-    std::u16string resposta;
-    {
-        TZvServerClient proxy(ConnBrevant_.GetDBXConnection());
-        resposta = proxy.PropertsFile(EncoderBase64(nome));
-    }
+    const std::u16string resposta = Chamar(ligacao, u"PropertsFile", [&](TZvServerClient& proxy) {
+        return proxy.PropertsFile(EncoderBase64(nome));
+    });
     const std::u16string dtServidor = Trim(SubString(resposta, C::StampSeparator, 0));
     if (dtServidor.empty())
         return true;
@@ -204,49 +532,76 @@ bool TAtualizador::PrecisaAtualizarArquivo(const std::u16string& nomeArquivo,
 }
 
 bool TAtualizador::SendFile(const std::u16string& nomeArquivo, const std::u16string& nomeDestino) {
+    TArquivoEvento arquivo;
+    arquivo.Local = nomeArquivo;
+    arquivo.Destino = nomeDestino;
+    return Enviar(Principal(), arquivo);
+}
+
+bool TAtualizador::Enviar(TLigacao& ligacao, const TArquivoEvento& arquivo) {
     int erro = 0;
     bool enviado = false;
     do {
         try {
             // Only the destination name is a '\' path here; a local Linux file name may hold
             // backslashes of its own.
-            const std::u16string destino = SingleBackslashes(nomeDestino);
-            const TDateTime dataArquivo = GetDateFile(nomeArquivo, TTipoDateFile::TdfModificao);
-            cdsSendFile_.EmptyDataSet();
-            cdsSendFile_.Append();
-            cdsSendFile_.FieldByName(kFieldNome).SetAsString(destino);
-            cdsSendFile_.FieldByName(kFieldDataHora).SetAsDateTime(dataArquivo);
-            cdsSendFile_.FieldByName(kFieldArquivo).LoadFromFile(nomeArquivo);
-            cdsSendFile_.Post();
+            const std::u16string destino = SingleBackslashes(arquivo.Destino);
+            const TDateTime dataArquivo = GetDateFile(arquivo.Local, TTipoDateFile::TdfModificao);
+            TClientDataSet& cds = ligacao.Cds;
+            cds.EmptyDataSet();
+            cds.Append();
+            cds.FieldByName(kFieldNome).SetAsString(destino);
+            cds.FieldByName(kFieldDataHora).SetAsDateTime(dataArquivo);
+            cds.FieldByName(kFieldArquivo).LoadFromFile(arquivo.Local);
+            cds.Post();
             // The packet goes out as its head plus the file's bytes as stored in the record
             // set: the content is never copied, so a large file is held in memory once.
-            auto partes = cdsSendFile_.DataParts();
+            auto partes = cds.DataParts();
             const TOleVariant dados =
                 TOleVariant::ByteArray(std::move(partes.Head), std::move(partes.Content));
-            TZvServerClient proxy(ConnBrevant_.GetDBXConnection());
-            enviado = proxy.SendFile(dados, true);
+            enviado = Chamar(ligacao, u"SendFile",
+                             [&](TZvServerClient& proxy) { return proxy.SendFile(dados, true); });
         } catch (const std::exception&) {
             enviado = false;
         }
         if (!enviado) {
             ++erro;
-            ConnBrevant_.SetConnected(false);
+            ligacao.Conn.SetConnected(false);
+            // A run being ended does not reconnect.
+            if (abortado_)
+                throw Exception(std::u16string(C::MsgRunAborted));
             pausa_(C::ReconnectPause);
-            ConnBrevant_.SetConnected(true);
+            ligacao.Conn.SetConnected(true);
         }
     } while (!enviado && erro < C::SendAttempts);
     return enviado;
 }
 
 bool TAtualizador::RemoveArquivo(const std::u16string& nomeArquivo) {
-    TZvServerClient proxy(ConnBrevant_.GetDBXConnection());
-    return proxy.RemoveFile(nomeArquivo);
+    return Chamar(Principal(), u"RemoveFile",
+                  [&](TZvServerClient& proxy) { return proxy.RemoveFile(nomeArquivo); });
 }
 
 bool TAtualizador::AlertarZvClientes() {
-    TZvServerClient proxy(ConnBrevant_.GetDBXConnection());
-    proxy.AlertarZvClientes(C::AlertText);
+    Chamar(Principal(), u"AlertarZvClientes",
+           [&](TZvServerClient& proxy) { return proxy.AlertarZvClientes(C::AlertText); });
     return true;
+}
+
+void TAtualizador::EsperaEsgotada(std::u16string_view oQue) const {
+    const int ms = opcoes_.TempoLeituraMs;
+    const std::u16string prazo =
+        ms % 1000 == 0 ? IntToStr(ms / 1000) + u" s" : IntToStr(ms) + u" ms";
+    throw Exception(u"O servidor " + Servidor() + u" n\u00E3o respondeu em " + prazo +
+                    u" (aguardando a resposta de " + std::u16string(oQue) + u")");
+}
+
+std::u16string TAtualizador::Servidor() const {
+    return endereco_ + u":" + IntToStr(porta_);
+}
+
+void TAtualizador::Abort() {
+    abortado_ = true;
 }
 
 }  // namespace ab

@@ -14,7 +14,7 @@
 #include <QStackedWidget>
 #include <QTreeWidget>
 
-#include "gui/ExceptionText.h"
+#include "app/ExceptionText.h"
 #include "gui/MessageBoxes.h"
 #include "gui/ProgressIcons.h"
 #include "gui/QtText.h"

@@ -151,6 +151,13 @@ bool DirectoryExists(std::u16string_view path) {
     return !path.empty() && stat(ToUtf8(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+std::optional<std::uint64_t> FileSize(std::u16string_view path) {
+    struct stat st {};
+    if (path.empty() || stat(ToUtf8(path).c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+        return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
 std::u16string ExpandFileName(std::u16string_view path) {
     std::error_code ec;
     std::filesystem::path p = std::filesystem::absolute(std::filesystem::path(ToUtf8(path)), ec);

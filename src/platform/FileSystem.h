@@ -56,6 +56,8 @@ std::optional<TFileId> GetFileId(std::u16string_view path);
 
 bool FileExists(std::u16string_view path);       // exists and is not a folder
 bool DirectoryExists(std::u16string_view path);  // exists and is a folder
+// Size of a file in bytes (links followed); nullopt when it does not exist or is a folder.
+std::optional<std::uint64_t> FileSize(std::u16string_view path);
 
 // Absolute, lexically normalised form of a path (relative paths against the working folder).
 std::u16string ExpandFileName(std::u16string_view path);

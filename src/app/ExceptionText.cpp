@@ -1,5 +1,5 @@
 // Innermost-message text for the general error handler.
-#include "gui/ExceptionText.h"
+#include "app/ExceptionText.h"
 
 #include "platform/Exception.h"
 #include "platform/Text.h"

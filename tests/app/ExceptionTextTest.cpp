@@ -3,7 +3,7 @@
 
 #include <stdexcept>
 
-#include "gui/ExceptionText.h"
+#include "app/ExceptionText.h"
 #include "platform/Exception.h"
 #include "platform/Text.h"
 
