@@ -55,6 +55,8 @@ struct TResumo {
     int Atuais = 0;
     int Removidos = 0;
     int Falhas = 0;
+    int Enviaria = 0;   // dry run: files that would be sent
+    int Removeria = 0;  // dry run: files that would be removed
     std::uint64_t BytesEnviados = 0;
     double Segundos = 0;
     std::vector<std::u16string> Falhados;  // local paths of the files that failed

@@ -436,7 +436,10 @@ void TAtualizador::ProcessarArquivo(TLigacao& ligacao, TDistribuidor& distribuid
                 resumo_.Falhados.push_back(arquivo.Local);
                 break;
             case TDesfecho::Enviaria:
+                ++resumo_.Enviaria;
+                break;
             case TDesfecho::Removeria:
+                ++resumo_.Removeria;
                 break;
         }
         view_.SetRowIcon(arquivo.Row, icon);

@@ -1,0 +1,259 @@
+// The settings file and the options that override it.
+#include "app/TConfiguracao.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <string_view>
+
+#include "platform/Convert.h"
+#include "platform/Text.h"
+
+namespace ab {
+namespace {
+
+constexpr int kMaxConexoes = 16;
+constexpr int kMaxBufferKB = 16 * 1024;       // 16 MiB blocks: the bundled server's ceiling
+constexpr double kMaxTempoSegundos = 86'400;  // a day
+
+std::optional<bool> SimOuNao(std::u16string_view valor) {
+    const std::u16string v = AsciiUpper(valor);
+    if (v == u"SIM" || v == u"1")
+        return true;
+    if (v == u"NAO" || v == u"N\u00C3O" || v == u"0")
+        return false;
+    return std::nullopt;
+}
+
+std::optional<int> Inteiro(std::u16string_view valor, int minimo, int maximo) {
+    // Plain decimal digits only: no sign, hexadecimal or spaces in a setting.
+    if (valor.empty() || valor.size() > 9)
+        return std::nullopt;
+    int n = 0;
+    for (char16_t c : valor) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        n = n * 10 + (c - u'0');
+    }
+    if (n < minimo || n > maximo)
+        return std::nullopt;
+    return n;
+}
+
+// Seconds with an optional fraction ("30", "0.5", "0,5"), as milliseconds.
+std::optional<int> Segundos(std::u16string_view valor) {
+    std::string texto = ToUtf8(valor);
+    for (char& c : texto) {
+        if (c == ',')
+            c = '.';
+        else if (!(c >= '0' && c <= '9') && c != '.')
+            return std::nullopt;
+    }
+    if (texto.empty() || texto.front() == '.' || texto.back() == '.')
+        return std::nullopt;
+    char* fim = nullptr;
+    const double s = std::strtod(texto.c_str(), &fim);
+    if (fim != texto.c_str() + texto.size() || !(s >= 0) || s > kMaxTempoSegundos)
+        return std::nullopt;
+    return static_cast<int>(std::lround(s * 1000));
+}
+
+struct TChave {
+    std::u16string_view Nome;
+    bool SimNao;                    // "--nome" alone means sim
+    std::u16string_view Esperado;   // what a good value looks like, for the error message
+    std::u16string_view Descricao;  // for --help
+    // false when the value does not fit.
+    std::function<bool(TConfiguracao&, std::u16string_view)> Aplicar;
+};
+
+std::function<bool(TConfiguracao&, std::u16string_view)> Booleano(bool TConfiguracao::*campo) {
+    return [campo](TConfiguracao& c, std::u16string_view v) {
+        const auto b = SimOuNao(v);
+        if (b)
+            c.*campo = *b;
+        return b.has_value();
+    };
+}
+
+std::function<bool(TConfiguracao&, std::u16string_view)> BooleanoDaExecucao(
+    bool TOpcoesExecucao::*campo) {
+    return [campo](TConfiguracao& c, std::u16string_view v) {
+        const auto b = SimOuNao(v);
+        if (b)
+            c.Execucao.*campo = *b;
+        return b.has_value();
+    };
+}
+
+std::function<bool(TConfiguracao&, std::u16string_view)> Tempo(
+    std::optional<int> TConfiguracao::*campo) {
+    return [campo](TConfiguracao& c, std::u16string_view v) {
+        const auto ms = Segundos(v);
+        if (ms)
+            c.*campo = *ms;
+        return ms.has_value();
+    };
+}
+
+const std::vector<TChave>& Chaves() {
+    static const std::vector<TChave> chaves = {
+        {u"conexoes", false, u"um n\u00FAmero inteiro de 1 a 16",
+         u"conex\u00F5es simult\u00E2neas com o servidor, cada uma com seu login (padr\u00E3o 1)",
+         [](TConfiguracao& c, std::u16string_view v) {
+             const auto n = Inteiro(v, 1, kMaxConexoes);
+             if (n)
+                 c.Execucao.Conexoes = *n;
+             return n.has_value();
+         }},
+        {u"comandos-em-cache", true, u"sim ou nao",
+         u"prepara cada m\u00E9todo uma vez por conex\u00E3o (padr\u00E3o sim); nao: um comando "
+         u"novo a cada chamada, como as vers\u00F5es antigas",
+         BooleanoDaExecucao(&TOpcoesExecucao::ComandosEmCache)},
+        {u"buffer-kb", false, u"um n\u00FAmero inteiro de 1 a 16384",
+         u"BufferKBSize da conex\u00E3o: tamanho de cada bloco em KB (padr\u00E3o 32; 1024 para "
+         u"links lentos)",
+         [](TConfiguracao& c, std::u16string_view v) {
+             const auto n = Inteiro(v, 1, kMaxBufferKB);
+             if (n)
+                 c.Execucao.BufferKB = *n;
+             return n.has_value();
+         }},
+        {u"tempo-conexao", false, u"segundos, de 0 a 86400 (0: sem limite)",
+         u"espera m\u00E1xima pela conex\u00E3o e pelo login (padr\u00E3o: 30 sem janela, sem "
+         u"limite na janela)",
+         Tempo(&TConfiguracao::TempoConexaoMs)},
+        {u"tempo-leitura", false, u"segundos, de 0 a 86400 (0: sem limite)",
+         u"espera m\u00E1xima por cada resposta do servidor (padr\u00E3o: 120 sem janela, sem "
+         u"limite na janela)",
+         Tempo(&TConfiguracao::TempoLeituraMs)},
+        {u"sem-janela", true, u"sim ou nao",
+         u"publica sem janela e sem tela, com progresso no terminal (padr\u00E3o nao)",
+         Booleano(&TConfiguracao::SemJanela)},
+        {u"simular", true, u"sim ou nao",
+         u"s\u00F3 consulta o servidor e lista o que seria enviado ou removido (padr\u00E3o nao)",
+         BooleanoDaExecucao(&TOpcoesExecucao::Simular)},
+        {u"continuar-em-falha", true, u"sim ou nao",
+         u"sem janela, segue para o pr\u00F3ximo arquivo quando um envio falha (padr\u00E3o nao: "
+         u"para, como responder N\u00E3o)",
+         Booleano(&TConfiguracao::ContinuarEmFalha)},
+        {u"json", true, u"sim ou nao",
+         u"sem janela, um objeto JSON por linha para cada evento (padr\u00E3o nao)",
+         Booleano(&TConfiguracao::Json)},
+    };
+    return chaves;
+}
+
+const TChave* Procurar(std::u16string_view nome) {
+    for (const TChave& chave : Chaves()) {
+        if (chave.Nome == nome)
+            return &chave;
+    }
+    return nullptr;
+}
+
+[[noreturn]] void Falhar(const std::u16string& onde, std::u16string_view texto) {
+    throw EConfiguracao(u"Configura\u00E7\u00E3o inv\u00E1lida em " + onde + u": " +
+                        std::u16string(texto));
+}
+
+void Aplicar(TConfiguracao& c, const std::u16string& onde, std::u16string_view nome,
+             std::u16string_view valor) {
+    const TChave* chave = Procurar(nome);
+    if (!chave)
+        Falhar(onde, u"chave desconhecida \"" + std::u16string(nome) + u"\"");
+    if (!chave->Aplicar(c, valor))
+        Falhar(onde, std::u16string(nome) + u" = \"" + std::u16string(valor) + u"\" (esperado " +
+                         std::u16string(chave->Esperado) + u")");
+}
+
+void LerArquivo(TConfiguracao& c, const std::filesystem::path& arquivo) {
+    std::error_code ec;
+    if (!std::filesystem::exists(arquivo, ec))
+        return;
+    const std::u16string nomeArquivo = u"\"" + FromUtf8(arquivo.string()) + u"\"";
+    std::ifstream in(arquivo, std::ios::binary);
+    if (!in)
+        Falhar(nomeArquivo, u"o arquivo n\u00E3o p\u00F4de ser lido");
+    std::string linha;
+    int numero = 0;
+    while (std::getline(in, linha)) {
+        ++numero;
+        const std::u16string texto = Trim(FromUtf8(linha));
+        if (texto.empty() || texto.front() == u'#' || texto.front() == u';' ||
+            texto.front() == u'[')
+            continue;
+        const std::u16string onde = nomeArquivo + u", linha " + IntToStr(numero);
+        const auto igual = texto.find(u'=');
+        if (igual == std::u16string::npos)
+            Falhar(onde, u"\"" + texto + u"\" (esperado chave = valor)");
+        Aplicar(c, onde, Trim(std::u16string_view(texto).substr(0, igual)),
+                Trim(std::u16string_view(texto).substr(igual + 1)));
+    }
+}
+
+void LerOpcoes(TConfiguracao& c, const std::vector<std::u16string>& opcoes) {
+    for (std::size_t i = 0; i < opcoes.size(); ++i) {
+        const std::u16string& opcao = opcoes[i];
+        const std::u16string onde = u"op\u00E7\u00E3o \"" + opcao + u"\"";
+        if (!opcao.starts_with(u"--") || opcao.size() == 2)
+            Falhar(u"argumento \"" + opcao + u"\"",
+                   u"depois dos seis argumentos s\u00F3 v\u00EAm op\u00E7\u00F5es --chave");
+        std::u16string_view nome = std::u16string_view(opcao).substr(2);
+        const auto igual = nome.find(u'=');
+        if (igual != std::u16string_view::npos) {
+            Aplicar(c, onde, nome.substr(0, igual), nome.substr(igual + 1));
+            continue;
+        }
+        const TChave* chave = Procurar(nome);
+        if (chave && chave->SimNao) {
+            Aplicar(c, onde, nome, u"sim");
+            continue;
+        }
+        if (chave && i + 1 >= opcoes.size())
+            Falhar(onde, u"falta o valor (esperado " + std::u16string(chave->Esperado) + u")");
+        Aplicar(c, onde, nome, chave ? std::u16string_view(opcoes[++i]) : u"");
+    }
+}
+
+}  // namespace
+
+TOpcoesExecucao TConfiguracao::OpcoesDaExecucao() const {
+    TOpcoesExecucao o = Execucao;
+    o.TempoConexaoMs = TempoConexaoMs.value_or(SemJanela ? 30'000 : 0);
+    o.TempoLeituraMs = TempoLeituraMs.value_or(SemJanela ? 120'000 : 0);
+    return o;
+}
+
+std::filesystem::path ArquivoDeConfiguracao() {
+    std::filesystem::path base;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') {
+        base = xdg;
+    } else if (const char* home = std::getenv("HOME"); home && home[0] != '\0') {
+        base = std::filesystem::path(home) / ".config";
+    } else {
+        base = ".config";
+    }
+    return base / "atualizador-brevant" / "atualizador.ini";
+}
+
+TConfiguracao LerConfiguracao(const std::filesystem::path& arquivo,
+                              const std::vector<std::u16string>& opcoes) {
+    TConfiguracao c;
+    LerArquivo(c, arquivo);
+    LerOpcoes(c, opcoes);
+    return c;
+}
+
+std::u16string DescricaoDasChaves() {
+    std::u16string texto;
+    for (const TChave& chave : Chaves()) {
+        texto += u"  --" + std::u16string(chave.Nome) +
+                 (chave.SimNao ? std::u16string() : u" VALOR") + u"\n      " +
+                 std::u16string(chave.Descricao) + u"\n";
+    }
+    return texto;
+}
+
+}  // namespace ab

@@ -1,0 +1,54 @@
+// Settings of the program: a per-user file under the XDG config folder, overridden by options given
+// after the six positional arguments. Never in the program's folder: everything there is published.
+//
+// The file holds "chave = valor" lines; blank lines, lines starting with '#' or ';' and section
+// headers ("[atualizador]") are ignored. An option is "--chave valor", "--chave=valor", or, for a
+// yes/no key, "--chave" alone (meaning sim). Every key of the file is also an option, and the
+// other way round. Keys and values are Portuguese, like the bundled server's options.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/TAtualizador.h"
+#include "platform/Exception.h"
+
+namespace ab {
+
+// A bad value, an unknown key or a file that cannot be read; the message names where (the file or
+// the option), the key and the value.
+class EConfiguracao : public Exception {
+  public:
+    using Exception::Exception;
+    const char* ClassName() const noexcept override { return "EConfiguracao"; }
+};
+
+struct TConfiguracao {
+    TOpcoesExecucao Execucao;
+    bool SemJanela = false;
+    bool ContinuarEmFalha = false;
+    bool Json = false;
+    // Deadlines given by the file or an option; unset ones take the defaults of the front end.
+    std::optional<int> TempoConexaoMs;
+    std::optional<int> TempoLeituraMs;
+
+    // The run's options with the deadlines settled: a run without a window waits at most 30 s for
+    // a connection and 120 s for an answer unless told otherwise; the window waits as long as it
+    // takes unless told otherwise.
+    TOpcoesExecucao OpcoesDaExecucao() const;
+};
+
+// $XDG_CONFIG_HOME/atualizador-brevant/atualizador.ini, or ~/.config/... when XDG_CONFIG_HOME is
+// unset or not absolute.
+std::filesystem::path ArquivoDeConfiguracao();
+
+// The file (missing: the defaults), then the options in order. Raises EConfiguracao.
+TConfiguracao LerConfiguracao(const std::filesystem::path& arquivo,
+                              const std::vector<std::u16string>& opcoes);
+
+// Every key with its values and default, one per line, for --help and the README.
+std::u16string DescricaoDasChaves();
+
+}  // namespace ab

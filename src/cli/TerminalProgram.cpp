@@ -1,0 +1,96 @@
+// The run without a window.
+#include "cli/TerminalProgram.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <thread>
+
+#include "app/Arranque.h"
+#include "app/ExceptionText.h"
+#include "app/TAtualizador.h"
+#include "cli/TTerminalView.h"
+#include "packet/SendFileDataSet.h"
+#include "packet/TClientDataSet.h"
+
+namespace ab {
+namespace {
+
+// Waits for SIGINT and SIGTERM on its own thread (they are blocked everywhere else): the first asks
+// the run to stop after the file in hand, the second ends its connections.
+class TSinais {
+  public:
+    TSinais(TTerminalView& view, TAtualizador& run) {
+        sigemptyset(&sinais_);
+        sigaddset(&sinais_, SIGINT);
+        sigaddset(&sinais_, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &sinais_, &anteriores_);
+        thread_ = std::thread([this, &view, &run] {
+            int recebidos = 0;
+            const timespec espera{0, 100'000'000};
+            while (!fim_) {
+                const int sinal = sigtimedwait(&sinais_, nullptr, &espera);
+                if (sinal < 0)
+                    continue;
+                if (++recebidos == 1)
+                    view.PedirFechamento();
+                else
+                    run.Abort();
+            }
+        });
+    }
+    ~TSinais() {
+        fim_ = true;
+        thread_.join();
+        pthread_sigmask(SIG_SETMASK, &anteriores_, nullptr);
+    }
+    TSinais(const TSinais&) = delete;
+    TSinais& operator=(const TSinais&) = delete;
+
+  private:
+    sigset_t sinais_{};
+    sigset_t anteriores_{};
+    std::atomic<bool> fim_{false};
+    std::thread thread_;
+};
+
+TTerminalView::Formato FormatoDe(const TConfiguracao& c) {
+    if (c.Json)
+        return TTerminalView::Formato::Json;
+    return isatty(STDOUT_FILENO) ? TTerminalView::Formato::Progresso
+                                 : TTerminalView::Formato::Linhas;
+}
+
+}  // namespace
+
+int RunTerminalProgram(const CommandLine& argumentos, const TConfiguracao& configuracao,
+                       const TestEnvironment& ambiente) {
+    const auto arranque = Arrancar(argumentos, ambiente);
+    if (const auto* recusa = std::get_if<std::u16string>(&arranque)) {
+        TTerminalView view(stdout, stderr, FormatoDe(configuracao), {}, 0, false);
+        view.ShowError(*recusa);
+        return 1;
+    }
+    const TArranque& a = std::get<TArranque>(arranque);
+    TTerminalView view(stdout, stderr, FormatoDe(configuracao), a.Endereco, a.Porta,
+                       configuracao.ContinuarEmFalha);
+    TClientDataSet cdsSendFile{std::u16string(kSendFileDataSetName)};
+    AddSendFileFields(cdsSendFile);
+    cdsSendFile.CreateDataSet();
+    TAtualizador atualizador(view, cdsSendFile, a.Dados, {}, nullptr,
+                             configuracao.OpcoesDaExecucao());
+    TSinais sinais(view, atualizador);
+    try {
+        atualizador.btn_AtualizarClick();
+    } catch (...) {
+        // The summary already carries the error; it is printed as the window's box shows it.
+        return 5;
+    }
+    return atualizador.Resumo().CodigoSaida();
+}
+
+}  // namespace ab
