@@ -21,7 +21,7 @@ std::optional<bool> SimOuNao(std::u16string_view valor) {
     const std::u16string v = AsciiUpper(valor);
     if (v == u"SIM" || v == u"1")
         return true;
-    if (v == u"NAO" || v == u"N\u00C3O" || v == u"0")
+    if (v == u"NAO" || v == u"N\u00C3O" || v == u"N\u00E3O" || v == u"0")
         return false;
     return std::nullopt;
 }

@@ -5,6 +5,7 @@
 
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,15 @@ class FakeView : public IMainView {
     int Scrolls = 0;
     bool CloseAsked = false;
     std::function<void(FakeView&)> OnProcessEvents;
+    // The run's progress events.
+    int StartedFiles = -1;
+    std::uint64_t StartedBytes = 0;
+    std::vector<std::pair<int, TVeredito>> Verdicts;  // row, verdict
+    std::vector<std::pair<int, TDesfecho>> Done;      // row, outcome
+    std::vector<std::pair<int, std::uint64_t>> Progress;
+    std::optional<TResumo> Ended;
+    int EndedCount = 0;
+    std::size_t RowsWhenAsked = 0;  // rows on screen when the last question was asked
 
     bool AtualizarEnabled() const { return EnabledChanges.empty() || EnabledChanges.back(); }
     bool OnProgresso() const { return !Pages.empty() && Pages.back() == Page::Progresso; }
@@ -64,6 +74,7 @@ class FakeView : public IMainView {
     }
     bool AskWarningYesNo(const std::u16string& text) override {
         Boxes.push_back({BoxKind::Question, text});
+        RowsWhenAsked = Rows.size();
         if (Answers.empty())
             return true;
         const bool answer = Answers.front();
@@ -78,6 +89,21 @@ class FakeView : public IMainView {
     void ShowPage(Page page) override { Pages.push_back(page); }
     void CloseWindow() override { ++Closes; }
     bool CloseRequested() override { return CloseAsked; }
+    void RunStarted(int arquivos, std::uint64_t bytes) override {
+        StartedFiles = arquivos;
+        StartedBytes = bytes;
+    }
+    void FileVerdict(const TArquivoEvento& a, TVeredito v) override {
+        Verdicts.emplace_back(a.Row, v);
+    }
+    void FileProgress(const TArquivoEvento& a, std::uint64_t enviados) override {
+        Progress.emplace_back(a.Row, enviados);
+    }
+    void FileDone(const TArquivoEvento& a, TDesfecho d) override { Done.emplace_back(a.Row, d); }
+    void RunEnded(const TResumo& r) override {
+        ++EndedCount;
+        Ended = r;
+    }
 };
 
 }  // namespace ab::testing

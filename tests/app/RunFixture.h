@@ -146,7 +146,8 @@ struct RunUnderTest {
     // A fresh run object (as a new program start would make) on the same view and record set.
     TAtualizador& Run() {
         atualizador = std::make_unique<TAtualizador>(
-            view, cds, dados, [this](std::chrono::milliseconds ms) { Pauses.push_back(ms); });
+            view, cds, dados, [this](std::chrono::milliseconds ms) { Pauses.push_back(ms); },
+            nullptr, opcoes);
         return *atualizador;
     }
     // Presses "Atualizar" as the window does: an escaping error goes to the general error handler,
@@ -164,6 +165,7 @@ struct RunUnderTest {
     FakeView view;
     TClientDataSet cds;
     TDadosPrograma dados;
+    TOpcoesExecucao opcoes;
     std::vector<std::chrono::milliseconds> Pauses;
     std::unique_ptr<TAtualizador> atualizador;
 };

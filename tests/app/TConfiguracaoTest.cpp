@@ -1,0 +1,148 @@
+// Settings: the per-user file, the options that override it, the deadlines' defaults by front end,
+// and the messages for bad input, which name where, the key and the value.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "RunFixture.h"
+#include "app/TConfiguracao.h"
+
+namespace ab::testing {
+namespace {
+
+std::vector<std::u16string> Args(std::initializer_list<const char*> args) {
+    std::vector<std::u16string> out;
+    for (const char* a : args)
+        out.push_back(FromUtf8(a));
+    return out;
+}
+
+TEST(TConfiguracao, MissingFileGivesTheDefaults) {
+    TempDir dir;
+    const TConfiguracao c = LerConfiguracao(dir.Path() / "nada.ini", {});
+    const TOpcoesExecucao o = c.OpcoesDaExecucao();
+    EXPECT_EQ(o.Conexoes, 1);
+    EXPECT_TRUE(o.ComandosEmCache);
+    EXPECT_EQ(o.BufferKB, 32);
+    EXPECT_FALSE(o.Simular);
+    EXPECT_FALSE(c.SemJanela);
+    // The window waits as long as it takes; a run without one is bounded.
+    EXPECT_EQ(o.TempoConexaoMs, 0);
+    EXPECT_EQ(o.TempoLeituraMs, 0);
+    const TOpcoesExecucao sem =
+        LerConfiguracao(dir.Path() / "nada.ini", Args({"--sem-janela"})).OpcoesDaExecucao();
+    EXPECT_EQ(sem.TempoConexaoMs, 30'000);
+    EXPECT_EQ(sem.TempoLeituraMs, 120'000);
+}
+
+TEST(TConfiguracao, FileThenOptions) {
+    TempDir dir;
+    const fs::path ini = dir.Path() / "atualizador.ini";
+    WriteText(ini,
+              "# comment\n"
+              "[atualizador]\n"
+              "; another\n"
+              "conexoes = 4\n"
+              "buffer-kb=1024\n"
+              "  comandos-em-cache =  nao  \n"
+              "tempo-leitura = 0,5\n"
+              "\n"
+              "continuar-em-falha = sim\n");
+    TConfiguracao c = LerConfiguracao(ini, {});
+    EXPECT_EQ(c.Execucao.Conexoes, 4);
+    EXPECT_EQ(c.Execucao.BufferKB, 1024);
+    EXPECT_FALSE(c.Execucao.ComandosEmCache);
+    EXPECT_EQ(c.TempoLeituraMs, 500);
+    EXPECT_TRUE(c.ContinuarEmFalha);
+
+    c = LerConfiguracao(ini, Args({"--conexoes", "2", "--buffer-kb=64", "--comandos-em-cache",
+                                   "--tempo-leitura=0", "--simular", "--json",
+                                   "--continuar-em-falha=n\xC3\xA3o", "--tempo-conexao", "1.25"}));
+    EXPECT_EQ(c.Execucao.Conexoes, 2);
+    EXPECT_EQ(c.Execucao.BufferKB, 64);
+    EXPECT_TRUE(c.Execucao.ComandosEmCache);
+    EXPECT_EQ(c.TempoLeituraMs, 0);
+    EXPECT_EQ(c.TempoConexaoMs, 1250);
+    EXPECT_TRUE(c.Execucao.Simular);
+    EXPECT_TRUE(c.Json);
+    EXPECT_FALSE(c.ContinuarEmFalha);
+    // An explicit 0 stays 0 without a window: no limit was asked for.
+    c.SemJanela = true;
+    EXPECT_EQ(c.OpcoesDaExecucao().TempoLeituraMs, 0);
+    EXPECT_EQ(c.OpcoesDaExecucao().TempoConexaoMs, 1250);
+}
+
+// Every bad input is refused with a message that names where it came from, the key and the value.
+TEST(TConfiguracao, BadInputNamesWhereTheKeyAndTheValue) {
+    TempDir dir;
+    const fs::path ini = dir.Path() / "atualizador.ini";
+    struct Case {
+        const char* file;  // nullptr: no file
+        std::vector<std::u16string> options;
+        std::vector<std::string> mentions;
+    };
+    const std::string path = ini.string();
+    const Case cases[] = {
+        {"conexoes = 0\n", {}, {path, "linha 1", "conexoes", "\"0\"", "1 a 16"}},
+        {"\n\nconexoes = 17\n", {}, {path, "linha 3", "\"17\""}},
+        {"buffer-kb = abc\n", {}, {path, "buffer-kb", "\"abc\""}},
+        {"buffer-kb = -4\n", {}, {"buffer-kb", "\"-4\""}},
+        {"comandos-em-cache = talvez\n", {}, {"comandos-em-cache", "\"talvez\"", "sim ou nao"}},
+        {"tempo-leitura = 1e3\n", {}, {"tempo-leitura", "\"1e3\""}},
+        {"tempo-conexao = -1\n", {}, {"tempo-conexao", "\"-1\""}},
+        {"conexao = 2\n", {}, {path, "chave desconhecida", "\"conexao\""}},
+        {"conexoes 2\n", {}, {path, "linha 1", "conexoes 2", "chave = valor"}},
+        {nullptr, Args({"--conexoes", "x"}), {"--conexoes", "\"x\""}},
+        {nullptr, Args({"--conexoes"}), {"--conexoes", "falta o valor"}},
+        {nullptr, Args({"--simular=talvez"}), {"--simular=talvez", "simular", "\"talvez\""}},
+        {nullptr, Args({"--janela"}), {"--janela", "chave desconhecida"}},
+        {nullptr, Args({"extra"}), {"\"extra\"", "--chave"}},
+        {nullptr, Args({"-x"}), {"\"-x\""}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file ? c.file : ToUtf8(c.options.front()));
+        fs::remove(ini);
+        if (c.file)
+            WriteText(ini, c.file);
+        try {
+            LerConfiguracao(ini, c.options);
+            ADD_FAILURE() << "accepted";
+        } catch (const EConfiguracao& e) {
+            const std::string message = ToUtf8(e.Message());
+            for (const std::string& m : c.mentions)
+                EXPECT_NE(message.find(m), std::string::npos) << message << " lacks " << m;
+        }
+    }
+}
+
+TEST(TConfiguracao, FileLivesUnderTheUsersConfigFolder) {
+    struct Env {
+        const char* name;
+        std::optional<std::string> old;
+        explicit Env(const char* n) : name(n) {
+            if (const char* v = std::getenv(n))
+                old = v;
+        }
+        ~Env() {
+            if (old)
+                ::setenv(name, old->c_str(), 1);
+            else
+                ::unsetenv(name);
+        }
+    } xdg("XDG_CONFIG_HOME"), home("HOME");
+    ::setenv("HOME", "/home/ana", 1);
+    ::setenv("XDG_CONFIG_HOME", "/cfg", 1);
+    EXPECT_EQ(ArquivoDeConfiguracao(), fs::path("/cfg/atualizador-brevant/atualizador.ini"));
+    // Relative or empty XDG_CONFIG_HOME is ignored, as the XDG rules say.
+    for (const char* v : {"", "rel/cfg"}) {
+        ::setenv("XDG_CONFIG_HOME", v, 1);
+        EXPECT_EQ(ArquivoDeConfiguracao(),
+                  fs::path("/home/ana/.config/atualizador-brevant/atualizador.ini"));
+    }
+    ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(ArquivoDeConfiguracao(),
+              fs::path("/home/ana/.config/atualizador-brevant/atualizador.ini"));
+}
+
+}  // namespace
+}  // namespace ab::testing
