@@ -224,6 +224,8 @@ void TTerminalView::FileDone(const TArquivoEvento& arquivo, TDesfecho desfecho) 
         case Formato::Linhas:
             std::fprintf(out_, "%s\t%s\t%llu\n", Acao(desfecho), Visivel(arquivo.Destino).c_str(),
                          static_cast<unsigned long long>(arquivo.Tamanho));
+            // A pipeline reads each file's line as it happens.
+            std::fflush(out_);
             break;
         case Formato::Progresso:
             // On a terminal only what needs attention stays on screen above the progress line.

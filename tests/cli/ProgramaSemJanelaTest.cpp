@@ -1,0 +1,331 @@
+// The real program run without a window against the bundled server program, both as separate
+// processes on loopback, with no display in the environment: what it prints, what the store holds
+// and every exit status, each brought about by the server's fault injection.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "dbx/TJSONValue.h"
+#include "platform/Text.h"
+#include "support/ChildProcess.h"
+#include "support/TestFiles.h"
+
+namespace ab::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// A package folder holding a copy of the program, a store, the bundled server program and a
+// private settings folder (the user's own never interferes).
+class SemJanela : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::create_directories(Pacote());
+        fs::copy_file(AB_PROGRAM_EXE, Programa());
+        fs::create_directories(dir_.Path() / "config");
+    }
+
+    fs::path Pacote() const { return dir_.Path() / "pacote"; }
+    fs::path Programa() const { return Pacote() / "AtualizadorBrevant"; }
+    fs::path Armazem() const { return dir_.Path() / "armazem"; }
+    fs::path Ini() const {
+        return dir_.Path() / "config" / "atualizador-brevant" / "atualizador.ini";
+    }
+
+    // Starts the server program; its port is the first line it prints.
+    void Servidor(std::vector<std::string> options = {}) {
+        options.insert(options.end(),
+                       {"--porta", "0", "--endereco", "127.0.0.1", "--raiz", Armazem().string()});
+        server_.emplace(AB_SERVER_EXE, options, std::map<std::string, std::string>{},
+                        dir_.Path() / "servidor.out", dir_.Path() / "servidor.err");
+        ASSERT_TRUE(server_->Started());
+        for (int i = 0; i < 500 && porta_.empty(); ++i) {
+            const std::string out = server_->Out();
+            if (const auto nl = out.find('\n'); nl != std::string::npos)
+                porta_ = out.substr(0, nl);
+            else
+                std::this_thread::sleep_for(10ms);
+        }
+        ASSERT_FALSE(porta_.empty()) << server_->Err();
+    }
+    void PararServidor() {
+        server_->Signal(SIGTERM);
+        EXPECT_EQ(server_->Wait(10s), 0);
+    }
+
+    struct Resultado {
+        int status;
+        std::string out, err;
+    };
+    ChildProcess& Iniciar(std::vector<std::string> args) {
+        static int n = 0;
+        ++n;
+        client_.emplace(Programa(), std::move(args),
+                        std::map<std::string, std::string>{
+                            {"DISPLAY", ""},
+                            {"WAYLAND_DISPLAY", ""},
+                            {"XDG_CONFIG_HOME", (dir_.Path() / "config").string()}},
+                        dir_.Path() / ("cliente" + std::to_string(n) + ".out"),
+                        dir_.Path() / ("cliente" + std::to_string(n) + ".err"));
+        return *client_;
+    }
+    // The six positional arguments for this server, then `options`.
+    std::vector<std::string> Argumentos(std::vector<std::string> options,
+                                        const std::string& codigo = "Vr@ndoxT",
+                                        const std::string& modo = "PRODUCAO") const {
+        std::vector<std::string> args = {"-platform", "127.0.0.1", porta_, "01", modo, codigo};
+        args.insert(args.end(), options.begin(), options.end());
+        return args;
+    }
+    Resultado Rodar(std::vector<std::string> options, const std::string& codigo = "Vr@ndoxT",
+                    const std::string& modo = "PRODUCAO") {
+        ChildProcess& p = Iniciar(Argumentos(std::move(options), codigo, modo));
+        const int status = p.Wait(60s);
+        return {status, p.Out(), p.Err()};
+    }
+
+    TempDir dir_{"cli"};
+    std::optional<ChildProcess> server_;
+    std::optional<ChildProcess> client_;
+    std::string porta_;
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+        lines.push_back(text.substr(start, nl - start));
+    return lines;
+}
+
+void EscreverArvore(const fs::path& pacote) {
+    WriteText(pacote / "LeiaMe.txt", "leia");
+    WriteFile(pacote / "grande.bin", Pattern(3'000'000, 1));
+    WriteText(pacote / "Scripts" / "Carga.sql", "select 1;");
+    WriteText(pacote / "Scripts" / "EM_TESTE.SQL", "marker");
+    WriteText(pacote / "Sub" / "A\xC3\xA7\xC3\xA3o" / "\xC3\xA9.txt", "acento");
+}
+
+TEST_F(SemJanela, PublishesWithoutADisplayThenFindsEverythingCurrent) {
+    Servidor();
+    EscreverArvore(Pacote());
+    const Resultado r = Rodar({"--sem-janela"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const auto lines = Lines(r.out);
+    const std::set<std::string> set(lines.begin(), lines.end() - 1);
+    EXPECT_EQ(set,
+              (std::set<std::string>{
+                  "enviado\tS01\\LeiaMe.txt\t4", "enviado\tS01\\grande.bin\t3000000",
+                  "enviado\tScripts\\S01\\Carga.sql\t9", "removido\tScripts\\S01\\EM_TESTE.SQL\t6",
+                  "enviado\tS01\\Sub\\A\xC3\xA7\xC3\xA3o\\\xC3\xA9.txt\t6"}));
+    EXPECT_EQ(lines.back().rfind("resumo: verificados 5, enviados 4, removidos 1, falhas 0, ", 0),
+              0u)
+        << lines.back();
+    EXPECT_EQ(ReadBytes(Armazem() / "S01" / "grande.bin"), ReadBytes(Pacote() / "grande.bin"));
+    EXPECT_EQ(MTime(Armazem() / "S01" / "grande.bin"), MTime(Pacote() / "grande.bin"));
+    EXPECT_TRUE(fs::exists(Armazem() / "S01" / "Sub" / U8Path("A\xC3\xA7\xC3\xA3o") /
+                           U8Path("\xC3\xA9.txt")));
+
+    const Resultado again = Rodar({"--sem-janela"});
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(again.out.find("atual\tS01\\grande.bin\t3000000\n"), std::string::npos);
+    EXPECT_NE(again.out.find("enviados 0, removidos 1, falhas 0"), std::string::npos);
+}
+
+// Every line is one JSON object; the summary's counts are what the store holds.
+TEST_F(SemJanela, JsonLinesParseAndTheSummaryMatchesTheStore) {
+    Servidor();
+    EscreverArvore(Pacote());
+    const Resultado r = Rodar({"--sem-janela", "--json", "--conexoes=2"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::map<std::string, int> eventos;
+    std::optional<TJSONValue> resumo;
+    for (const std::string& line : Lines(r.out)) {
+        auto value = TJSONValue::Parse(std::vector<std::uint8_t>(line.begin(), line.end()));
+        ASSERT_TRUE(value && value->IsObject()) << line;
+        const TJSONValue* evento = value->Get(u"evento");
+        ASSERT_TRUE(evento) << line;
+        ++eventos[ToUtf8(evento->Text())];
+        if (evento->Text() == u"resumo")
+            resumo = std::move(*value);
+    }
+    EXPECT_EQ(eventos["inicio"], 1);
+    EXPECT_EQ(eventos["veredito"], 5);
+    EXPECT_EQ(eventos["arquivo"], 5);
+    ASSERT_TRUE(resumo);
+    int stored = 0;
+    for (const auto& e : fs::recursive_directory_iterator(Armazem()))
+        stored += e.is_regular_file() && e.path().filename().string()[0] != '.';
+    EXPECT_EQ(resumo->Get(u"enviados")->Text(), IntToStr(stored));
+    EXPECT_EQ(resumo->Get(u"removidos")->Text(), IntToStr(1));
+    EXPECT_EQ(resumo->Get(u"falhas")->Text(), IntToStr(0));
+    EXPECT_EQ(resumo->Get(u"codigo_saida")->Text(), IntToStr(0));
+    EXPECT_EQ(resumo->Get(u"bytes")->Text(), IntToStr(3'000'000 + 4 + 9 + 6));
+}
+
+// The dry run asks and lists; the bytes the server received hold no send, removal or alert.
+TEST_F(SemJanela, DryRunSendsNothing) {
+    const fs::path recebidos = Armazem().parent_path() / "recebidos";
+    fs::create_directories(recebidos);
+    Servidor({"--gravar-recebidos", recebidos.string()});
+    EscreverArvore(Pacote());
+    const Resultado r = Rodar({"--sem-janela", "--simular"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("enviaria\tS01\\grande.bin\t3000000\n"), std::string::npos);
+    EXPECT_NE(r.out.find("removeria\tScripts\\S01\\EM_TESTE.SQL\t6\n"), std::string::npos);
+    EXPECT_NE(r.out.find("resumo (simula\xC3\xA7\xC3\xA3o): verificados 5, enviaria 4, "
+                         "removeria 1, atuais 0"),
+              std::string::npos)
+        << r.out;
+    PararServidor();
+    std::string all;
+    for (const auto& e : fs::directory_iterator(recebidos)) {
+        const Bytes b = ReadBytes(e.path());
+        all.append(b.begin(), b.end());
+    }
+    EXPECT_NE(all.find("PropertsFile"), std::string::npos);
+    for (const char* method : {"SendFile", "RemoveFile", "AlertarZvClientes"})
+        EXPECT_EQ(all.find(method), std::string::npos) << method;
+    EXPECT_FALSE(fs::exists(Armazem() / "S01"));
+}
+
+// The exit statuses that do not need a signal, each from a real run.
+TEST_F(SemJanela, ExitStatuses) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> server;
+        std::vector<std::string> options;
+        std::string codigo = "Vr@ndoxT";
+        std::string modo = "PRODUCAO";
+        int status;
+        std::vector<std::string> err;  // texts the error output holds
+    };
+    const std::vector<Case> cases = {
+        {"access code",
+         {},
+         {"--sem-janela"},
+         "errado",
+         "PRODUCAO",
+         1,
+         {"n\xC3\xA3o tem autoriza\xC3\xA7\xC3\xA3o"}},
+        {"test build outside its environment",
+         {},
+         {"--sem-janela"},
+         "Vr@ndoxT",
+         "teste",
+         1,
+         {"vers\xC3\xA3o para Testes"}},
+        {"bad option",
+         {},
+         {"--sem-janela", "--conexoes", "0"},
+         "Vr@ndoxT",
+         "PRODUCAO",
+         1,
+         {"--conexoes", "\"0\""}},
+        {"refused login",
+         {"--recusar-login"},
+         {"--sem-janela"},
+         "Vr@ndoxT",
+         "PRODUCAO",
+         2,
+         {"O Servidor n\xC3\xA3o \xC3\xA9 valido!"}},
+        {"silent server",
+         {"--mudo"},
+         {"--sem-janela", "--tempo-conexao", "0.3"},
+         "Vr@ndoxT",
+         "PRODUCAO",
+         2,
+         {"O Servidor n\xC3\xA3o \xC3\xA9 valido!", "127.0.0.1:", "timeout"}},
+        {"a file fails twice",
+         {"--sendfile-falso", "2"},
+         {"--sem-janela"},
+         "Vr@ndoxT",
+         "PRODUCAO",
+         3,
+         {"Continuar?", "falhou: "}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(Armazem());
+        Servidor(c.server);
+        WriteText(Pacote() / "a.txt", "a");
+        WriteText(Pacote() / "b.txt", "b");
+        const auto start = std::chrono::steady_clock::now();
+        const Resultado r = Rodar(c.options, c.codigo, c.modo);
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+        for (const std::string& text : c.err)
+            EXPECT_NE(r.err.find(text), std::string::npos) << r.err << " lacks " << text;
+        server_.reset();
+        porta_.clear();
+    }
+}
+
+// A failed file with continuar-em-falha: the walk goes on, the failure is listed and counted.
+TEST_F(SemJanela, ContinuesAfterAFailureWhenToldTo) {
+    Servidor({"--sendfile-falso", "2"});
+    WriteText(Pacote() / "a.txt", "a");
+    WriteText(Pacote() / "Sub" / "b.txt", "b");
+    const Resultado r = Rodar({"--sem-janela", "--continuar-em-falha"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.out.find("falhou\tS01\\a.txt\t1\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("enviado\tS01\\Sub\\b.txt\t1\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("falhas 1"), std::string::npos);
+    EXPECT_NE(r.err.find("falhou: " + (Pacote() / "a.txt").string()), std::string::npos) << r.err;
+}
+
+// A bad settings file is refused before anything reaches the server, naming file, key and value.
+TEST_F(SemJanela, BadSettingsFileSendsNothing) {
+    Servidor();
+    WriteText(Pacote() / "a.txt", "a");
+    WriteText(Ini(), "buffer-kb = muito\n");
+    const Resultado r = Rodar({"--sem-janela"});
+    EXPECT_EQ(r.status, 1);
+    for (const std::string& text :
+         {Ini().string(), std::string("buffer-kb"), std::string("\"muito\"")})
+        EXPECT_NE(r.err.find(text), std::string::npos) << r.err << " lacks " << text;
+    EXPECT_FALSE(fs::exists(Armazem() / "S01"));
+}
+
+// SIGTERM while a large file travels: that file is finished and stored whole, no further file is
+// taken, and the status says the run was interrupted.
+TEST_F(SemJanela, SignalFinishesTheFileInHandThenStops) {
+    Servidor();
+    WriteFile(Pacote() / "grande.bin", Pattern(50'000'000, 5));
+    for (int i = 0; i < 30; ++i)
+        WriteText(Pacote() / "Sub" / ("f" + std::to_string(i)), "x");
+    ChildProcess& p = Iniciar(Argumentos({"--sem-janela", "--json"}));
+    ASSERT_TRUE(p.WaitForOutput(R"("veredito":"enviar")", 30s)) << p.Err();
+    p.Signal(SIGTERM);
+    ASSERT_EQ(p.Wait(60s), 4) << p.Out() << p.Err();
+    EXPECT_EQ(ReadBytes(Armazem() / "S01" / "grande.bin"), ReadBytes(Pacote() / "grande.bin"));
+    int sent = 0;
+    for (int i = 0; i < 30; ++i)
+        sent += fs::exists(Armazem() / "S01" / "Sub" / ("f" + std::to_string(i)));
+    EXPECT_LT(sent, 30);
+    EXPECT_NE(p.Out().find(R"("fim":"interrompida")"), std::string::npos);
+}
+
+TEST_F(SemJanela, HelpAndVersionNeedNoArguments) {
+    for (const char* first : {"--help", "--version"}) {
+        ChildProcess& p = Iniciar({first});
+        ASSERT_EQ(p.Wait(10s), 0) << p.Err();
+        EXPECT_NE(p.Out().find("AtualizadorBrevant"), std::string::npos);
+    }
+    const std::string help = client_->Out();
+    ChildProcess& h = Iniciar({"--help"});
+    ASSERT_EQ(h.Wait(10s), 0);
+    for (const char* text :
+         {"--sem-janela", "--simular", "--json", "--conexoes", "--continuar-em-falha",
+          "--buffer-kb", "--tempo-leitura", "  0  ", "  1  ", "  2  ", "  3  ", "  4  ", "  5  "})
+        EXPECT_NE(h.Out().find(text), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace ab::testing
