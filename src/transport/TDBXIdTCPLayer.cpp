@@ -46,45 +46,49 @@ int MillisecondsLeft(Clock::time_point deadline) {
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
-// Waits for a connect in progress until it ends or, with a deadline, until the deadline passes.
-// Returns the connect's error (0 on success), or ETIMEDOUT when the deadline came first.
-int AwaitConnect(int fd, const Clock::time_point* deadline) {
-    for (;;) {
-        pollfd p{fd, POLLOUT, 0};
-        const int wait = deadline ? MillisecondsLeft(*deadline) : -1;
-        const int ready = ::poll(&p, 1, wait);
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (ready == 0) {
-            if (wait == 0)
-                return ETIMEDOUT;
-            continue;
-        }
-        int err = 0;
-        socklen_t len = sizeof err;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0)
-            return errno;
-        return err;
-    }
-}
-
-// Connects fd to the address: blocking without a deadline; with one, non-blocking and polled, the
-// socket going back to blocking afterwards. Returns 0 or the error.
-int ConnectSocket(int fd, const addrinfo& address, const Clock::time_point* deadline) {
-    if (!deadline) {
-        if (::connect(fd, address.ai_addr, address.ai_addrlen) == 0)
-            return 0;
-        return errno == EINTR ? AwaitConnect(fd, nullptr) : errno;
-    }
+// Connects fd to the address: a non-blocking connect, then a wait for its end that is bounded by
+// the deadline when there is one (without one only the system's own limit applies), the socket
+// going back to blocking afterwards. Returns 0, the connect's error, ETIMEDOUT when the deadline
+// came first, or ECONNABORTED when the layer was terminated. The flag is checked after the connect
+// has started, so a Terminate either is seen here or shuts down a connect under way, which wakes
+// the wait.
+int ConnectSocket(int fd, const addrinfo& address, const Clock::time_point* deadline,
+                  const std::atomic<bool>& terminated) {
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
         return errno;
     int err = 0;
-    if (::connect(fd, address.ai_addr, address.ai_addrlen) < 0)
-        err = errno == EINPROGRESS || errno == EINTR ? AwaitConnect(fd, deadline) : errno;
+    if (::connect(fd, address.ai_addr, address.ai_addrlen) < 0) {
+        err = errno;
+        if (err == EINPROGRESS || err == EINTR) {
+            for (;;) {
+                if (terminated) {
+                    err = ECONNABORTED;
+                    break;
+                }
+                pollfd p{fd, POLLOUT, 0};
+                const int wait = deadline ? MillisecondsLeft(*deadline) : -1;
+                const int ready = ::poll(&p, 1, wait);
+                if (ready < 0 && errno == EINTR)
+                    continue;
+                if (ready < 0) {
+                    err = errno;
+                    break;
+                }
+                if (ready == 0) {
+                    if (wait == 0) {
+                        err = ETIMEDOUT;
+                        break;
+                    }
+                    continue;
+                }
+                socklen_t len = sizeof err;
+                if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0)
+                    err = errno;
+                break;
+            }
+        }
+    }
     if (err == 0 && ::fcntl(fd, F_SETFL, flags) < 0)
         err = errno;
     return err;
@@ -143,7 +147,7 @@ void TDBXIdTCPLayer::Open(const TDBXProperties& properties) {
         }
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        const int err = ConnectSocket(fd, *a, connectDeadline);
+        const int err = ConnectSocket(fd, *a, connectDeadline, terminated_);
         if (terminated_) {
             lastError = ECONNABORTED;
             break;

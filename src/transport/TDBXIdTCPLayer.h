@@ -2,8 +2,9 @@
 // port's low 16 bits, Nagle off, a connect, reads that return what has arrived.
 //
 // Deadlines: "ConnectTimeout" bounds the TCP connect and the first read of the connection, each on
-// its own, and "CommunicationTimeout" every later read. Without "ConnectTimeout" the connect is an
-// ordinary blocking one. A deadline is waited for with poll() on the calling thread. A connect
+// its own, and "CommunicationTimeout" every later read. Without "ConnectTimeout" the connect waits
+// as long as the system lets it (it is polled all the same, so that Terminate can end it). A
+// deadline is waited for with poll() on the calling thread. A connect
 // whose deadline passes raises TDBXError code 0 "Connection timeout error". When a read's deadline
 // passes the layer terminates itself; any failure of a timed read, a peer closing the connection
 // included, raises TDBXError code 0 with "Connection timeout error" (first read) or "Communication
