@@ -30,6 +30,7 @@ bool TSQLConnection::IsConnectionLost() const {
 }
 
 void TSQLConnection::SetConnected(bool connected) {
+    // The dead connection's socket is terminated, so its disconnect sequence writes nothing.
     if (IsConnectionLost())
         DoDisconnect();
     if (connected && !GetConnected() && state_ == State::Closed)

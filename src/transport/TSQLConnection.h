@@ -55,7 +55,8 @@ class TSQLConnection {
     // true: the connect sequence (nothing when already connected); false: the disconnect sequence
     // (nothing when not connected). Either way a lost connection is dropped first.
     void SetConnected(bool connected);
-    // True with an open connection whose link is not lost.
+    // True with an open connection whose link is not lost. A lost connection stays in the Open
+    // state until the next SetConnected drops it.
     bool GetConnected() const;
     // Any thread: ends the current connection, or the connect in progress, at once. A connect,
     // read or write blocked in the owner's thread fails promptly with an error; the connection
