@@ -39,6 +39,8 @@ class TDbxChannel {
     virtual int Read(std::span<std::uint8_t> dest) = 0;
     virtual int Write(std::span<const std::uint8_t> src) = 0;
     virtual int WriteParts(std::span<const std::span<const std::uint8_t>> parts);
+    // True once the link under the channel broke (closed by the peer, failed, ended from another
+    // thread): nothing more can travel on it. Channels without a link of their own answer false.
     virtual bool IsConnectionLost() { return false; }
     virtual TDBXChannelInfo* GetChannelInfo() { return nullptr; }
     // The list belongs to the connection; the channel only refers to it.

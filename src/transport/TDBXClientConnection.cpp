@@ -33,7 +33,7 @@ std::vector<std::u16string> TDBXClientConnection::DerivedGetCommandTypes() {
 
 void TDBXClientConnection::DerivedOpen() {
     TDBXProperties& properties = GetConnectionProperties();
-    channel_ = serverDriver_.CreateChannel(properties.GetValue(C::DriverName));
+    channel_ = serverDriver_.CreateChannel(properties.GetValue(C::DriverName), GetAbortSignal());
     channel_->SetDBXProperties(&properties);
     channel_->Open();
 
@@ -123,8 +123,13 @@ std::u16string TDBXClientConnection::GetVendorProperty(std::u16string_view name)
     return value;
 }
 
+bool TDBXClientConnection::IsConnectionLost() const {
+    return channel_ && channel_->IsConnectionLost();
+}
+
 void TDBXClientConnection::DerivedClose() {
-    if (connectionHandle_ >= 0 && writer_) {
+    // A lost link gets no disconnect: its socket is dead or ended on purpose.
+    if (connectionHandle_ >= 0 && writer_ && !IsConnectionLost()) {
         try {
             writer_->WriteDisconnectObject(connectionHandle_);
             writer_->Flush();

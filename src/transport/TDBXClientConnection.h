@@ -5,8 +5,10 @@
 // Open: channel, properties, TCP connect; buffers of BufferKBSize x 1024 bytes (32768 when absent
 // or not positive); the connect message with every property line in list order; the reply
 // {"result":[handle,"product"(,version)...]}; then the metadata query. Close (also on a failed
-// open): every command closes, the disconnect message goes out only when a handle was read
-// (write errors ignored, no answer awaited), then the channel is freed, closing the socket.
+// open): every command closes, the disconnect message goes out only when a handle was read and the
+// link is not lost (write errors ignored, no answer awaited), then the channel is freed, closing
+// the socket. A lost link is the channel's: its socket was terminated, so the commands' closes
+// reach nothing either.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +34,7 @@ class TDBXClientConnection : public TDBXConnection {
     std::u16string GetProductName() override { return productName_; }
     // Empty below protocol version 2 (nothing sent); otherwise cached per name.
     std::u16string GetVendorProperty(std::u16string_view name) override;
+    bool IsConnectionLost() const override;
 
     std::int32_t GetConnectionHandle() const { return connectionHandle_; }
     std::int32_t GetProtocolVersion() const { return protocolVersion_; }

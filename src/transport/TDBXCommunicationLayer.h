@@ -1,5 +1,9 @@
 // The abstract transport layer under the socket channel. Read and Write follow the channel's
 // calling protocol (TDbxChannel.h); a terminated layer answers both with -1.
+//
+// A layer terminates itself when its connection breaks (the peer closed it, a send or receive
+// failed, a deadline passed), so IsTerminated also tells that the connection is lost: nothing can
+// travel on it any more, and nothing more is written to it.
 #pragma once
 
 #include <atomic>
@@ -32,7 +36,8 @@ class TDBXCommunicationLayer {
                            [this](std::span<const std::uint8_t> bytes) { return Write(bytes); });
     }
     virtual std::u16string Info() const = 0;
-    // May be called from another thread: makes every later Read and Write answer -1.
+    // May be called from any thread: makes every later Read and Write answer -1, and a Read or
+    // Write blocked in another thread return at once.
     virtual void Terminate() { terminated_ = true; }
     bool IsTerminated() const { return terminated_; }
 

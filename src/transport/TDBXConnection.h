@@ -5,6 +5,8 @@
 // Open sets the open flag, runs DerivedOpen and then the database metadata query; any failure on
 // the way closes the connection (DerivedClose decides what reaches the server) and passes the
 // error on. A connection is never reopened.
+//
+// A connection whose link broke reports IsConnectionLost; closing it writes nothing more.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +20,7 @@
 
 namespace ab {
 
+class TDBXAbortSignal;
 class TDBXCommand;
 class TDBXDriver;
 
@@ -33,6 +36,15 @@ class TDBXConnection {
     // Closes every registered command, then DerivedClose; does nothing when not open.
     void Close();
     bool IsOpen() const { return open_; }
+    // True once the link to the server broke: the peer closed it, a read or write failed, a
+    // deadline passed or the abort signal ended it. A server's error answer does not count.
+    virtual bool IsConnectionLost() const { return false; }
+
+    // The signal that ends this connection from another thread; set before Open.
+    void SetAbortSignal(std::shared_ptr<TDBXAbortSignal> signal) {
+        abortSignal_ = std::move(signal);
+    }
+    const std::shared_ptr<TDBXAbortSignal>& GetAbortSignal() const { return abortSignal_; }
 
     TDBXProperties& GetConnectionProperties() { return *properties_; }
     TDBXDriver& GetDriver() { return driver_; }
@@ -67,6 +79,7 @@ class TDBXConnection {
     std::unique_ptr<TDBXProperties> properties_;
     std::vector<TDBXCommand*> commands_;
     std::unique_ptr<TDBXDatabaseMetaData> metaData_;
+    std::shared_ptr<TDBXAbortSignal> abortSignal_;
     bool open_ = false;
     int isolationLevel_ = 0;
 };

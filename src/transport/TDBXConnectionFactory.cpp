@@ -29,10 +29,11 @@ TDBXProperties TDBXConnectionFactory::CompleteProperties(const TDBXProperties& p
 }
 
 std::unique_ptr<TDBXConnection> TDBXConnectionFactory::GetConnection(
-    const TDBXProperties& properties) {
+    const TDBXProperties& properties, std::shared_ptr<TDBXAbortSignal> abort) {
     auto list = std::make_unique<TDBXProperties>(CompleteProperties(properties));
     TDBXDriver& driver = registry_.GetDriver(list->GetValue(C::DriverName));
     auto connection = driver.CreateConnection(std::move(list));
+    connection->SetAbortSignal(std::move(abort));
     connection->Open();  // closes itself before raising
     return connection;
 }

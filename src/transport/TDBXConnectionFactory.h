@@ -10,6 +10,7 @@
 
 namespace ab {
 
+class TDBXAbortSignal;
 class TDBXConnection;
 class TDBXDriverRegistry;
 
@@ -23,8 +24,10 @@ class TDBXConnectionFactory {
     // The connection's own list: an exact copy of `properties`, then the driver's defaults for
     // names still absent (when "DriverName" is not empty).
     TDBXProperties CompleteProperties(const TDBXProperties& properties);
-    // An open connection for the list.
-    std::unique_ptr<TDBXConnection> GetConnection(const TDBXProperties& properties);
+    // An open connection for the list; the abort signal, when given, ends it (or its opening)
+    // from another thread.
+    std::unique_ptr<TDBXConnection> GetConnection(const TDBXProperties& properties,
+                                                  std::shared_ptr<TDBXAbortSignal> abort = nullptr);
 
   private:
     TDBXDriverRegistry& registry_;

@@ -61,7 +61,7 @@ void TDBXFilterSocketChannel::Close() {
 }
 
 bool TDBXFilterSocketChannel::IsConnectionLost() {
-    return delegate_ && delegate_->IsConnectionLost();
+    return broken_ || (delegate_ && delegate_->IsConnectionLost());
 }
 
 TDBXChannelInfo* TDBXFilterSocketChannel::GetChannelInfo() {
@@ -371,7 +371,16 @@ int TDBXFilterSocketChannel::Read(std::span<std::uint8_t> dest) {
     }
     if (state_ == Regular)
         return delegate_->Read(dest);
-    return ReadFiltered(dest);
+    // A frame that could not be read leaves the stream out of step: nothing after it is trusted.
+    try {
+        const int n = ReadFiltered(dest);
+        if (n < 0)
+            broken_ = true;
+        return n;
+    } catch (...) {
+        broken_ = true;
+        throw;
+    }
 }
 
 int TDBXFilterSocketChannel::WriteParts(std::span<const std::span<const std::uint8_t>> parts) {

@@ -11,8 +11,9 @@
 //   without filters are ordinary data and are handed out by that read.
 // - Filtered frames are 0D + 32-bit big-endian length + payload. A frame or parameter block longer
 //   than the frame limit is refused; payload memory grows only as its bytes arrive.
-// - A failed handshake (a -1 from Write or Read, or a raised TDBXError) leaves the channel broken:
-//   every later Read and Write returns -1.
+// - A failed handshake (a -1 from Write or Read, or a raised TDBXError) or a filtered frame that
+//   cannot be read or decoded leaves the channel broken: every later Read and Write returns -1, and
+//   IsConnectionLost is true (as it is when the delegate's connection is lost).
 // - The three negotiation errors are TDBXError code 0: "The Server has no matching %s filter.",
 //   the "not registered" text and the "rejected setup parameter" text.
 #pragma once

@@ -1,6 +1,7 @@
 // The TCP communication layer over POSIX sockets.
 #include "transport/TDBXIdTCPLayer.h"
 
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -36,17 +37,60 @@ int TimeoutValue(const TDBXProperties& properties, std::u16string_view name) {
     return value.empty() ? 0 : StrToInt(value);
 }
 
-// Waits for a non-blocking connect that was interrupted by a signal.
-int FinishInterruptedConnect(int fd) {
-    pollfd p{fd, POLLOUT, 0};
-    while (::poll(&p, 1, -1) < 0) {
-        if (errno != EINTR)
-            return errno;
-    }
-    int err = 0;
-    socklen_t len = sizeof err;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0)
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left until the deadline, never below 0.
+int MillisecondsLeft(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// Connects fd to the address: a non-blocking connect, then a wait for its end that is bounded by
+// the deadline when there is one (without one only the system's own limit applies), the socket
+// going back to blocking afterwards. Returns 0, the connect's error, ETIMEDOUT when the deadline
+// came first, or ECONNABORTED when the layer was terminated. The flag is checked after the connect
+// has started, so a Terminate either is seen here or shuts down a connect under way, which wakes
+// the wait.
+int ConnectSocket(int fd, const addrinfo& address, const Clock::time_point* deadline,
+                  const std::atomic<bool>& terminated) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
         return errno;
+    int err = 0;
+    if (::connect(fd, address.ai_addr, address.ai_addrlen) < 0) {
+        err = errno;
+        if (err == EINPROGRESS || err == EINTR) {
+            for (;;) {
+                if (terminated) {
+                    err = ECONNABORTED;
+                    break;
+                }
+                pollfd p{fd, POLLOUT, 0};
+                const int wait = deadline ? MillisecondsLeft(*deadline) : -1;
+                const int ready = ::poll(&p, 1, wait);
+                if (ready < 0 && errno == EINTR)
+                    continue;
+                if (ready < 0) {
+                    err = errno;
+                    break;
+                }
+                if (ready == 0) {
+                    if (wait == 0) {
+                        err = ETIMEDOUT;
+                        break;
+                    }
+                    continue;
+                }
+                socklen_t len = sizeof err;
+                if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0)
+                    err = errno;
+                break;
+            }
+        }
+    }
+    if (err == 0 && ::fcntl(fd, F_SETFL, flags) < 0)
+        err = errno;
     return err;
 }
 
@@ -71,6 +115,9 @@ void TDBXIdTCPLayer::Open(const TDBXProperties& properties) {
     const int family = TDBXProperties::SameName(version, C::IPv6) ? AF_INET6 : AF_INET;
     connectTimeout_ = TimeoutValue(properties, C::ConnectTimeout);
     communicationTimeout_ = TimeoutValue(properties, C::CommunicationTimeout);
+    // The connect deadline covers every address tried, from here on.
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(connectTimeout_);
+    const Clock::time_point* connectDeadline = connectTimeout_ > 0 ? &deadline : nullptr;
 
     addrinfo hints{};
     hints.ai_family = family;
@@ -87,39 +134,67 @@ void TDBXIdTCPLayer::Open(const TDBXProperties& properties) {
             rc, FromUtf8(std::string("Host not found: ") + host + " (" + ::gai_strerror(rc) + ")"));
     }
     int lastError = ECONNREFUSED;
-    int fd = -1;
-    for (addrinfo* a = found; a; a = a->ai_next) {
-        fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+    bool connected = false;
+    for (addrinfo* a = found; a && !connected; a = a->ai_next) {
+        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
         if (fd < 0) {
             lastError = errno;
             continue;
         }
+        if (!AdoptSocket(fd)) {
+            lastError = ECONNABORTED;
+            break;
+        }
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        int err = 0;
-        if (::connect(fd, a->ai_addr, a->ai_addrlen) < 0)
-            err = errno == EINTR ? FinishInterruptedConnect(fd) : errno;
-        if (err == 0)
+        const int err = ConnectSocket(fd, *a, connectDeadline, terminated_);
+        if (terminated_) {
+            lastError = ECONNABORTED;
             break;
-        lastError = err;
-        ::close(fd);
-        fd = -1;
+        }
+        connected = err == 0;
+        if (!connected) {
+            lastError = err;
+            ReleaseSocket();
+            if (err == ETIMEDOUT && connectDeadline && MillisecondsLeft(deadline) == 0)
+                break;
+        }
     }
     ::freeaddrinfo(found);
-    if (fd < 0)
+    if (!connected) {
+        ReleaseSocket();
+        if (lastError == ETIMEDOUT && connectDeadline)
+            throw TDBXError(TDBXErrorCodes::None, C::ErrConnectionTimeout);
         throw SystemError(lastError);
-    socket_ = fd;
-    terminated_ = false;
+    }
     connected_ = false;
 }
 
+bool TDBXIdTCPLayer::AdoptSocket(int fd) {
+    std::lock_guard lock(socketMutex_);
+    if (terminated_) {
+        ::close(fd);
+        return false;
+    }
+    socket_ = fd;
+    return true;
+}
+
+void TDBXIdTCPLayer::ReleaseSocket() {
+    std::lock_guard lock(socketMutex_);
+    const int fd = socket_.exchange(-1);
+    if (fd >= 0)
+        ::close(fd);
+}
+
 void TDBXIdTCPLayer::Terminate() {
-    if (socket_ >= 0 && !terminated_.exchange(true))
+    std::lock_guard lock(socketMutex_);
+    if (!terminated_.exchange(true) && socket_ >= 0)
         ::shutdown(socket_, SHUT_RDWR);
-    terminated_ = true;
 }
 
 void TDBXIdTCPLayer::Close() {
+    std::lock_guard lock(socketMutex_);
     const int fd = socket_.exchange(-1);
     if (fd < 0)
         return;
@@ -140,7 +215,8 @@ int TDBXIdTCPLayer::Read(std::span<std::uint8_t> dest) {
         count = PlainRead(dest);
     else
         count = TimedRead(dest, connectTimeout_, C::ErrConnectionTimeout);
-    connected_ = true;
+    if (count > 0)
+        connected_ = true;
     return count;
 }
 
@@ -149,49 +225,47 @@ int TDBXIdTCPLayer::PlainRead(std::span<std::uint8_t> dest) {
         const ssize_t n = ::recv(socket_, dest.data(), dest.size(), 0);
         if (n > 0)
             return static_cast<int>(n);
-        if (n == 0) {
-            // A connection ended by Terminate from another thread is a terminated layer.
-            if (terminated_)
-                return -1;
-            throw ESocketError(0, C::ErrConnectionClosedByPeer);
-        }
-        if (errno == EINTR)
+        const int err = n == 0 ? 0 : errno;
+        if (err == EINTR)
             continue;
+        // A connection ended by Terminate from another thread is a terminated layer.
         if (terminated_)
             return -1;
-        throw SystemError(errno);
+        Terminate();
+        if (err == 0)
+            throw ESocketError(0, C::ErrConnectionClosedByPeer);
+        throw SystemError(err);
     }
 }
 
 int TDBXIdTCPLayer::TimedRead(std::span<std::uint8_t> dest, int timeoutMs,
                               const char16_t* message) {
-    using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    auto fail = [&]() -> TDBXError { return TDBXError(TDBXErrorCodes::None, message); };
+    auto fail = [&]() -> TDBXError {
+        Terminate();
+        return TDBXError(TDBXErrorCodes::None, message);
+    };
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            Terminate();
+        const int left = MillisecondsLeft(deadline);
+        if (left <= 0)
             throw fail();
-        }
         pollfd p{socket_, POLLIN, 0};
-        const int ready = ::poll(&p, 1, static_cast<int>(left));
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
+        const int ready = ::poll(&p, 1, left);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (terminated_)
+            return -1;  // by another thread
+        if (ready < 0)
             throw fail();
-        }
         if (ready == 0)
             continue;  // the deadline check above terminates
         const ssize_t n = ::recv(socket_, dest.data(), dest.size(), MSG_DONTWAIT);
-        if (n > 0) {
-            if (terminated_)
-                throw fail();
+        if (n > 0)
             return static_cast<int>(n);
-        }
         if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
             continue;
+        if (terminated_)
+            return -1;
         throw fail();
     }
 }
@@ -226,9 +300,14 @@ int TDBXIdTCPLayer::WriteParts(std::span<const std::span<const std::uint8_t>> pa
         message.msg_iovlen = count - first;
         ssize_t n = ::sendmsg(socket_, &message, MSG_NOSIGNAL);
         if (n < 0) {
-            if (errno == EINTR)
+            const int err = errno;
+            if (err == EINTR)
                 continue;
-            throw SystemError(errno);
+            if (terminated_)
+                return -1;  // by another thread
+            // Part of a message may have left: the connection cannot carry another one.
+            Terminate();
+            throw SystemError(err);
         }
         while (first < count && static_cast<std::size_t>(n) >= vectors[first].iov_len) {
             n -= static_cast<ssize_t>(vectors[first].iov_len);

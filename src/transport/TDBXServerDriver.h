@@ -3,11 +3,14 @@
 // socket channel for "DataSnap", a bare socket channel otherwise) and client commands.
 #pragma once
 
+#include <memory>
+
 #include "transport/TDBXDriver.h"
 
 namespace ab {
 
 class TDbxChannel;
+class TDBXAbortSignal;
 
 class TDBXServerDriver : public TDBXDriver {
   public:
@@ -17,8 +20,10 @@ class TDBXServerDriver : public TDBXDriver {
         std::unique_ptr<TDBXProperties> properties) override;
     std::unique_ptr<TDBXCommand> CreateCommand(TDBXConnection& connection,
                                                std::u16string_view commandType) override;
-    // The channel for a connection whose "DriverName" is driverName.
-    std::unique_ptr<TDbxChannel> CreateChannel(std::u16string_view driverName);
+    // The channel for a connection whose "DriverName" is driverName; its socket is ended by the
+    // abort signal, when there is one.
+    std::unique_ptr<TDbxChannel> CreateChannel(std::u16string_view driverName,
+                                               std::shared_ptr<TDBXAbortSignal> abort = nullptr);
 };
 
 }  // namespace ab

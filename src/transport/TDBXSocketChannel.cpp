@@ -30,17 +30,37 @@ void TDBXSocketChannel::Open() {
                         Format(C::ErrUnknownProtocol, {protocol, C::CommunicationLayerClass,
                                                        C::CommunicationLayerFactoryClass}));
     }
-    layer->Open(properties);
+    terminated_ = false;
+    if (abortSignal_)
+        abortHook_ = abortSignal_->Register([l = layer.get()] { l->Terminate(); });
+    try {
+        layer->Open(properties);
+    } catch (...) {
+        Unhook();
+        throw;
+    }
     layer_ = std::move(layer);
     info_ = std::make_unique<TDBXSocketChannelInfo>(0, layer_->Info());
 }
 
+void TDBXSocketChannel::Unhook() {
+    if (abortSignal_ && abortHook_ != 0)
+        abortSignal_->Unregister(abortHook_);
+    abortHook_ = 0;
+}
+
+bool TDBXSocketChannel::IsConnectionLost() {
+    return terminated_ || (layer_ && layer_->IsTerminated());
+}
+
 void TDBXSocketChannel::Close() {
+    Unhook();
     if (layer_) {
         auto layer = std::move(layer_);
         layer->Close();
     }
     info_.reset();
+    terminated_ = false;
 }
 
 int TDBXSocketChannel::Read(std::span<std::uint8_t> dest) {
@@ -56,7 +76,9 @@ int TDBXSocketChannel::WriteParts(std::span<const std::span<const std::uint8_t>>
 }
 
 void TDBXSocketChannel::Terminate() {
+    Unhook();
     info_.reset();
+    terminated_ = true;
     try {
         if (layer_) {
             layer_->Terminate();

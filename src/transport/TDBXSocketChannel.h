@@ -1,10 +1,16 @@
 // The socket channel: picks the communication layer named by "CommunicationProtocol" (empty
 // means "tcp/ip") and forwards every read and write to it. After Close, Read and Write return -1.
+//
+// With an abort signal, the layer's Terminate is registered on it from before the layer connects
+// until the layer is closed, so an abort from another thread ends a connect, read or write in
+// progress. The channel's other operations belong to one thread.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "dbx/TDbxChannel.h"
+#include "transport/TDBXAbortSignal.h"
 #include "transport/TDBXCommunicationLayer.h"
 #include "transport/TDBXSocketChannelInfo.h"
 
@@ -22,15 +28,29 @@ class TDBXSocketChannel : public TDbxChannel {
     int Read(std::span<std::uint8_t> dest) override;
     int Write(std::span<const std::uint8_t> src) override;
     int WriteParts(std::span<const std::span<const std::uint8_t>> parts) override;
+    // True once the open layer was terminated: the peer closed the connection, a read or write
+    // failed, a deadline passed, or an abort or Terminate ended it. False before Open and after
+    // Close.
+    bool IsConnectionLost() override;
     TDBXChannelInfo* GetChannelInfo() override { return info_.get(); }
 
+    // For the layers opened from now on.
+    void SetAbortSignal(std::shared_ptr<TDBXAbortSignal> signal) {
+        abortSignal_ = std::move(signal);
+    }
     // Releases the info, terminates and frees the layer, swallowing errors.
     void Terminate();
     TDBXCommunicationLayer* GetLayer() const { return layer_.get(); }
 
   private:
+    // Takes the layer's Terminate off the abort signal; after this no abort reaches the layer.
+    void Unhook();
+
     std::unique_ptr<TDBXCommunicationLayer> layer_;
     std::unique_ptr<TDBXSocketChannelInfo> info_;
+    std::shared_ptr<TDBXAbortSignal> abortSignal_;
+    std::uint64_t abortHook_ = 0;
+    bool terminated_ = false;
 };
 
 }  // namespace ab

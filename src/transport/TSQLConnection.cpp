@@ -2,6 +2,7 @@
 #include "transport/TSQLConnection.h"
 
 #include "transport/EDBXComponentError.h"
+#include "transport/TDBXAbortSignal.h"
 #include "transport/TDBXConnection.h"
 #include "transport/TDBXConnectionFactory.h"
 #include "transport/TransportConstants.h"
@@ -21,10 +22,17 @@ TSQLConnection::~TSQLConnection() {
 
 bool TSQLConnection::GetConnected() const {
     return connection_ && state_ != State::Closed && state_ != State::Connecting &&
-           state_ != State::Disconnecting;
+           state_ != State::Disconnecting && !connection_->IsConnectionLost();
+}
+
+bool TSQLConnection::IsConnectionLost() const {
+    return connection_ && state_ == State::Open && connection_->IsConnectionLost();
 }
 
 void TSQLConnection::SetConnected(bool connected) {
+    // The dead connection's socket is terminated, so its disconnect sequence writes nothing.
+    if (IsConnectionLost())
+        DoDisconnect();
     if (connected && !GetConnected() && state_ == State::Closed)
         DoConnect();
     else if (!connected && GetConnected())
@@ -58,11 +66,17 @@ void TSQLConnection::DoConnect() {
         BeforeConnect(*this);
     TDBXProperties list = BuildConnectionProperties();
     state_ = State::Connecting;
+    auto signal = std::make_shared<TDBXAbortSignal>();
+    {
+        std::lock_guard lock(abortMutex_);
+        abortSignal_ = signal;
+    }
     try {
-        connection_ = factory_->GetConnection(list);
+        connection_ = factory_->GetConnection(list, signal);
         productName_ = connection_->GetProductName();
     } catch (...) {
         connection_.reset();
+        ForgetAbortSignal();
         state_ = State::Closed;
         throw;
     }
@@ -81,13 +95,30 @@ void TSQLConnection::DoDisconnect() {
             close();
     } catch (...) {
         connection_.reset();
+        ForgetAbortSignal();
         state_ = State::Closed;
         throw;
     }
     connection_.reset();  // closes first: commands, then the disconnect message
+    ForgetAbortSignal();
     state_ = State::Closed;
     if (AfterDisconnect)
         AfterDisconnect(*this);
+}
+
+void TSQLConnection::Abort() {
+    std::shared_ptr<TDBXAbortSignal> signal;
+    {
+        std::lock_guard lock(abortMutex_);
+        signal = abortSignal_;
+    }
+    if (signal)
+        signal->Abort();
+}
+
+void TSQLConnection::ForgetAbortSignal() {
+    std::lock_guard lock(abortMutex_);
+    abortSignal_.reset();
 }
 
 void TSQLConnection::RegisterClient(std::function<void()> close, const void* owner) {

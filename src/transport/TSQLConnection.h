@@ -8,10 +8,18 @@
 //
 // Proxies take the link with GetDBXConnection() at every call, so a reconnect gives later calls
 // the new connection.
+//
+// A connection whose link broke (the server closed it, a read or write failed, a deadline passed,
+// Abort) no longer counts as connected. The next SetConnected, either way, first drops it with the
+// disconnect sequence, which writes nothing more to the dead socket; SetConnected(true) then runs
+// the whole connect sequence again. A server's error answer leaves the connection as it is.
+//
+// Thread safety: Abort may be called from any thread; everything else belongs to one thread.
 #pragma once
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -19,6 +27,7 @@
 
 namespace ab {
 
+class TDBXAbortSignal;
 class TDBXConnection;
 class TDBXConnectionFactory;
 
@@ -44,9 +53,16 @@ class TSQLConnection {
     Event BeforeConnect, AfterConnect, BeforeDisconnect, AfterDisconnect;
 
     // true: the connect sequence (nothing when already connected); false: the disconnect sequence
-    // (nothing when not connected).
+    // (nothing when not connected). Either way a lost connection is dropped first.
     void SetConnected(bool connected);
+    // True with an open connection whose link is not lost. A lost connection stays in the Open
+    // state until the next SetConnected drops it.
     bool GetConnected() const;
+    // Any thread: ends the current connection, or the connect in progress, at once. A connect,
+    // read or write blocked in the owner's thread fails promptly with an error; the connection
+    // then counts as lost, and dropping it writes nothing more. Does nothing without a connection
+    // or connect in progress.
+    void Abort();
     void Open() { SetConnected(true); }
     void Close() { SetConnected(false); }
     State GetState() const { return state_; }
@@ -69,6 +85,8 @@ class TSQLConnection {
   private:
     void DoConnect();
     void DoDisconnect();
+    bool IsConnectionLost() const;
+    void ForgetAbortSignal();
 
     TDBXConnectionFactory* factory_;
     TDBXProperties params_;
@@ -80,6 +98,9 @@ class TSQLConnection {
     std::u16string productName_;
     std::u16string loginUserName_;
     std::vector<std::pair<const void*, std::function<void()>>> clients_;
+    // The signal of the current connection or connect in progress; Abort reads it from any thread.
+    std::mutex abortMutex_;
+    std::shared_ptr<TDBXAbortSignal> abortSignal_;
 };
 
 }  // namespace ab

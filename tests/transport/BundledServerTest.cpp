@@ -1,12 +1,15 @@
 // The connection and the server-method commands against the bundled update server over loopback
 // TCP: the bytes the server received, reply forms, refused logins, metadata, the echo probe on
 // both server kinds, the publishing calls with a 5,000,000-byte file, reconnecting after a drop,
-// a silent server, and disconnecting after the server went away.
+// a lost connection noticed, a server error that is not a loss, a silent server, Abort from
+// another thread, and disconnecting after the server went away.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -18,6 +21,7 @@
 #include "platform/DateTime.h"
 #include "platform/Text.h"
 #include "server/TUpdateServer.h"
+#include "transport/ESocketError.h"
 #include "transport/TDBXClientConnection.h"
 #include "transport/TDBXCommand.h"
 #include "transport/TSQLConnection.h"
@@ -299,6 +303,138 @@ TEST(BundledServer, ReconnectAfterTheServerDropsTheConnection) {
     EXPECT_TRUE(ReadFile(s.options.root / "S01" / "again.bin") == content);
     conn.SetConnected(false);
     EXPECT_EQ(s.server->ConnectionCount(), 2u);
+}
+
+// However the link goes (the server drops it in a segment pull, or closes it between calls), the
+// failing call notices: the component no longer counts as connected, and the next
+// SetConnected(true) runs the whole connect sequence again, before-connect event included.
+TEST(BundledServer, ALostConnectionIsNoticedAndTheNextConnectStartsAfresh) {
+    const Bytes content = RandomBytes(200'000);
+    for (const bool dropInPull : {true, false}) {
+        SCOPED_TRACE(dropInPull ? "dropped in a segment pull" : "closed between calls");
+        TServerOptions o;
+        o.dropInPullFirst = dropInPull ? 1 : 0;
+        Server s(o);
+        TSQLConnection conn;
+        Design(conn, s.port);
+        int before = 0;
+        conn.BeforeConnect = [inner = conn.BeforeConnect, &before](TSQLConnection& c) {
+            ++before;
+            inner(c);
+        };
+        conn.SetConnected(true);
+        const Bytes packet = Packet(u"S01\\lost.bin", content, s.root.Path());
+        if (dropInPull) {
+            EXPECT_ANY_THROW(SendFile(*conn.GetDBXConnection(), u"TZvServer.", packet));
+        } else {
+            s.server->CloseConnections();
+            EXPECT_TRUE(s.server->WaitConnectionClosed(0, 10s));
+            EXPECT_ANY_THROW(PropertsFile(*conn.GetDBXConnection(), u"TZvServer.", u"eC50eHQ="));
+        }
+        EXPECT_FALSE(conn.GetConnected());
+        EXPECT_EQ(conn.GetDBXConnection(), nullptr);
+
+        conn.SetConnected(true);
+        EXPECT_EQ(before, 2);
+        ASSERT_TRUE(conn.GetConnected());
+        EXPECT_TRUE(SendFile(*conn.GetDBXConnection(), u"TZvServer.", packet));
+        EXPECT_TRUE(ReadFile(s.options.root / "S01" / "lost.bin") == content);
+        conn.SetConnected(false);
+        EXPECT_EQ(s.server->ConnectionCount(), 2u);
+    }
+}
+
+// A server that went away for good: the call fails, the connection counts as lost, and the next
+// connect fails as any connect to nobody does, leaving the component closed.
+TEST(BundledServer, AStoppedServerIsNoticedAndTheReconnectFailsCleanly) {
+    Server s;
+    TSQLConnection conn;
+    Design(conn, s.port);
+    conn.SetConnected(true);
+    s.server->Stop();
+    EXPECT_ANY_THROW(PropertsFile(*conn.GetDBXConnection(), u"TZvServer.", u"eC50eHQ="));
+    EXPECT_FALSE(conn.GetConnected());
+    EXPECT_THROW(conn.SetConnected(true), ESocketError);
+    EXPECT_FALSE(conn.GetConnected());
+    EXPECT_EQ(conn.GetState(), TSQLConnection::State::Closed);
+    EXPECT_NO_THROW(conn.SetConnected(false));
+}
+
+// A server's error answer is no loss: the link stays, opening it again does nothing, and the next
+// call travels on the same connection.
+TEST(BundledServer, AServerErrorAnswerLeavesTheConnectionUp) {
+    TServerOptions o;
+    o.sendFileErrorFirst = 1;
+    Server s(o);
+    TSQLConnection conn;
+    Design(conn, s.port);
+    conn.SetConnected(true);
+    TDBXConnection* link = conn.GetDBXConnection();
+    const Bytes packet = Packet(u"S01\\erro.bin", RandomBytes(1000), s.root.Path());
+    EXPECT_THROW(SendFile(*link, u"TZvServer.", packet), TDBXError);
+    EXPECT_TRUE(conn.GetConnected());
+    conn.SetConnected(true);
+    EXPECT_EQ(conn.GetDBXConnection(), link);
+    EXPECT_TRUE(SendFile(*link, u"TZvServer.", packet));
+    conn.SetConnected(false);
+    EXPECT_EQ(s.server->ConnectionCount(), 1u);
+}
+
+// Abort from another thread ends a connect waiting for the silent server's handshake answer at
+// once, with or without "ConnectTimeout"; only the filter query ever left.
+TEST(BundledServer, AbortEndsAConnectWaitingOnASilentServer) {
+    for (const char16_t* connectTimeout : {u"", u"5000"}) {
+        SCOPED_TRACE(ToUtf8(connectTimeout));
+        TServerOptions o;
+        o.silent = true;
+        Server s(o);
+        TSQLConnection conn;
+        Design(conn, s.port);
+        conn.Params().Add(u"ConnectTimeout", connectTimeout);
+        std::optional<TDBXError> error;
+        std::atomic<bool> returned{false};
+        std::thread connecting([&] {
+            try {
+                conn.SetConnected(true);
+            } catch (const TDBXError& e) {
+                error = e;
+            }
+            returned = true;
+        });
+        ASSERT_TRUE(s.server->WaitForConnections(1, 10s));
+        std::this_thread::sleep_for(200ms);
+        EXPECT_FALSE(returned) << "did not block";
+        const auto start = std::chrono::steady_clock::now();
+        conn.Abort();
+        connecting.join();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+        ASSERT_TRUE(error.has_value());
+        EXPECT_EQ(error->ErrorCode(), 1);
+        EXPECT_EQ(error->Message(), u"Read error");
+        EXPECT_FALSE(conn.GetConnected());
+        EXPECT_EQ(conn.GetState(), TSQLConnection::State::Closed);
+        EXPECT_EQ(s.Received(0), std::string(5, '\x05'));
+    }
+}
+
+// Abort of an idle, healthy connection: it counts as lost at once, closing it sends no disconnect,
+// and connecting again works. With nothing to end, Abort does nothing.
+TEST(BundledServer, AbortOfAnIdleConnectionDropsItWithoutADisconnect) {
+    Server s;
+    TSQLConnection conn;
+    Design(conn, s.port);
+    conn.Abort();
+    conn.SetConnected(true);
+    ASSERT_TRUE(conn.GetConnected());
+    conn.Abort();
+    EXPECT_FALSE(conn.GetConnected());
+    conn.SetConnected(false);
+    EXPECT_EQ(conn.GetState(), TSQLConnection::State::Closed);
+    EXPECT_EQ(s.Received(0).find("disconnect"), std::string::npos);
+    conn.SetConnected(true);
+    EXPECT_EQ(PropertsFile(*conn.GetDBXConnection(), u"TZvServer.", u"eC50eHQ="), u"");
+    conn.SetConnected(false);
+    EXPECT_NE(s.Received(1).find("disconnect"), std::string::npos);
 }
 
 TEST(BundledServer, SilentServerTimesOutAndDroppedServerDisconnectsQuietly) {

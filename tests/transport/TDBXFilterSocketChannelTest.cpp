@@ -188,6 +188,12 @@ TEST(TDBXFilterSocketChannel, HandshakeErrors) {
     }
 }
 
+// A frame that could not be read leaves the stream out of step: the channel is lost for good.
+void ExpectBroken(TDBXFilterSocketChannel& channel) {
+    EXPECT_TRUE(channel.IsConnectionLost());
+    EXPECT_EQ(channel.Write(B("m")), -1);
+}
+
 TEST(TDBXFilterSocketChannel, OversizedFramesAreRefusedBeforeAllocation) {
     const Bytes huge{0x0D, 0x7F, 0xFF, 0xFF, 0xFF};
     {
@@ -199,6 +205,7 @@ TEST(TDBXFilterSocketChannel, OversizedFramesAreRefusedBeforeAllocation) {
         ASSERT_EQ(c.channel.Write(B("m")), 1);
         Bytes buf(8);
         EXPECT_EQ(c.channel.Read(buf), -1);  // as a message frame
+        ExpectBroken(c.channel);
     }
     {
         // A frame that announces more than arrives ends in -1, not a hang or a crash.
@@ -206,6 +213,7 @@ TEST(TDBXFilterSocketChannel, OversizedFramesAreRefusedBeforeAllocation) {
         ASSERT_EQ(c.channel.Write(B("m")), 1);
         Bytes buf(8);
         EXPECT_EQ(c.channel.Read(buf), -1);
+        ExpectBroken(c.channel);
     }
     {
         // A frame header of another kind.
@@ -213,6 +221,7 @@ TEST(TDBXFilterSocketChannel, OversizedFramesAreRefusedBeforeAllocation) {
         ASSERT_EQ(c.channel.Write(B("m")), 1);
         Bytes buf(8);
         EXPECT_EQ(c.channel.Read(buf), -1);
+        ExpectBroken(c.channel);
     }
 }
 

@@ -1,6 +1,7 @@
 // Socket channel and TCP layer over real loopback TCP against a scripted peer: reads that return
-// what has arrived, the two deadlines and their messages, closing, layer selection and the
-// property rules the layer reads.
+// what has arrived, the deadlines (the connect's included) and their messages, closing, a broken
+// link noticed, Terminate from another thread, layer selection and the property rules the layer
+// reads.
 #include <gtest/gtest.h>
 
 #include <pthread.h>
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <thread>
 
+#include "FullBacklogListener.h"
 #include "ScriptedPeer.h"
 #include "dbx/TDBXError.h"
 #include "platform/Exception.h"
@@ -73,6 +75,7 @@ TEST(TDBXSocketChannel, ReadReturnsWhatHasArrivedWithoutWaitingForMore) {
     EXPECT_EQ(ReadSome(oc.channel, big), 6);
     EXPECT_EQ(std::string(big.begin(), big.begin() + 6), "456789");
     oc.channel.Write(std::span(&go, 1));
+    EXPECT_FALSE(oc.channel.IsConnectionLost());
 }
 
 TEST(TDBXSocketChannel, ConnectTimeoutBoundsOnlyTheFirstRead) {
@@ -159,6 +162,105 @@ TEST(TDBXSocketChannel, CloseMakesReadAndWriteFail) {
     std::vector<std::uint8_t> buf(4);
     EXPECT_EQ(oc.channel.Read(buf), -1);
     EXPECT_EQ(oc.channel.Write(buf), -1);
+}
+
+// Each way the link can break: the failure is raised once, the layer terminates itself, the
+// connection counts as lost, and nothing more is read or written.
+TEST(TDBXSocketChannel, ABrokenLinkIsLostAndCarriesNothingMore) {
+    struct Case {
+        const char* name;
+        bool reset;  // the peer aborts the connection instead of closing it
+        const char16_t* connectTimeout;
+        bool write;
+    } cases[] = {
+        {"peer closes, plain read", false, u"", false},
+        {"peer closes, timed read", false, u"5000", false},
+        {"peer resets, plain read", true, u"", false},
+        {"peer resets, write", true, u"", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::atomic<int> received{0};
+        ScriptedPeer peer([&](PeerConnection& conn, int) {
+            if (c.reset) {
+                const linger abortive{1, 0};
+                ::setsockopt(conn.Fd(), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+            }
+            conn.Close();
+        });
+        OpenChannel oc(PropsFor(peer.Port(), {{u"ConnectTimeout", c.connectTimeout}}));
+        std::this_thread::sleep_for(100ms);  // the close or reset has arrived
+        std::vector<std::uint8_t> buf(64, 'x');
+        try {
+            if (c.write)
+                oc.channel.Write(buf);
+            else
+                oc.channel.Read(buf);
+            ADD_FAILURE() << "nothing raised";
+        } catch (const Exception& e) {
+            EXPECT_FALSE(e.Message().empty());
+        }
+        EXPECT_TRUE(oc.channel.IsConnectionLost());
+        EXPECT_EQ(oc.channel.Read(buf), -1);
+        EXPECT_EQ(oc.channel.Write(buf), -1);
+    }
+}
+
+// Terminate from another thread ends a read waiting on a silent peer, or a write that a peer not
+// reading holds up, at once; the descriptor stays open until Close on the owner's thread.
+TEST(TDBXSocketChannel, TerminateFromAnotherThreadEndsABlockedReadOrWrite) {
+    for (const bool write : {false, true}) {
+        SCOPED_TRACE(write ? "write" : "read");
+        std::atomic<bool> done{false};
+        ScriptedPeer peer([&](PeerConnection&, int) {
+            for (int i = 0; i < 500 && !done; ++i)
+                std::this_thread::sleep_for(10ms);
+        });
+        OpenChannel oc(PropsFor(peer.Port()));
+        std::vector<std::uint8_t> buf(write ? 64u << 20 : 64u, 'x');
+        int result = 0;
+        std::atomic<bool> returned{false};
+        std::thread blocked([&] {
+            result = write ? oc.channel.Write(buf) : oc.channel.Read(buf);
+            returned = true;
+        });
+        std::this_thread::sleep_for(200ms);
+        EXPECT_FALSE(returned) << "did not block";
+        const auto ms = MillisecondsOf([&] {
+            oc.channel.GetLayer()->Terminate();
+            blocked.join();
+        });
+        done = true;
+        EXPECT_LT(ms, 500);
+        EXPECT_EQ(result, -1);
+        EXPECT_TRUE(oc.channel.IsConnectionLost());
+        oc.channel.Close();
+        EXPECT_FALSE(oc.channel.IsConnectionLost());  // closed on purpose, not lost
+    }
+}
+
+// "ConnectTimeout" bounds the TCP connect too: a connect whose SYNs go unanswered fails with the
+// first read's timeout error instead of waiting for the system's own limit.
+TEST(TDBXSocketChannel, ConnectTimeoutBoundsTheTcpConnect) {
+    test::FullBacklogListener swallower;
+    if (!swallower.Hangs())
+        GTEST_SKIP() << "this kernel answers a connect to a full accept queue at once";
+    auto props = PropsFor(swallower.Port(), {{u"ConnectTimeout", u"300"}});
+    TDBXSocketChannel channel;
+    channel.SetDBXProperties(&props);
+    const auto ms = MillisecondsOf([&] {
+        try {
+            channel.Open();
+            ADD_FAILURE() << "connected";
+        } catch (const TDBXError& e) {
+            EXPECT_EQ(e.ErrorCode(), 0);
+            EXPECT_EQ(e.Message(), u"Connection timeout error");
+        }
+    });
+    EXPECT_GE(ms, 280);
+    EXPECT_LT(ms, 1000);
+    std::vector<std::uint8_t> buf(4);
+    EXPECT_EQ(channel.Read(buf), -1);
 }
 
 // A gather write larger than the socket buffers blocks; signals that interrupt it make the send

@@ -1,18 +1,29 @@
 // Connection component and client connection against a scripted server over loopback TCP: the
 // property list order, the exact handshake bytes, reply forms, refusals, vendor properties,
-// disconnect, reconnect and timeouts.
+// disconnect, reconnect, timeouts, and a call or connect ended from another thread.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <optional>
+#include <thread>
+
+#include "FullBacklogListener.h"
 #include "ScriptedServer.h"
 #include "dbx/TDBXError.h"
 #include "platform/Text.h"
 #include "transport/EDBXComponentError.h"
+#include "transport/ESocketError.h"
 #include "transport/TDBXClientConnection.h"
+#include "transport/TDBXCommand.h"
 #include "transport/TDBXConnectionFactory.h"
 #include "transport/TSQLConnection.h"
 
 namespace ab {
 namespace {
+
+using namespace std::chrono_literals;
 
 using test::Handshake;
 using test::ScriptedServer;
@@ -246,8 +257,10 @@ TEST(TSQLConnection, FailedMetadataQuerySendsTheDisconnect) {
 }
 
 TEST(TSQLConnection, DisconnectAfterTheServerClosedAndReconnect) {
+    // The server closes once the connect is complete, metadata close included: the client has
+    // nothing to read or write until the disconnect, so it cannot have noticed.
     auto first = Handshake(R"({"result":[1,"S"]})");
-    first.back().close = true;
+    first.push_back({R"("params":[3]})", "", true});
     ScriptedServer server({first, Handshake(R"({"result":[2,"S"]})")});
     TSQLConnection conn;
     Design(conn, server.Port());
@@ -298,6 +311,153 @@ TEST(TSQLConnection, BufferSizeFromBufferKBSize) {
         EXPECT_EQ(static_cast<TDBXClientConnection*>(conn.GetDBXConnection())->GetBufferSize(),
                   c.bytes);
         conn.SetConnected(false);
+    }
+}
+
+long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
+// A server that goes silent after the connect: the call waiting for its answer ends by Abort from
+// another thread or by "CommunicationTimeout". The connection is then lost: dropping it writes
+// nothing more (no command close, no disconnect), and the next connect runs the whole sequence on
+// a new TCP connection.
+TEST(TSQLConnection, ACallOnASilentServerEndsByAbortOrCommunicationTimeout) {
+    const std::string prepare =
+        R"({"method":"prepare","params":[-1,false,"DataSnap.ServerMethod","TZvServer.PropertsFile"]})";
+    struct Case {
+        const char* name;
+        const char16_t* communicationTimeout;
+        int code;
+        std::u16string message;
+    } cases[] = {
+        {"abort", nullptr, 1, u"Read error"},
+        {"communication timeout", u"300", 0, u"Communication timeout error"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto silent = Handshake(R"({"result":[1,"S"]})");
+        silent.push_back({"PropertsFile\"]}", ""});
+        ScriptedServer server({silent, Handshake(R"({"result":[2,"S"]})")});
+        TSQLConnection conn;
+        Design(conn, server.Port());
+        int before = 0;
+        conn.BeforeConnect = [inner = conn.BeforeConnect, &before](TSQLConnection& cn) {
+            ++before;
+            inner(cn);
+        };
+        if (c.communicationTimeout)
+            conn.Params().Add(u"CommunicationTimeout", c.communicationTimeout);
+        conn.SetConnected(true);
+
+        std::optional<TDBXError> error;
+        std::atomic<bool> returned{false};
+        const auto start = std::chrono::steady_clock::now();
+        std::thread call([&, link = conn.GetDBXConnection()] {
+            try {
+                auto command = link->CreateCommand();
+                command->SetCommandType(u"DataSnap.ServerMethod");
+                command->SetText(u"TZvServer.PropertsFile");
+                command->Prepare();
+            } catch (const TDBXError& e) {
+                error = e;
+            }
+            returned = true;
+        });
+        auto ended = start;
+        if (!c.communicationTimeout) {
+            std::this_thread::sleep_for(200ms);
+            EXPECT_FALSE(returned) << "did not block";
+            ended = std::chrono::steady_clock::now();
+            conn.Abort();
+        }
+        call.join();
+        const long long ms = MillisecondsSince(ended);
+        if (c.communicationTimeout) {
+            EXPECT_GE(ms, 280);
+            EXPECT_LT(ms, 2000);
+        } else {
+            EXPECT_LT(ms, 500);
+        }
+        ASSERT_TRUE(error.has_value());
+        EXPECT_EQ(error->ErrorCode(), c.code);
+        EXPECT_EQ(error->Message(), c.message);
+
+        EXPECT_FALSE(conn.GetConnected());
+        EXPECT_EQ(conn.GetDBXConnection(), nullptr);
+        conn.SetConnected(true);
+        EXPECT_EQ(before, 2);
+        ASSERT_TRUE(conn.GetConnected());
+        EXPECT_EQ(
+            static_cast<TDBXClientConnection*>(conn.GetDBXConnection())->GetConnectionHandle(), 2);
+        conn.SetConnected(false);
+        std::string connect = ConnectMessage(server.Port());
+        if (c.communicationTimeout)
+            connect.insert(connect.size() - 3, R"(,"CommunicationTimeout":"300")");
+        const std::string opening =
+            test::kQuery + connect + test::kMetadataRequest + test::kMetadataClose;
+        EXPECT_EQ(server.Received(0), opening + prepare);
+        EXPECT_EQ(server.Received(1), opening + R"({"method":"disconnect","params":[2]})");
+    }
+}
+
+// A connect whose SYNs go unanswered: "ConnectTimeout" ends it with the first read's error, and
+// Abort from another thread ends it promptly with or without that deadline.
+TEST(TSQLConnection, ATcpConnectEndsByConnectTimeoutOrAbort) {
+    test::FullBacklogListener swallower;
+    if (!swallower.Hangs())
+        GTEST_SKIP() << "this kernel answers a connect to a full accept queue at once";
+    struct Case {
+        const char* name;
+        const char16_t* connectTimeout;
+        bool abort;
+    } cases[] = {
+        {"connect timeout", u"300", false},
+        {"abort, connect without a deadline", nullptr, true},
+        {"abort, connect with a deadline", u"10000", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TSQLConnection conn;
+        Design(conn, swallower.Port());
+        if (c.connectTimeout)
+            conn.Params().Add(u"ConnectTimeout", c.connectTimeout);
+        std::exception_ptr error;
+        std::atomic<bool> returned{false};
+        const auto start = std::chrono::steady_clock::now();
+        std::thread connecting([&] {
+            try {
+                conn.SetConnected(true);
+            } catch (...) {
+                error = std::current_exception();
+            }
+            returned = true;
+        });
+        auto ended = start;
+        if (c.abort) {
+            std::this_thread::sleep_for(200ms);
+            EXPECT_FALSE(returned) << "did not block";
+            ended = std::chrono::steady_clock::now();
+            conn.Abort();
+        }
+        connecting.join();
+        const long long ms = MillisecondsSince(ended);
+        ASSERT_TRUE(error);
+        if (c.abort) {
+            EXPECT_LT(ms, 500);
+            const auto e = Raised<ESocketError>([&] { std::rethrow_exception(error); });
+            EXPECT_EQ(e.LastError(), ECONNABORTED);
+        } else {
+            EXPECT_GE(ms, 280);
+            EXPECT_LT(ms, 1000);
+            const auto e = Raised<TDBXError>([&] { std::rethrow_exception(error); });
+            EXPECT_EQ(e.ErrorCode(), 0);
+            EXPECT_EQ(e.Message(), u"Connection timeout error");
+        }
+        EXPECT_FALSE(conn.GetConnected());
+        EXPECT_EQ(conn.GetState(), TSQLConnection::State::Closed);
     }
 }
 
