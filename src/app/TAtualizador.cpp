@@ -221,6 +221,9 @@ void TAtualizador::PrepararConexao(TSQLConnection& connection, std::size_t index
     if (opcoes_.TempoLeituraMs > 0)
         params.SetValue(TC::CommunicationTimeout, IntToStr(opcoes_.TempoLeituraMs));
     connection.BeforeConnect = [this](TSQLConnection& c) {
+        // A run being ended opens nothing more.
+        if (abortado_)
+            throw Exception(std::u16string(C::MsgRunAborted));
         Vista([&](IMainView& v) {
             endereco_ = Trim(v.EnderecoText());
             porta_ = v.PortaPosition();
@@ -281,6 +284,10 @@ void TAtualizador::Executar() {
     try {
         ConnBrevant_.SetConnected(true);
     } catch (const std::exception& e) {
+        if (abortado_) {
+            resumo_.Fim = TResumo::TFim::Interrompida;
+            return;
+        }
         resumo_.Fim = TResumo::TFim::ServidorInvalido;
         resumo_.Erro = ApplicationErrorText(std::current_exception());
         if (const auto* dbx = dynamic_cast<const TDBXError*>(&e); dbx && IsDeadline(*dbx))
@@ -605,6 +612,9 @@ std::u16string TAtualizador::Servidor() const {
 
 void TAtualizador::Abort() {
     abortado_ = true;
+    std::lock_guard lock(ligacoesMutex_);
+    for (const auto& ligacao : ligacoes_)
+        ligacao->Conn.Abort();
 }
 
 }  // namespace ab

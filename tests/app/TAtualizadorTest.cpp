@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <set>
+#include <thread>
 
 #include "RunFixture.h"
 #include "app/AppConstants.h"
@@ -334,6 +335,51 @@ TEST(Publicacao, ErrorEscapingTheWalkLeavesTheWindowOpen) {
     EXPECT_EQ(v.Closes, 0);
     EXPECT_TRUE(s.server->Alerts().empty());
     EXPECT_EQ(s.server->SendFileCalls(), 0);
+}
+
+// After the server dropped the connection in the middle of a walk, the next "Atualizar" notices
+// the lost link, connects again (before-connect event included) and publishes.
+TEST(Publicacao, AtualizarAfterALostConnectionConnectsAgain) {
+    ServerUnderTest s;
+    RunUnderTest r(s.port);
+    WriteText(r.Pacote() / "a.txt", "a");
+    WriteText(r.Pacote() / "b.txt", "b");
+    r.view.OnProcessEvents = [&](FakeView&) { s.server->CloseConnections(); };
+    ASSERT_TRUE(r.Click().has_value());
+    ASSERT_EQ(s.server->SendFileCalls(), 0);
+
+    r.view.OnProcessEvents = nullptr;
+    ASSERT_EQ(r.Click(), std::nullopt);
+    EXPECT_EQ(s.server->ConnectionCount(), 2u);
+    EXPECT_EQ(ReadBytes(s.Store() / "S01" / "a.txt"), ReadBytes(r.Pacote() / "a.txt"));
+    EXPECT_EQ(ReadBytes(s.Store() / "S01" / "b.txt"), ReadBytes(r.Pacote() / "b.txt"));
+    EXPECT_EQ(s.server->Alerts().size(), 1u);
+    EXPECT_EQ(r.view.Closes, 1);
+}
+
+// Abort from another thread while the connect waits on a silent server: it ends at once and the
+// run reports an interruption, without the invalid-server box.
+TEST(Publicacao, AbortEndsAConnectBlockedOnASilentServer) {
+    TServerOptions o;
+    o.silent = true;
+    ServerUnderTest s(o);
+    RunUnderTest r(s.port);
+    WriteText(r.Pacote() / "a.txt", "a");
+    TAtualizador& run = r.Run();
+    std::thread aborter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        run.Abort();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(r.Click(), std::nullopt);
+    aborter.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    ASSERT_TRUE(r.view.Ended);
+    EXPECT_EQ(r.view.Ended->Fim, TResumo::TFim::Interrompida);
+    EXPECT_EQ(r.view.Ended->CodigoSaida(), 4);
+    EXPECT_TRUE(r.view.Boxes.empty());
+    EXPECT_EQ(r.view.Closes, 0);
+    EXPECT_TRUE(r.view.AtualizarEnabled());
 }
 
 TEST(Publicacao, TestModeSendsTheMarkerWithoutAskingAndRefusesProductionServers) {

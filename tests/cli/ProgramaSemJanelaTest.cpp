@@ -312,6 +312,20 @@ TEST_F(SemJanela, SignalFinishesTheFileInHandThenStops) {
     EXPECT_NE(p.Out().find(R"("fim":"interrompida")"), std::string::npos);
 }
 
+// A silent server and no deadlines: the first SIGTERM can only ask for a stop after the call in
+// hand, which never ends; the second one ends the connection and the program.
+TEST_F(SemJanela, SecondSignalEndsARunWaitingOnASilentServer) {
+    Servidor({"--mudo"});
+    WriteText(Pacote() / "a.txt", "a");
+    ChildProcess& p =
+        Iniciar(Argumentos({"--sem-janela", "--tempo-conexao=0", "--tempo-leitura=0"}));
+    std::this_thread::sleep_for(300ms);
+    p.Signal(SIGTERM);
+    EXPECT_EQ(p.Wait(500ms), -1) << "ended on the first signal";
+    p.Signal(SIGTERM);
+    EXPECT_EQ(p.Wait(5s), 4) << p.Out() << p.Err();
+}
+
 TEST_F(SemJanela, HelpAndVersionNeedNoArguments) {
     for (const char* first : {"--help", "--version"}) {
         ChildProcess& p = Iniciar({first});
