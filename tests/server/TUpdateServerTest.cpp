@@ -254,6 +254,65 @@ TEST_F(UpdateServerTest, LargePacketIsPulledInSegments) {
     EXPECT_EQ(ReadFile(Root() / "S01" / "big.bin"), content);
 }
 
+// Answers every pull with the next blockSize bytes of the value (the last block negative) until
+// the result arrives; returns the number of pulls and leaves the result read.
+int AnswerPulls(RawClient& c, const Bytes& value, std::size_t offset, std::size_t blockSize,
+                const std::string& pull = "{\"more_blob\":[1,1,0,0,0]}") {
+    int pulls = 0;
+    std::string request;
+    while ((request = c.ReadUntil("]}")) == pull) {
+        ++pulls;
+        const std::size_t n = std::min(blockSize, value.size() - offset);
+        const bool last = offset + n == value.size();
+        std::string count =
+            std::to_string(last ? -static_cast<long long>(n) : static_cast<long long>(n));
+        count.resize(std::max<std::size_t>(count.size(), 9), ' ');
+        c.Send(Cat({Ascii("{\"data\":[" + count + ","),
+                    Bytes(value.begin() + static_cast<std::ptrdiff_t>(offset),
+                          value.begin() + static_cast<std::ptrdiff_t>(offset + n)),
+                    Ascii("]}")}));
+        offset += n;
+    }
+    EXPECT_EQ(request, "{\"result\":[{\"data\":[3,\xC0\xC0\x60]}");
+    EXPECT_EQ(c.ReadText(2), "]}");
+    return pulls;
+}
+
+TEST_F(UpdateServerTest, SegmentsOfAnyLengthAreReadWhateverTheBufferSize) {
+    Start();
+    const Bytes content = test::RandomBytes(3'500'000, 11);
+    const Bytes value =
+        test::VariantBytes(test::MakePacket("S01\\any.bin", kExampleStamp, content));
+    const struct {
+        const char* kb;  // the connect message's BufferKBSize, or none
+        std::size_t block;
+    } cases[] = {{nullptr, 1048555},  // larger than the server's 32 KB
+                 {"1", 5000},         // larger than a 1 KB buffer
+                 {"1024", 32747},     // smaller than the buffer
+                 {"1024", 3'000'000}};
+    int handle = 1;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.block);
+        RawClient k(port_);
+        k.Send(Hex("05 05 05 05 05"));
+        ASSERT_EQ(k.Read(5), Hex("06 00 00 00 00"));
+        std::string connect = ConnectMessage(port_);
+        if (c.kb)
+            connect.insert(connect.find("[{") + 2,
+                           "\"BufferKBSize\":\"" + std::string(c.kb) + "\",");
+        k.Send(connect);
+        const std::string reply = "{\"result\":[" + std::to_string(handle++) + ",";
+        ASSERT_EQ(k.ReadUntil("]}").substr(0, reply.size()), reply);
+        PrepareText(k, "TZvServer.SendFile", PrepareReply(1, kSendFileParameters).size());
+        k.Send(Execute(
+            1, Cat({Hex("50 04 00"), Bytes(value.begin(), value.begin() + 1024), Hex("60 C0")})));
+        const std::size_t pulls = static_cast<std::size_t>(AnswerPulls(k, value, 1024, c.block));
+        EXPECT_EQ(pulls, (value.size() - 1024 + c.block - 1) / c.block);
+        EXPECT_EQ(ReadFile(Root() / "S01" / "any.bin"), content);
+        std::filesystem::remove(Root() / "S01" / "any.bin");
+    }
+}
+
 TEST_F(UpdateServerTest, EchoOnAParentServerAndItsRefusalOnAClientServer) {
     Start();
     RawClient c(port_);

@@ -282,6 +282,75 @@ TEST(BundledServer, PublishingCallsWithAFiveMillionByteFile) {
     conn.SetConnected(false);
 }
 
+// The counts of the data blocks in a connection's bytes, in order: each {"data":[ count, then
+// the count's bytes skipped unread (padding after the count allowed).
+std::vector<std::int64_t> DataBlockCounts(const std::string& wire) {
+    static const std::string kStart = "{\"data\":[";
+    std::vector<std::int64_t> counts;
+    for (std::size_t at = wire.find(kStart); at != std::string::npos; at = wire.find(kStart, at)) {
+        at += kStart.size();
+        std::size_t end = at;
+        while (end < wire.size() && wire[end] != ',')
+            ++end;
+        const std::int64_t count = std::stoll(wire.substr(at, end - at));
+        counts.push_back(count);
+        at = end + 1 + static_cast<std::size_t>(count < 0 ? -count : count);
+    }
+    return counts;
+}
+
+// What the client writer makes of one byte-array argument with buffers of bufferBytes: the
+// execute's row (the first part inline behind its 3-byte header, the flag, the unset return),
+// then one block per pull, each taking the whole buffer but for its 21 bytes of framing, the
+// last one negative.
+std::vector<std::int64_t> ExpectedBlocks(std::size_t valueBytes, std::size_t bufferBytes) {
+    const std::size_t inlineBytes = std::min<std::size_t>(bufferBytes - 2048 - 3, 65535);
+    const std::size_t block = bufferBytes - 21;
+    std::vector<std::int64_t> counts{static_cast<std::int64_t>(3 + inlineBytes + 2)};
+    for (std::size_t left = valueBytes - inlineBytes; left > 0;) {
+        const std::size_t n = std::min(left, block);
+        left -= n;
+        counts.push_back(left == 0 ? -static_cast<std::int64_t>(n) : static_cast<std::int64_t>(n));
+    }
+    return counts;
+}
+
+TEST(BundledServer, SegmentBlocksFollowTheClientBufferSize) {
+    // A packet of exactly 5,000,000 bytes: the argument (with its 9-byte prefix) is 5,000,009.
+    const std::u16string name = u"S01\\big.bin";
+    TempDir scratch;
+    const std::size_t head = Packet(name, Bytes{1}, scratch.Path()).size() - 1;
+    const Bytes content = RandomBytes(5'000'000 - head);
+    const Bytes packet = Packet(name, content, scratch.Path());
+    ASSERT_EQ(packet.size(), 5'000'000u);
+
+    // Without the property the buffers hold 32 KB: 30717 inline, 151 x 32747 and 24495.
+    std::vector<std::int64_t> golden{30722};
+    golden.insert(golden.end(), 151, 32747);
+    golden.push_back(-24495);
+    ASSERT_EQ(ExpectedBlocks(5'000'009, 32768), golden);
+
+    const struct {
+        const char16_t* kb;  // nullptr: no BufferKBSize line
+        std::size_t bufferBytes;
+    } cases[] = {{nullptr, 32768}, {u"1024", 1 << 20}, {u"64", 65536}, {u"0", 32768}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kb ? ToUtf8(c.kb) : "absent");
+        Server s;
+        TSQLConnection conn;
+        Design(conn, s.port);
+        if (c.kb)
+            conn.Params().Add(u"BufferKBSize", c.kb);
+        conn.SetConnected(true);
+        EXPECT_TRUE(SendFile(*conn.GetDBXConnection(), u"TZvServer.", packet));
+        conn.SetConnected(false);
+        EXPECT_TRUE(ReadFile(s.options.root / "S01" / "big.bin") == content);
+        std::vector<std::int64_t> counts = DataBlockCounts(s.Received(0));
+        ASSERT_FALSE(counts.empty());
+        EXPECT_EQ(counts, ExpectedBlocks(5'000'009, c.bufferBytes));
+    }
+}
+
 TEST(BundledServer, ReconnectAfterTheServerDropsTheConnection) {
     TServerOptions o;
     o.dropInPullFirst = 1;
