@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -348,6 +349,100 @@ TEST(BundledServer, SegmentBlocksFollowTheClientBufferSize) {
         std::vector<std::int64_t> counts = DataBlockCounts(s.Received(0));
         ASSERT_FALSE(counts.empty());
         EXPECT_EQ(counts, ExpectedBlocks(5'000'009, c.bufferBytes));
+    }
+}
+
+// A publish on one connection: connect, PropertsFile, SendFile, disconnect. Returns the first
+// error (its step and text; step 4 and no text when everything went through).
+struct PublishOutcome {
+    int step = 4;
+    std::optional<std::int32_t> code;  // a TDBXError's
+    std::u16string message;
+};
+
+PublishOutcome Publish(Server& s, TServerKind kind, const Bytes& packet,
+                       std::int64_t* countAfterSend = nullptr) {
+    const std::u16string prefix = kind == TServerKind::Pai ? u"TZvServer." : u"TZvClienteServer.";
+    const std::u16string asked = kind == TServerKind::Pai ? u"UzAxXGEudHh0"  // S01\a.txt
+                                                          : u"UzAxXGEudHh0Lmh4Zg==";
+    TSQLConnection conn;
+    Design(conn, s.port);
+    PublishOutcome out;
+    out.step = 0;
+    try {
+        conn.SetConnected(true);
+        out.step = 1;
+        PropertsFile(*conn.GetDBXConnection(), prefix, asked);
+        out.step = 2;
+        EXPECT_TRUE(SendFile(*conn.GetDBXConnection(), prefix, packet));
+        if (countAfterSend)
+            *countAfterSend = s.server->MessageCount();
+        out.step = 3;
+        conn.SetConnected(false);
+        out.step = 4;
+    } catch (const TDBXError& e) {
+        out.code = e.ErrorCode();
+        out.message = e.Message();
+    } catch (const Exception& e) {
+        out.message = e.Message();
+    }
+    conn.SetConnected(false);
+    s.server->WaitConnectionClosed(0, 10s);
+    return out;
+}
+
+// For every message of a publish (the client's real stack, with and without filters, on both
+// server kinds): an error reply in its place reaches the client as the server's error, the
+// connection dropped after it fails the call in progress, and the file is stored only when the
+// fault came after its last segment.
+TEST(BundledServer, MessageFaultsAtEveryMessageOfAPublish) {
+    TempDir scratch;
+    const Bytes content = RandomBytes(100'000);
+    const Bytes packet = Packet(u"S01\\a.txt", content, scratch.Path());
+    const struct {
+        TServerKind kind;
+        const char* filters;
+    } configs[] = {
+        {TServerKind::Pai, ""}, {TServerKind::Cliente, ""}, {TServerKind::Pai, R"({"PC1":{}})"}};
+    for (const auto& config : configs) {
+        TServerOptions o;
+        o.kind = config.kind;
+        o.filters = config.filters;
+        std::int64_t total = 0, afterSend = 0;
+        {
+            Server s(o);
+            const PublishOutcome clean = Publish(s, config.kind, packet, &afterSend);
+            ASSERT_EQ(clean.step, 4) << ToUtf8(clean.message);
+            total = s.server->MessageCount();
+        }
+        // Handshake 5, PropertsFile 3, SendFile: prepare, execute, 3 blocks, close; disconnect.
+        ASSERT_EQ(total, 15);
+        ASSERT_EQ(afterSend, 13);
+        for (std::int64_t k = 1; k <= total; ++k) {
+            for (const bool drop : {false, true}) {
+                SCOPED_TRACE(std::string(config.kind == TServerKind::Pai ? "pai " : "cliente ") +
+                             config.filters + (drop ? " drop at " : " error at ") +
+                             std::to_string(k));
+                TServerOptions f = o;
+                (drop ? f.dropAtMessage : f.errorAtMessage) = k;
+                Server s(f);
+                const PublishOutcome run = Publish(s, config.kind, packet);
+                const fs::path stored = s.options.root / "S01" / "a.txt";
+                if (k > afterSend) {
+                    // The command close and the disconnect are not answered: nobody notices.
+                    EXPECT_EQ(run.step, 4) << ToUtf8(run.message);
+                    EXPECT_TRUE(ReadFile(stored) == content);
+                    continue;
+                }
+                EXPECT_LT(run.step, 3);
+                EXPECT_FALSE(fs::exists(stored));
+                if (!drop && k > 1) {
+                    EXPECT_EQ(run.code, 101);
+                    EXPECT_EQ(ToUtf8(run.message),
+                              "Falha injetada na mensagem " + std::to_string(k));
+                }
+            }
+        }
     }
 }
 
