@@ -183,7 +183,8 @@ Fault injection (for tests):
                         the place of the five-byte answer and the connection closes after it; an
                         error on a segment's data block ends that call; 0: off. With both options
                         on the same K, the connection is closed
-  --mudo                accept connections and read them, but never answer
+  --mudo                accept connections and read them, but never answer (no message is
+                        counted)
   --help                this text
 )";
 }

@@ -211,6 +211,7 @@ void TServerSession::TakeMessage(std::string_view what) {
         case TMessageFault::Drop:
             throw EConnectionClosed(FromUtf8(prefix + ", connection dropped (fault)"));
         case TMessageFault::Error:
+            Log(prefix + ", answered with an error (fault)");
             throw EMethodError(
                 kErrVendor, std::u16string(kInjectedFaultText) + FromUtf8(std::to_string(number)));
     }
