@@ -107,6 +107,8 @@ TServerOptions ParseServerOptions(const std::vector<std::string>& args, bool& he
             o.dropAtMessage = Number(option, next(), 0, 1LL << 50);
         } else if (option == "--erro-na-mensagem") {
             o.errorAtMessage = Number(option, next(), 0, 1LL << 50);
+        } else if (option == "--mudo-na-mensagem") {
+            o.silentFromMessage = Number(option, next(), 0, 1LL << 50);
         } else if (option == "--contar-mensagens") {
             o.messageCountFile = next();
         } else if (option == "--mudo") {
@@ -185,6 +187,8 @@ Fault injection (for tests):
                         on the same K, the connection is closed
   --mudo                accept connections and read them, but never answer (no message is
                         counted)
+  --mudo-na-mensagem K  from message K on (counted as above) read but never answer, on every
+                        connection, until the client closes; 0: off
   --help                this text
 )";
 }
