@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,10 @@ struct TServerOptions {
     int sendFileErrorFirst = 0;  // SendFile answers an error for the first N calls
     int dropInPullFirst = 0;     // the first N segment pulls end by closing the connection
     bool silent = false;         // accept, read, never answer
+    // Test hook for in-process servers (no option sets it): called on the connection's thread
+    // just before each segment request of a value, with the request's number (from 1), so a
+    // test can act at a known point of a transfer.
+    std::function<void(int request)> beforeSegmentRequest;
 
     // What each connection received: kept in memory for ReceivedBytes, and/or written to
     // <dir>/conexao-<n>.bin (n from 1, in accept order).
