@@ -7,6 +7,7 @@
 
 #include "app/AppConstants.h"
 #include "app/ConnBrevant.h"
+#include "app/DataPacketVariant.h"
 #include "app/TZvServerClient.h"
 #include "app/UFuncoes.h"
 #include "dbx/TOleVariant.h"
@@ -216,13 +217,11 @@ bool TAtualizador::SendFile(const std::u16string& nomeArquivo, const std::u16str
             cdsSendFile_.Append();
             cdsSendFile_.FieldByName(kFieldNome).SetAsString(destino);
             cdsSendFile_.FieldByName(kFieldDataHora).SetAsDateTime(dataArquivo);
-            cdsSendFile_.FieldByName(kFieldArquivo).LoadFromFile(nomeArquivo);
+            // The content stays in the file and is read from it while the server pulls the
+            // packet, so a large file is never held in memory.
+            cdsSendFile_.FieldByName(kFieldArquivo).LoadFromFileDeferred(nomeArquivo);
             cdsSendFile_.Post();
-            // The packet goes out as its head plus the file's bytes as stored in the record
-            // set: the content is never copied, so a large file is held in memory once.
-            auto partes = cdsSendFile_.DataParts();
-            const TOleVariant dados =
-                TOleVariant::ByteArray(std::move(partes.Head), std::move(partes.Content));
+            const TOleVariant dados = DataPacketVariant(cdsSendFile_);
             TZvServerClient proxy(ConnBrevant_.GetDBXConnection());
             enviado = proxy.SendFile(dados, true);
         } catch (const std::exception&) {
