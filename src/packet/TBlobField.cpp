@@ -10,8 +10,8 @@
 namespace ab {
 
 std::shared_ptr<const TLocalFile> TBlobField::OpenForLoad(std::u16string_view path) {
-    auto file = std::make_shared<const TLocalFile>(path);  // EFOpenError first, as opening
-                                                           // precedes the load buffer
+    // EFOpenError first, as opening precedes the load buffer.
+    auto file = std::make_shared<const TLocalFile>(path);
     auto& set = DataSet();
     set.PendingValue(*this);
     // A 4-byte length prefix cannot carry 2 GiB or more; such a file would go out empty.

@@ -77,18 +77,18 @@ class TClientDataSet {
     int RecordCount() const noexcept { return static_cast<int>(rows_.size()); }
     int ChangeCount() const noexcept { return static_cast<int>(changeLog_.size()); }
 
+  private:
+    friend class TField;
+    friend class TStringField;
+    friend class TDateTimeField;
+    friend class TBlobField;
+
     // A blob in the store: its bytes, or the file they are read from when the packet is taken.
     struct TBlob {
         std::shared_ptr<const std::vector<std::uint8_t>> Bytes;
         std::shared_ptr<const TLocalFile> File;
         std::uint64_t Size() const noexcept;
     };
-
-  private:
-    friend class TField;
-    friend class TStringField;
-    friend class TDateTimeField;
-    friend class TBlobField;
 
     struct TValue {
         std::uint8_t Mark = 2;      // BLANK_NOTCHANGED
