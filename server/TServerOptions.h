@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,10 @@ struct TServerOptions {
     std::int64_t errorAtMessage = 0;
     // From message K on (counted as above) the server reads but never answers. 0: off.
     std::int64_t silentFromMessage = 0;
+    // Test hook for in-process servers (no option sets it): called on the connection's thread
+    // just before each segment request of a value, with the request's number (from 1), so a
+    // test can act at a known point of a transfer.
+    std::function<void(int request)> beforeSegmentRequest;
 
     // What each connection received: kept in memory for ReceivedBytes, and/or written to
     // <dir>/conexao-<n>.bin (n from 1, in accept order).

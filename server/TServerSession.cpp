@@ -421,7 +421,9 @@ void TServerSession::PullSegments(std::int64_t handle, Command& command, std::si
                                   const std::function<void(std::span<const std::uint8_t>)>& sink,
                                   bool dropOnPurpose) {
     const std::int64_t blob = ++command.blobCounter;
-    for (;;) {
+    for (int request = 1;; ++request) {
+        if (context_.options.beforeSegmentRequest)
+            context_.options.beforeSegmentRequest(request);
         writer_.Raw("{\"more_blob\":[").Int(handle).Raw(",").Int(blob).Raw(",0,");
         writer_.Int(static_cast<std::int64_t>(ordinal)).Raw(",0]}").Flush();
         reader_.Expect('{');

@@ -9,6 +9,7 @@
 
 #include "app/AppConstants.h"
 #include "app/ConnBrevant.h"
+#include "app/DataPacketVariant.h"
 #include "app/ExceptionText.h"
 #include "app/TZvServerClient.h"
 #include "app/UFuncoes.h"
@@ -563,13 +564,11 @@ bool TAtualizador::Enviar(TLigacao& ligacao, const TArquivoEvento& arquivo) {
             cds.Append();
             cds.FieldByName(kFieldNome).SetAsString(destino);
             cds.FieldByName(kFieldDataHora).SetAsDateTime(dataArquivo);
-            cds.FieldByName(kFieldArquivo).LoadFromFile(arquivo.Local);
+            // The content stays in the file and is read from it while the server pulls the
+            // packet, so a large file is never held in memory.
+            cds.FieldByName(kFieldArquivo).LoadFromFileDeferred(arquivo.Local);
             cds.Post();
-            // The packet goes out as its head plus the file's bytes as stored in the record
-            // set: the content is never copied, so a large file is held in memory once.
-            auto partes = cds.DataParts();
-            const TOleVariant dados =
-                TOleVariant::ByteArray(std::move(partes.Head), std::move(partes.Content));
+            const TOleVariant dados = DataPacketVariant(cds);
             enviado = Chamar(ligacao, u"SendFile",
                              [&](TZvServerClient& proxy) { return proxy.SendFile(dados, true); });
         } catch (const std::exception&) {

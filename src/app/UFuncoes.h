@@ -27,8 +27,9 @@ void ListagemArquivos(std::vector<std::u16string>& lista, std::u16string_view di
 void ListaArquivos(std::vector<std::u16string>& lista, std::u16string_view diretorioInicial,
                    std::u16string_view mascara, bool trazArquivos, bool trazDiretorios);
 
-// The first match's creation, last-write or last-access time in local time; 0 when nothing
-// matches.
+// Creation, last-write or last-access time in local time of the file named exactly `fileName`
+// ('*' and '?' are legal in Linux names), or, when none has that name, of the first match of its
+// last component taken as a pattern; 0 when nothing matches.
 TDateTime GetDateFile(std::u16string_view fileName, TTipoDateFile tipoData);
 
 // UTC file time (100 ns since 1601-01-01) -> local date-time, with the offset from UTC in force

@@ -265,24 +265,32 @@ std::int32_t TDBXJSonStreamWriter::WriteDataObject(TDBXStreamReader& reader) {
     };
     const std::size_t room = buffer_.size() - used_ - 2;
     std::size_t count = 0;
-    while (count < room) {
-        const std::span<const std::uint8_t> shown = reader.Peek();
-        if (shown.size() >= kMinSentInPlace && partCount + 3 <= kMaxParts) {
-            const std::size_t n = std::min(shown.size(), room - count);
-            endBufferPiece();
-            parts[partCount++] = shown.first(n);
-            reader.Skip(n);
+    bool last;
+    try {
+        while (count < room) {
+            const std::span<const std::uint8_t> shown = reader.Peek();
+            if (shown.size() >= kMinSentInPlace && partCount + 3 <= kMaxParts) {
+                const std::size_t n = std::min(shown.size(), room - count);
+                endBufferPiece();
+                parts[partCount++] = shown.first(n);
+                reader.Skip(n);
+                count += n;
+                continue;
+            }
+            const std::size_t n =
+                reader.Read(std::span<std::uint8_t>(buffer_.data() + used_, room - count));
+            if (n == 0)
+                break;
+            used_ += n;
             count += n;
-            continue;
         }
-        const std::size_t n =
-            reader.Read(std::span<std::uint8_t>(buffer_.data() + used_, room - count));
-        if (n == 0)
-            break;
-        used_ += n;
-        count += n;
+        last = reader.IsEos();
+    } catch (...) {
+        used_ = 0;
+        if (channel_)
+            channel_->Close();
+        throw;
     }
-    const bool last = reader.IsEos();
     const std::int64_t signedCount =
         last ? -static_cast<std::int64_t>(count) : static_cast<std::int64_t>(count);
     char digits[20];

@@ -96,6 +96,9 @@ class TDBXJSonStreamWriter {
     // negated (0 when nothing was left) when the reader reached its end with this block. Returns
     // the count as written. Large pieces the reader can show in memory are not copied into the
     // buffer: the block leaves as one gather write of the same bytes.
+    // A reader that raises leaves the block half-built and the peer waiting for it, which nothing
+    // can put right: the buffer is emptied, the channel closed before any byte of the block left
+    // (so nothing more goes out on it), and the error goes on to the caller.
     std::int32_t WriteDataObject(TDBXStreamReader& reader);
     // {"method":"command_close","params":[h]} and flush.
     void WriteCommandCloseObject(std::int32_t handle);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "dbx/TOleVariant.h"
+#include "platform/Exception.h"
 
 namespace ab {
 
@@ -18,19 +19,13 @@ TDBXMemoryStreamReader::TDBXMemoryStreamReader(
 
 std::unique_ptr<TDBXMemoryStreamReader> TDBXMemoryStreamReader::ForByteArray(
     const TOleVariant& variant) {
+    if (variant.TailSource())
+        throw EInvalidOperation(u"The byte array's tail does not lie in memory");
     // One piece: the prefix is 03 and the count, the body the shared elements. Two pieces: the
     // head joins the prefix and the tail is the body.
-    const bool twoPart = variant.Tail() != nullptr;
-    auto reader =
-        std::make_unique<TDBXMemoryStreamReader>(twoPart ? variant.Tail() : variant.Buffer());
-    const std::uint64_t count = variant.Size();
-    reader->prefix_.push_back(0x03);
-    for (int i = 0; i < 8; ++i)
-        reader->prefix_.push_back(static_cast<std::uint8_t>(count >> (8 * i)));
-    if (twoPart) {
-        const auto head = variant.Bytes();
-        reader->prefix_.insert(reader->prefix_.end(), head.begin(), head.end());
-    }
+    auto reader = std::make_unique<TDBXMemoryStreamReader>(variant.Tail() ? variant.Tail()
+                                                                          : variant.Buffer());
+    reader->prefix_ = variant.StreamPrefix();
     return reader;
 }
 

@@ -17,7 +17,8 @@ class TDBXMemoryStreamReader : public TDBXStreamReader {
   public:
     explicit TDBXMemoryStreamReader(std::shared_ptr<const std::vector<std::uint8_t>> body,
                                     std::size_t bodyOffset = 0);
-    // The stream bytes of a byte-array variant: 03, count (8 bytes LE), elements.
+    // The stream bytes of a byte-array variant held in memory: 03, count (8 bytes LE), elements.
+    // EInvalidOperation for an array whose tail is a byte source.
     static std::unique_ptr<TDBXMemoryStreamReader> ForByteArray(const TOleVariant& variant);
 
     std::size_t Read(std::span<std::uint8_t> dest) override;

@@ -1,6 +1,7 @@
 // TDBXStreamValue: shared bytes served inline first, then segment by segment.
 #include "dbx/TDBXStreamValue.h"
 
+#include "dbx/TDBXByteSource.h"
 #include "dbx/TDBXRowBuffer.h"
 #include "dbx/TDBXValueType.h"
 
@@ -26,7 +27,9 @@ void TDBXStreamValue::SetDynamicBytes(std::vector<std::uint8_t> value) {
     MarkSet();
 }
 
-std::unique_ptr<TDBXMemoryStreamReader> TDBXStreamValue::NewSource() const {
+std::unique_ptr<TDBXStreamReader> TDBXStreamValue::NewSource() const {
+    if (variant_.TailSource())
+        return variant_.TailSource()->OpenReader(variant_.StreamPrefix());
     if (variant_.IsByteArray())
         return TDBXMemoryStreamReader::ForByteArray(variant_);
     return std::make_unique<TDBXMemoryStreamReader>(bytes_);

@@ -1,7 +1,8 @@
 // TDBXStreamValue: a byte-stream value (Variant, BLOB, BYTES, VARBYTES, ...). Set from a variant
 // (null, or a byte array served as 03 + 8-byte LE count + elements) or from plain bytes; either
-// way the bytes are shared, never copied, and each execution serves them from the start: the first
-// part inline in the row, the rest from GetSegmentSource as the server asks for it.
+// way the bytes are shared, never copied (an array's tail that is a byte source is read as it is
+// sent), and each execution serves them from the start: the first part inline in the row, the
+// rest from GetSegmentSource as the server asks for it.
 #pragma once
 
 #include <memory>
@@ -28,11 +29,11 @@ class TDBXStreamValue : public TDBXWritableValue {
     void ReadNullField() override { fromRow_ = false; }
 
   private:
-    std::unique_ptr<TDBXMemoryStreamReader> NewSource() const;
+    std::unique_ptr<TDBXStreamReader> NewSource() const;
 
     TOleVariant variant_;
     std::shared_ptr<const std::vector<std::uint8_t>> bytes_;
-    std::unique_ptr<TDBXMemoryStreamReader> source_;
+    std::unique_ptr<TDBXStreamReader> source_;
     bool fromRow_ = false;
 };
 

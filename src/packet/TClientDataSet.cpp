@@ -8,6 +8,7 @@
 #include "packet/EDatabaseError.h"
 #include "packet/PacketConstants.h"
 #include "packet/TDSDataPacketWriter.h"
+#include "platform/TLocalFile.h"
 #include "platform/Text.h"
 
 namespace ab {
@@ -173,25 +174,50 @@ const TClientDataSet::TValue* TClientDataSet::CurrentValue(const TField& field) 
     return nullptr;
 }
 
+std::uint64_t TClientDataSet::TBlob::Size() const noexcept {
+    return Bytes ? Bytes->size() : File ? File->Size() : 0;
+}
+
+std::uint64_t TClientDataSet::TDataPacketParts::Size() const noexcept {
+    return Head.size() + (Content ? Content->size() : 0) + (File ? File->Size() : 0);
+}
+
 std::uint32_t TClientDataSet::StoreBlob(std::vector<std::uint8_t>&& content) {
+    std::shared_ptr<const std::vector<std::uint8_t>> bytes;
     try {
-        blobs_.push_back(std::make_shared<const std::vector<std::uint8_t>>(std::move(content)));
+        bytes = std::make_shared<const std::vector<std::uint8_t>>(std::move(content));
+    } catch (const std::bad_alloc&) {
+        return RefuseBlob();
+    }
+    return StoreBlob(TBlob{std::move(bytes), nullptr});
+}
+
+std::uint32_t TClientDataSet::StoreBlob(TBlob blob) {
+    try {
+        blobs_.push_back(std::move(blob));
         return static_cast<std::uint32_t>(blobs_.size());
     } catch (const std::bad_alloc&) {
-        const EDBClient error(DBERR_NOMEMORY);
-        if (!onStoreError_)
-            throw error;
-        onStoreError_(error);
-        return 0;
+        return RefuseBlob();
     }
+}
+
+std::uint32_t TClientDataSet::RefuseBlob() {
+    const EDBClient error(DBERR_NOMEMORY);
+    if (!onStoreError_)
+        throw error;
+    onStoreError_(error);
+    return 0;
 }
 
 TClientDataSet::TDataPacketParts TClientDataSet::DataParts() {
     if (!Active())
-        return {savedData_, nullptr};
+        return {savedData_, nullptr, nullptr};
     Settle();
     TDataPacketParts parts;
-    parts.Head = BuildPacket(&parts.Content);
+    TBlob last;
+    parts.Head = BuildPacket(&last);
+    parts.Content = std::move(last.Bytes);
+    parts.File = std::move(last.File);
     return parts;
 }
 
@@ -229,10 +255,15 @@ void TClientDataSet::WriteRowValues(TDSDataPacketWriter& w, const TRow& row,
             case TFieldType::ftBlob: {
                 const TBlob& blob = BlobAt(v.BlobRef);
                 if (deferLast != nullptr && j + 1 == defs_.size() && &row == &rows_.back()) {
-                    w.PutFieldDeferred(blob->size());
+                    w.PutFieldDeferred(blob.Size());
                     *deferLast = blob;
+                } else if (blob.Bytes) {
+                    w.PutField(fldIsChanged, *blob.Bytes);
                 } else {
-                    w.PutField(fldIsChanged, *blob);
+                    // Read now, as a whole-file load would have; refused if it changed since.
+                    std::vector<std::uint8_t> content;
+                    blob.File->ReadAll(content);
+                    w.PutField(fldIsChanged, content);
                 }
                 break;
             }

@@ -23,6 +23,7 @@
 namespace ab {
 
 class TDSDataPacketWriter;
+class TLocalFile;
 
 enum class TDataSetState { dsInactive, dsBrowse, dsInsert };
 
@@ -56,14 +57,18 @@ class TClientDataSet {
     // when the set was last closed (empty if never).
     std::vector<std::uint8_t> Data();
 
-    // The same packet without copying the content: Head followed by *Content is exactly Data().
-    // Content is the last row's last column when that is a stored blob (shared with the store,
-    // which never changes a stored value); otherwise Content is null and Head is the whole
-    // packet. Settles a pending row as Data does. Closed: the saved packet as Head.
+    // The same packet without copying or reading the content: Head followed by the content is
+    // exactly Data(). When the last row's last column is a blob, its content is left out of Head
+    // and handed over instead: as Content when the store holds it (shared with the store, which
+    // never changes a stored value), as File when it was loaded deferred (the open file, whose
+    // first File->Size() bytes are the content as long as File->Unchanged()). Otherwise both are
+    // null and Head is the whole packet. Settles a pending row as Data does. Closed: the saved
+    // packet as Head.
     struct TDataPacketParts {
         std::vector<std::uint8_t> Head;
         std::shared_ptr<const std::vector<std::uint8_t>> Content;
-        std::size_t Size() const noexcept { return Head.size() + (Content ? Content->size() : 0); }
+        std::shared_ptr<const TLocalFile> File;
+        std::uint64_t Size() const noexcept;
     };
     TDataPacketParts DataParts();
 
@@ -78,7 +83,13 @@ class TClientDataSet {
     friend class TDateTimeField;
     friend class TBlobField;
 
-    using TBlob = std::shared_ptr<const std::vector<std::uint8_t>>;
+    // A blob in the store: its bytes, or the file they are read from when the packet is taken.
+    struct TBlob {
+        std::shared_ptr<const std::vector<std::uint8_t>> Bytes;
+        std::shared_ptr<const TLocalFile> File;
+        std::uint64_t Size() const noexcept;
+    };
+
     struct TValue {
         std::uint8_t Mark = 2;      // BLANK_NOTCHANGED
         std::string Text;           // ftString: ANSI bytes
@@ -109,7 +120,10 @@ class TClientDataSet {
     void MarkAssigned() { pendingModified_ = true; }
     void Settle();
     void CommitPending();
-    std::uint32_t StoreBlob(std::vector<std::uint8_t>&& content);  // 0 when refused (reported)
+    // 0 when refused (reported).
+    std::uint32_t StoreBlob(std::vector<std::uint8_t>&& content);
+    std::uint32_t StoreBlob(TBlob blob);
+    std::uint32_t RefuseBlob();  // reports (or raises) the store's out-of-memory error
     const TBlob& BlobAt(std::uint32_t ref) const { return blobs_[ref - 1]; }
     // With `deferLast`, a blob as the packet's last value is left out and handed back instead.
     std::vector<std::uint8_t> BuildPacket(TBlob* deferLast = nullptr) const;

@@ -29,5 +29,8 @@ void TField::SetAsDateTime(TDateTime) {
 void TField::LoadFromFile(std::u16string_view) {
     RaiseMismatch(u"Blob");
 }
+void TField::LoadFromFileDeferred(std::u16string_view) {
+    RaiseMismatch(u"Blob");
+}
 
 }  // namespace ab

@@ -32,6 +32,7 @@ class TField {
     virtual void SetAsString(std::u16string_view value);
     virtual void SetAsDateTime(TDateTime value);
     virtual void LoadFromFile(std::u16string_view path);
+    virtual void LoadFromFileDeferred(std::u16string_view path);
 
   protected:
     TField(TClientDataSet& dataSet, std::u16string name, TFieldType type, int size, int index);

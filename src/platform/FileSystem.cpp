@@ -112,11 +112,11 @@ std::optional<TFoundFile> FindFirstFile(std::u16string_view pattern) {
     if (last.empty() || last == u"." || last == u"..")
         return std::nullopt;
     struct statx stx {};
-    if (std::find_if(last.begin(), last.end(), IsWildcard) == last.end()) {
-        if (!StatPath(ToUtf8(pattern), stx))
-            return std::nullopt;
+    // '*' and '?' are legal in Linux names: an entry named exactly so is the one meant.
+    if (StatPath(ToUtf8(pattern), stx))
         return TFoundFile{std::u16string(last), S_ISDIR(stx.stx_mode), TimesOf(stx)};
-    }
+    if (std::find_if(last.begin(), last.end(), IsWildcard) == last.end())
+        return std::nullopt;
     const std::u16string folder = slash == std::u16string_view::npos ? std::u16string(u".")
                                   : slash == 0                       ? std::u16string(u"/")
                                                : std::u16string(pattern.substr(0, slash));

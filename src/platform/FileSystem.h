@@ -38,7 +38,9 @@ struct TFileTimes {
 std::optional<TFileTimes> GetFileTimes(std::u16string_view path);
 
 // The first entry matching a path whose last component may hold '*' or '?' (the others name the
-// folder), with its times; nullopt when nothing matches. "." and ".." are never a match.
+// folder), with its times; nullopt when nothing matches. An entry named exactly as the last
+// component is that match, wildcards and all (they are legal in Linux names); otherwise the
+// first entry in folder order that the pattern matches. "." and ".." are never a match.
 struct TFoundFile {
     std::u16string Name;
     bool IsDirectory = false;

@@ -1,4 +1,4 @@
-// Whole-file reads with the change check.
+// Whole-file and piecewise reads with the change check.
 #include "platform/TLocalFile.h"
 
 #include <errno.h>
@@ -12,6 +12,7 @@
 
 #include "platform/EFOpenError.h"
 #include "platform/EOutOfMemory.h"
+#include "platform/EReadError.h"
 #include "platform/FileSystem.h"
 #include "platform/MemoryAdvice.h"
 #include "platform/Text.h"
@@ -24,8 +25,12 @@ std::u16string SystemMessage(int error) {
     return FromUtf8(strerror_r(error, buf, sizeof buf));
 }
 
-std::int64_t MTimeNs(const struct stat& st) {
-    return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+std::int64_t Ns(const struct timespec& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+TFileIdentity IdentityOf(const struct stat& st) {
+    return {static_cast<std::uint64_t>(st.st_size), Ns(st.st_mtim), Ns(st.st_ctim)};
 }
 
 constexpr std::u16string_view kChanged = u"The file changed while it was being read";
@@ -46,7 +51,7 @@ TLocalFile::TLocalFile(std::u16string_view path) : fullPath_(ExpandFileName(path
         Fail(u"Not a regular file");
     size_ = static_cast<std::uint64_t>(st.st_size);
     lastWrite_ = UnixTimeToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
-    lastWriteNs_ = MTimeNs(st);
+    identity_ = IdentityOf(st);
 }
 
 TLocalFile::~TLocalFile() {
@@ -58,7 +63,7 @@ void TLocalFile::Fail(const std::u16string& reason) const {
     throw EFOpenError(u"Cannot open file \"" + fullPath_ + u"\". " + reason);
 }
 
-void TLocalFile::ReadAll(std::vector<std::uint8_t>& into) {
+void TLocalFile::ReadAll(std::vector<std::uint8_t>& into) const {
     into.clear();
     try {
         into.reserve(size_);
@@ -93,11 +98,30 @@ void TLocalFile::ReadAll(std::vector<std::uint8_t>& into) {
     } while (n < 0 && errno == EINTR);
     if (n < 0)
         failWith(SystemMessage(errno));
-    struct stat st {};
-    if (fstat(fd_, &st) != 0)
-        failWith(SystemMessage(errno));
-    if (n > 0 || static_cast<std::uint64_t>(st.st_size) != size_ || MTimeNs(st) != lastWriteNs_)
+    if (n > 0 || !Unchanged())
         failWith(std::u16string(kChanged));
+}
+
+std::size_t TLocalFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> dest) const {
+    std::size_t done = 0;
+    while (done < dest.size()) {
+        const ssize_t n =
+            pread(fd_, dest.data() + done, dest.size() - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw EReadError(u"Cannot read file \"" + fullPath_ + u"\". " + SystemMessage(errno));
+        }
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+bool TLocalFile::Unchanged() const {
+    struct stat st {};
+    return fstat(fd_, &st) == 0 && IdentityOf(st) == identity_;
 }
 
 std::vector<std::uint8_t> ReadWholeFile(std::u16string_view path) {

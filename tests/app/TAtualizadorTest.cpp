@@ -283,6 +283,45 @@ TEST(Publicacao, SendFailingTwiceAsksToContinue) {
     }
 }
 
+// A file that changes while the server pulls it is never stored: both attempts fail (the second
+// after a reconnect), its row gets the red cross and the question, and the walk goes on.
+TEST(Publicacao, FileChangedDuringItsSendGetsTheRedCross) {
+    fs::path changing;
+    TServerOptions o;
+    o.beforeSegmentRequest = [&changing](int request) {
+        if (request == 2)
+            std::ofstream(changing, std::ios::binary | std::ios::app) << "x";
+    };
+    ServerUnderTest s(o);
+    RunUnderTest r(s.port);
+    changing = r.Pacote() / "grande.bin";
+    WriteFile(changing, Pattern(300'000, 3));
+    WriteText(r.Pacote() / "b.txt", "b");
+
+    ASSERT_EQ(r.Click(), std::nullopt);
+
+    const FakeView& v = r.view;
+    ASSERT_EQ(v.Rows.size(), 2u);
+    for (const auto& row : v.Rows) {
+        const bool failed = row.Text == u"grande.bin";
+        EXPECT_EQ(row.Icons, (std::vector<int>{Arrow, failed ? Cross : Check})) << ToUtf8(row.Text);
+    }
+    ASSERT_EQ(v.Boxes.size(), 1u);
+    EXPECT_EQ(v.Boxes[0].Kind, FakeView::BoxKind::Question);
+    EXPECT_NE(v.Boxes[0].Text.find(r.dados.ProgramFolder + u"grande.bin"), std::u16string::npos);
+    EXPECT_EQ(s.server->SendFileCalls(), 3);  // two attempts, then b.txt
+    EXPECT_EQ(r.Pauses.size(), 2u);
+    EXPECT_EQ(s.server->ConnectionCount(), 3u);
+    // Only b.txt arrived: no copy of the changing file, whole or temporary.
+    std::vector<fs::path> stored;
+    for (const auto& e : fs::recursive_directory_iterator(s.Store()))
+        if (e.is_regular_file())
+            stored.push_back(fs::relative(e.path(), s.Store()));
+    std::erase(stored, fs::path(".alertas.log"));
+    EXPECT_EQ(stored, std::vector<fs::path>{fs::path("S01") / "b.txt"});
+    EXPECT_EQ(v.Closes, 1);
+}
+
 TEST(Publicacao, UnreachableServerKeepsTheWindow) {
     std::uint16_t port;
     {

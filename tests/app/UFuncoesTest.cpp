@@ -6,6 +6,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -146,6 +147,65 @@ TEST_F(Tree, FileTimesInLocalTime) {
     EXPECT_EQ(GetDateFile(Root() + u"/*.txt", TTipoDateFile::TdfModificao), write);
     EXPECT_EQ(GetDateFile(Root() + u"/missing", TTipoDateFile::TdfModificao), 0.0);
     EXPECT_EQ(FileTimeToDTime(0), EncodeDateTime({1600, 12, 31, 21, 0, 0, 0}));
+}
+
+// '*' and '?' are legal in Linux names: a file named with them gets its own stamp, even where the
+// folder lists a file its name matches as a pattern first. A name no file has is still searched.
+TEST_F(Tree, NamesWithWildcardsGetTheirOwnStamp) {
+    FixedZone zone;
+    struct Case {
+        std::string named;                // the file asked about
+        std::vector<std::string> others;  // files its name matches as a pattern
+    } cases[] = {{"a?b.txt", {}}, {"c*.txt", {}}};
+    auto stamp = [&](const std::string& rel, std::int64_t seconds) {
+        const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, (root_ / rel).c_str(), times, 0), 0);
+    };
+    auto position = [&](const std::string& rel) {
+        const auto all = Entries(Root());
+        return std::find_if(all.begin(), all.end(),
+                            [&](const TDirEntry& e) { return e.Name == FromUtf8(rel); }) -
+               all.begin();
+    };
+    std::int64_t seconds = 1'449'829'800;
+    for (Case& c : cases) {
+        Write(c.named);
+        stamp(c.named, seconds);
+        // Matching files are added until the folder lists one before the named file, so reading
+        // the name as a pattern would find another file's stamp.
+        const std::string stem = c.named.substr(0, 1);
+        for (char x = '0'; x <= 'z'; ++x) {
+            if (!std::isalnum(static_cast<unsigned char>(x)))
+                continue;
+            const std::string other =
+                c.named[1] == '?' ? stem + x + c.named.substr(2) : stem + x + ".txt";
+            Write(other);
+            stamp(other, seconds + 3600 * static_cast<std::int64_t>(c.others.size() + 1));
+            c.others.push_back(other);
+            if (position(other) < position(c.named))
+                break;
+        }
+        ASSERT_LT(position(c.others.back()), position(c.named)) << c.named;
+        seconds += 86400;
+    }
+    seconds = 1'449'829'800;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.named);
+        const std::u16string named = Root() + u"/" + FromUtf8(c.named);
+        EXPECT_EQ(GetDateFile(named, TTipoDateFile::TdfModificao),
+                  FileTimeToDTime(UnixTimeToFileTime(seconds, 0)));
+        for (std::size_t i = 0; i < c.others.size(); ++i)
+            EXPECT_EQ(
+                GetDateFile(Root() + u"/" + FromUtf8(c.others[i]), TTipoDateFile::TdfModificao),
+                FileTimeToDTime(
+                    UnixTimeToFileTime(seconds + 3600 * static_cast<std::int64_t>(i + 1), 0)));
+        EXPECT_TRUE(FileExists(named));
+        seconds += 86400;
+    }
+    // No file is named "z?.txt": the pattern finds one.
+    Write("zq.txt");
+    EXPECT_GT(GetDateFile(Root() + u"/z?.txt", TTipoDateFile::TdfModificao), 0.0);
+    EXPECT_FALSE(FileExists(Root() + u"/z?.txt"));
 }
 
 TEST(UpperCaseMesmo, AccentTable) {

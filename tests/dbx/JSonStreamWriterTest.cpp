@@ -1,4 +1,5 @@
 // Writer: primitives, string escaping, buffer flushing, command message bytes, segment blocks.
+#include <algorithm>
 #include <climits>
 #include <functional>
 
@@ -250,6 +251,88 @@ TEST(JSonStreamWriter, SegmentBlocksSentInPlaceMatchCopiedOnes) {
         const Bytes shownBytes = emit(true, &shownWrites);
         EXPECT_EQ(shownBytes, emit(false, &copiedWrites));
         EXPECT_EQ(shownWrites, copiedWrites);
+    }
+}
+
+// A segment source that fails after its first `good` bytes, handed out copied or shown in place.
+class FailingSource : public TDBXStreamReader {
+  public:
+    FailingSource(std::size_t size, std::size_t good, bool show)
+        : bytes_(size), good_(good), show_(show) {
+        for (std::size_t i = 0; i < size; ++i)
+            bytes_[i] = static_cast<std::uint8_t>(i * 13 + 5);
+    }
+    std::size_t Read(std::span<std::uint8_t> dest) override {
+        if (pos_ == good_)
+            throw Exception(u"source failed");
+        const std::size_t n = std::min(dest.size(), good_ - pos_);
+        std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(pos_), n, dest.begin());
+        pos_ += n;
+        return n;
+    }
+    bool IsEos() override { return pos_ == bytes_.size(); }
+    std::span<const std::uint8_t> Peek() const override {
+        return show_ ? std::span(bytes_).subspan(pos_, good_ - pos_)
+                     : std::span<const std::uint8_t>();
+    }
+    void Skip(std::size_t count) override { pos_ += count; }
+
+  private:
+    Bytes bytes_;
+    std::size_t good_;
+    bool show_;
+    std::size_t pos_ = 0;
+};
+
+// A source failing part way through a segment block: no byte of that block leaves, nor anything
+// else still in the buffer; the channel is closed, so nothing can follow on it; the error goes on.
+// Blocks completed before it went out whole.
+TEST(JSonStreamWriter, SegmentSourceFailingMidBlockSendsNothingOfItAndEndsTheLink) {
+    struct Case {
+        const char* name;
+        std::size_t good;
+        bool show;
+        std::size_t prefill;
+        std::size_t blocksSent;
+    } cases[] = {
+        {"at its first byte", 0, false, 0, 0},
+        {"after bytes copied into the block", 20000, false, 0, 0},
+        {"after a piece shown in place", 20000, true, 0, 0},
+        {"behind bytes already buffered", 100, false, 300, 0},
+        {"in the second block", 40000, false, 0, 1},
+        {"in the second block, shown in place", 40000, true, 0, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto [a, b] = MakeChannelPair();
+        TDBXJSonStreamWriter writer(a.get(), 32768);
+        writer.Open();
+        writer.WriteAscii(std::string(c.prefill, ' '));
+        FailingSource source(100000, c.good, c.show);
+        std::size_t blocks = 0;
+        try {
+            while (writer.WriteDataObject(source) > 0)
+                ++blocks;
+            ADD_FAILURE() << "no error";
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Message(), u"source failed");
+        }
+        EXPECT_EQ(blocks, c.blocksSent);
+        EXPECT_EQ(writer.BufferedCount(), 0);
+        writer.WriteAscii("{}");
+        writer.Flush();
+        EXPECT_EQ(a->Write(B("x")), -1);
+        a->Close();  // (already closed by the writer; a hang here would hide the failure)
+
+        Bytes got(100000);
+        std::size_t total = 0;
+        for (int n; (n = b->Read(std::span(got).subspan(total))) > 0;)
+            total += static_cast<std::size_t>(n);
+        got.resize(total);
+        ASSERT_EQ(got.size(), 32768 * c.blocksSent);
+        if (c.blocksSent == 1) {
+            EXPECT_EQ(Str(std::span(got).first(19)), "{\"data\":[32747    ,");
+        }
     }
 }
 

@@ -1,11 +1,24 @@
 // Large byte values against a scripted server in a second thread over the in-memory pipe: the
 // inline part, the server's more-blob requests answered in padded blocks, and the reply.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <exception>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <thread>
 
 #include "DbxTestSupport.h"
 #include "dbx/DbxConstants.h"
+#include "dbx/TDBXFileByteSource.h"
 #include "dbx/TOleVariant.h"
+#include "platform/EReadError.h"
+#include "platform/TLocalFile.h"
+#include "platform/Text.h"
 #include "support/MemoryChannel.h"
 
 namespace ab::test {
@@ -19,10 +32,31 @@ const std::string kSendFilePrepareReply =
     R"({"result":[{"handle":[7]},{"parameters":[3,[3,0,1,0,0,"Dados",0,0,0],)"
     R"([4,0,1,0,0,"ChecarMaisAtual",0,0,0],[4,0,4,0,0,"ReturnParameter",0,0,0]]}]})";
 
+// A channel end that keeps every byte read through it.
+class RecordingChannel : public TDbxChannel {
+  public:
+    explicit RecordingChannel(std::unique_ptr<MemoryChannel> end) : end_(std::move(end)) {}
+    void Open() override {}
+    void Close() override { end_->Close(); }
+    int Read(std::span<std::uint8_t> dest) override {
+        const int n = end_->Read(dest);
+        if (n > 0)
+            read.insert(read.end(), dest.begin(), dest.begin() + n);
+        return n;
+    }
+    int Write(std::span<const std::uint8_t> src) override { return end_->Write(src); }
+    Bytes read;
+
+  private:
+    std::unique_ptr<MemoryChannel> end_;
+};
+
 // The server side, written with the same codec the bundled server uses.
 struct Peer {
     explicit Peer(std::unique_ptr<MemoryChannel> end)
-        : channel(std::move(end)), reader(channel.get(), 32768), writer(channel.get(), 32768) {
+        : channel(std::make_unique<RecordingChannel>(std::move(end))),
+          reader(channel.get(), 32768),
+          writer(channel.get(), 32768) {
         reader.Open();
         writer.Open();
     }
@@ -35,7 +69,7 @@ struct Peer {
         writer.WriteAscii(text);
         writer.Flush();
     }
-    std::unique_ptr<MemoryChannel> channel;
+    std::unique_ptr<RecordingChannel> channel;
     TDBXJSonStreamReader reader;
     TDBXJSonStreamWriter writer;
 };
@@ -45,10 +79,11 @@ struct Transfer {
     Bytes received;                    // the value as the server put it together
     std::vector<std::size_t> clientWrites;
     bool result = false;
+    Bytes wire;  // every byte the client sent
 };
 
-// SendFile(packet, true) from a client thread-side command; the peer pulls every segment.
-Transfer SendFile(Bytes packet) {
+// SendFile(value, true) from a client thread-side command; the peer pulls every segment.
+Transfer SendVariant(TOleVariant value) {
     auto [clientEnd, serverEnd] = MakeChannelPair();
     Transfer t;
     std::exception_ptr peerError;
@@ -86,6 +121,7 @@ Transfer SendFile(Bytes packet) {
             }
             peer.Send(R"({"result":[{"data":[3,)" + Str(Hex("C0 C0 60")) + "]}]}");
             EXPECT_EQ(peer.ReadExact(39), R"({"method":"command_close","params":[7]})");
+            t.wire = peer.channel->read;
         } catch (...) {
             peerError = std::current_exception();
         }
@@ -94,7 +130,7 @@ Transfer SendFile(Bytes packet) {
         ClientSide client(clientEnd.get());
         TestCommand command(client, u"DataSnap.ServerMethod", u"TZvServer.SendFile");
         command.Prepare();
-        command.Value(0).SetAsVariant(TOleVariant::ByteArray(std::move(packet)));
+        command.Value(0).SetAsVariant(value);
         command.Value(1).SetBoolean(true);
         command.Execute();
         t.result = command.Value(2).GetBoolean();
@@ -105,6 +141,10 @@ Transfer SendFile(Bytes packet) {
         std::rethrow_exception(peerError);
     t.clientWrites = clientEnd->writeSizes;
     return t;
+}
+
+Transfer SendFile(Bytes packet) {
+    return SendVariant(TOleVariant::ByteArray(std::move(packet)));
 }
 
 Bytes Packet(std::size_t size) {
@@ -155,6 +195,191 @@ TEST(SegmentTransfer, SmallPacketTravelsInline) {
     EXPECT_TRUE(t.counts.empty());
     EXPECT_TRUE(t.received == ExpectedValue(packet));
     EXPECT_TRUE(t.result);
+}
+
+// A temporary file holding given bytes, its last-write time set to a fixed past moment.
+class ScratchFile {
+  public:
+    explicit ScratchFile(const Bytes& content) {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "ab-dbx-XXXXXX").string();
+        const int fd = mkstemp(tmpl.data());
+        EXPECT_GE(fd, 0);
+        close(fd);
+        path_ = tmpl;
+        std::ofstream(path_, std::ios::binary)
+            .write(reinterpret_cast<const char*>(content.data()),
+                   static_cast<std::streamsize>(content.size()));
+        SetOldTime();
+    }
+    ~ScratchFile() { std::filesystem::remove(path_); }
+    void SetOldTime() const {
+        const timespec old[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
+        EXPECT_EQ(utimensat(AT_FDCWD, path_.c_str(), old, 0), 0);
+    }
+    std::u16string Path() const { return FromUtf8(path_.string()); }
+    const std::filesystem::path& FsPath() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+// The packet as the program sends it: the head in memory, the content read from the file.
+TOleVariant FileVariant(Bytes head, const ScratchFile& file) {
+    return TOleVariant::ByteArray(std::move(head),
+                                  std::make_shared<const TDBXFileByteSource>(
+                                      std::make_shared<const TLocalFile>(file.Path())));
+}
+
+constexpr std::size_t kHead = 151;
+
+// The content streamed from its file while the server pulls it leaves as exactly the same bytes,
+// in the same writes, as the packet held in memory.
+TEST(SegmentTransfer, FileContentTravelsAsTheSameBytesAsMemory) {
+    const Bytes packet = Packet(5000000);
+    const Transfer memory = SendFile(packet);
+    ScratchFile file(Bytes(packet.begin() + kHead, packet.end()));
+    const Transfer streamed =
+        SendVariant(FileVariant(Bytes(packet.begin(), packet.begin() + kHead), file));
+    ASSERT_EQ(streamed.counts.size(), 152u);
+    EXPECT_EQ(streamed.counts.back(), -24495);
+    EXPECT_EQ(streamed.counts, memory.counts);
+    EXPECT_EQ(streamed.clientWrites, memory.clientWrites);
+    EXPECT_EQ(streamed.wire.size(), memory.wire.size());
+    EXPECT_TRUE(streamed.wire == memory.wire);
+    EXPECT_TRUE(streamed.received == ExpectedValue(packet));
+    EXPECT_TRUE(streamed.result);
+}
+
+// The content file changes while the server pulls it (before the second request): the execute
+// fails with an error naming the file before its last bytes leave. The peer has whole blocks
+// only, each the file's bytes as they were, and then the end of the link.
+TEST(SegmentTransfer, FileChangedWhilePulledEndsTheLinkBeforeItsLastBytes) {
+    const Bytes packet = Packet(5000000);
+    constexpr std::size_t kShrunk = 2'000'000;
+    constexpr std::size_t kInlineContent = 30717 - 9 - kHead;
+    enum Change { Grow, Shrink, RewriteTimeSetBack };
+    for (Change change : {Grow, Shrink, RewriteTimeSetBack}) {
+        SCOPED_TRACE(change);
+        ScratchFile file(Bytes(packet.begin() + kHead, packet.end()));
+        const TOleVariant value = FileVariant(Bytes(packet.begin(), packet.begin() + kHead), file);
+        // A later clock tick than the open, for the status-change time to move.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const std::function<void()> apply = [&] {
+            switch (change) {
+                case Grow:
+                    std::ofstream(file.FsPath(), std::ios::binary | std::ios::app) << "x";
+                    break;
+                case Shrink:
+                    std::filesystem::resize_file(file.FsPath(), kShrunk);
+                    break;
+                case RewriteTimeSetBack:
+                    std::fstream(file.FsPath(), std::ios::binary | std::ios::in | std::ios::out)
+                        << "changed";
+                    file.SetOldTime();
+                    break;
+            }
+        };
+
+        auto [clientEnd, serverEnd] = MakeChannelPair();
+        std::vector<std::int32_t> counts;
+        Bytes received;
+        bool linkEnded = false;
+        std::thread server([&, end = std::move(serverEnd)]() mutable {
+            Peer peer(std::move(end));
+            try {
+                peer.ReadExact(kSendFilePrepare.size());
+                peer.Send(kSendFilePrepareReply);
+                peer.ReadExact(30);
+                peer.reader.Next(Tok::TokenObjectStart);
+                peer.reader.SkipToEndOfObject();
+                peer.reader.NextValueSeparator();
+                TDBXRowBuffer row(0);
+                row.ReadDataBytes(peer.reader, peer.reader.ReadDataObjectStart());
+                peer.reader.ReadDataObjectEnd();
+                peer.reader.Next(Tok::TokenArrayEnd);
+                peer.reader.Next(Tok::TokenObjectEnd);
+                row.GoToField(0);
+                const auto first = row.ReadInlineBytes();
+                received.assign(first.begin(), first.end());
+            } catch (...) {
+                ADD_FAILURE() << "the execute did not arrive whole";
+                return;
+            }
+            try {
+                for (std::int32_t blob = 1;; ++blob) {
+                    if (blob == 2)
+                        apply();
+                    peer.writer.WriteServerMoreBlobObject(7, blob, 0, 0, 0);
+                    const std::int32_t count = peer.reader.ReadDataBlock(received);
+                    counts.push_back(count);
+                    if (count <= 0)
+                        break;
+                }
+            } catch (...) {
+                linkEnded = true;
+            }
+        });
+        std::u16string error;
+        {
+            ClientSide client(clientEnd.get());
+            TestCommand command(client, u"DataSnap.ServerMethod", u"TZvServer.SendFile");
+            command.Prepare();
+            command.Value(0).SetAsVariant(value);
+            command.Value(1).SetBoolean(true);
+            try {
+                command.Execute();
+            } catch (const Exception& e) {
+                error = e.Message();
+            }
+            EXPECT_EQ(client.writer.BufferedCount(), 0);
+            command.Close();
+        }
+        server.join();
+
+        EXPECT_EQ(error, u"File \"" + file.Path() + u"\" changed while it was being sent");
+        EXPECT_TRUE(linkEnded);
+        const std::size_t whole =
+            change == Shrink ? (kShrunk - kInlineContent) / 32747 : 151;  // all but the last
+        EXPECT_EQ(counts, std::vector<std::int32_t>(whole, 32747));
+        const Bytes expected = ExpectedValue(packet);
+        ASSERT_EQ(received.size(), 30717 + whole * 32747);
+        EXPECT_TRUE(std::equal(received.begin(), received.end(), expected.begin()));
+        // prepare, execute, the whole blocks; nothing after them, not even the command close.
+        EXPECT_EQ(clientEnd->writeSizes.size(), 2 + whole);
+    }
+}
+
+// A content file small enough to travel in the execute row that changed since it was opened: the
+// execute fails before anything of it is written, no half-built row is left, and the link stays
+// in step (the next thing the server reads is the command close).
+TEST(SegmentTransfer, SmallFileChangedBeforeTheExecuteSendsNothing) {
+    const Bytes packet = Packet(kHead + 100);
+    ScratchFile file(Bytes(packet.begin() + kHead, packet.end()));
+    const TOleVariant value = FileVariant(Bytes(packet.begin(), packet.begin() + kHead), file);
+    std::ofstream(file.FsPath(), std::ios::binary | std::ios::app) << "x";
+
+    auto [clientEnd, serverEnd] = MakeChannelPair();
+    std::string next;
+    std::thread server([&, end = std::move(serverEnd)]() mutable {
+        Peer peer(std::move(end));
+        EXPECT_EQ(peer.ReadExact(kSendFilePrepare.size()), kSendFilePrepare);
+        peer.Send(kSendFilePrepareReply);
+        next = peer.ReadExact(39);
+    });
+    {
+        ClientSide client(clientEnd.get());
+        TestCommand command(client, u"DataSnap.ServerMethod", u"TZvServer.SendFile");
+        command.Prepare();
+        command.Value(0).SetAsVariant(value);
+        command.Value(1).SetBoolean(true);
+        EXPECT_THROW(command.Execute(), EReadError);
+        EXPECT_TRUE(command.Row().IsEmpty());
+        EXPECT_EQ(client.writer.BufferedCount(), 0);
+        command.Close();
+    }
+    server.join();
+    EXPECT_EQ(next, R"({"method":"command_close","params":[7]})");
+    EXPECT_EQ(clientEnd->writeSizes.size(), 2u);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <span>
 
 #include "PacketTestSupport.h"
 #include "packet/EDBClient.h"
@@ -10,6 +12,7 @@
 #include "packet/SendFileDataSet.h"
 #include "packet/TDSDataPacketReader.h"
 #include "platform/EFOpenError.h"
+#include "platform/TLocalFile.h"
 
 namespace ab {
 namespace {
@@ -35,12 +38,16 @@ class SendFileSet : public ::testing::Test {
     SendFileSet() : fields_(AddSendFileFields(cds_)) { cds_.CreateDataSet(); }
 
     // The publishing run's fill: empty, append, the three columns, post.
-    void Fill(std::u16string_view nome, TDateTime dataHora, const std::u16string& path) {
+    void Fill(std::u16string_view nome, TDateTime dataHora, const std::u16string& path,
+              bool deferred = false) {
         cds_.EmptyDataSet();
         cds_.Append();
         cds_.FieldByName(u"Nome").SetAsString(nome);
         cds_.FieldByName(u"DataHora").SetAsDateTime(dataHora);
-        cds_.FieldByName(u"Arquivo").LoadFromFile(path);
+        if (deferred)
+            cds_.FieldByName(u"Arquivo").LoadFromFileDeferred(path);
+        else
+            cds_.FieldByName(u"Arquivo").LoadFromFile(path);
         cds_.Post();
     }
     static std::u16string MessageOf(const std::function<void()>& f) {
@@ -81,6 +88,58 @@ TEST_F(SendFileSet, PartsAreThePacketWithoutCopyingTheContent) {
     parts = cds_.DataParts();
     EXPECT_FALSE(parts.Content);
     EXPECT_EQ(parts.Head, cds_.Data());
+}
+
+// A deferred load leaves the content in its file: the head followed by the file's bytes is, byte
+// for byte, the packet of the content loaded whole, and so is Data() of the deferred set.
+TEST_F(SendFileSet, DeferredContentMakesTheSamePacket) {
+    for (std::size_t size : {0u, 5u, 70'000u}) {
+        SCOPED_TRACE(size);
+        std::string content(size, '\0');
+        for (std::size_t i = 0; i < size; ++i)
+            content[i] = static_cast<char>('A' + i % 26 + i / 4099);
+        const auto path = tmp_.Write("f" + std::to_string(size), content);
+        Fill(u"S01\\a.txt", 42349.4375, path);
+        const auto whole = cds_.Data();
+        if (size == 5) {
+            ASSERT_EQ(whole, kGolden);
+        }
+
+        Fill(u"S01\\a.txt", 42349.4375, path, true);
+        const auto parts = cds_.DataParts();
+        EXPECT_FALSE(parts.Content);
+        ASSERT_EQ(parts.File != nullptr, size > 0);
+        std::vector<std::uint8_t> joined = parts.Head;
+        if (parts.File) {
+            joined.resize(parts.Head.size() + parts.File->Size());
+            EXPECT_EQ(parts.File->ReadAt(0, std::span(joined).subspan(parts.Head.size())), size);
+        }
+        EXPECT_EQ(joined, whole);
+        EXPECT_EQ(parts.Size(), whole.size());
+        EXPECT_EQ(cds_.Data(), whole);
+        EXPECT_EQ(fields_.Arquivo.IsNull(), size == 0);
+        EXPECT_FALSE(fields_.Arquivo.Content());
+    }
+}
+
+// A file that changes after a deferred load is refused when the packet is taken whole; the file
+// handed over by DataParts tells it too. Opening fails as for a whole load.
+TEST_F(SendFileSet, DeferredContentThatChangedIsRefused) {
+    const auto path = tmp_.Write("f", "ABCDE");
+    Fill(u"S01\\a.txt", 42349.4375, path, true);
+    std::ofstream(tmp_.Root() / "f", std::ios::app) << "F";
+    EXPECT_EQ(MessageOf([&] { cds_.Data(); }),
+              u"Cannot open file \"" + path + u"\". The file changed while it was being read");
+    const auto parts = cds_.DataParts();
+    ASSERT_TRUE(parts.File);
+    EXPECT_EQ(parts.File->Size(), 5u);
+    EXPECT_FALSE(parts.File->Unchanged());
+
+    cds_.EmptyDataSet();
+    cds_.Append();
+    const auto missing = tmp_.Path("missing.bin");
+    EXPECT_EQ(MessageOf([&] { fields_.Arquivo.LoadFromFileDeferred(missing); }),
+              u"Cannot open file \"" + missing + u"\". No such file or directory");
 }
 
 TEST_F(SendFileSet, EmptyFileIsANullColumn) {

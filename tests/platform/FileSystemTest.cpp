@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "platform/EFOpenError.h"
 #include "platform/FileSystem.h"
@@ -161,6 +163,53 @@ TEST_F(TempDir, ChangeWhileReadingIsRefused) {
                                        u"\". The file changed while it was being read");
         }
         EXPECT_TRUE(bytes.empty());
+    }
+}
+
+// Pieces read at any offset are the file's bytes and stop short only at its end. Every change made
+// after the open shows, a same-size rewrite whose last-write time is set back included: only the
+// status-change time tells that one.
+TEST_F(TempDir, PiecewiseReadsAndTheChangeCheck) {
+    Write("f", "0123456789");
+    {
+        TLocalFile file(Path("f"));
+        std::vector<std::uint8_t> piece(4);
+        EXPECT_EQ(file.ReadAt(0, piece), 4u);
+        EXPECT_EQ(std::string(piece.begin(), piece.end()), "0123");
+        EXPECT_EQ(file.ReadAt(8, piece), 2u);
+        EXPECT_EQ(std::string(piece.begin(), piece.begin() + 2), "89");
+        EXPECT_EQ(file.ReadAt(10, piece), 0u);
+        EXPECT_TRUE(file.Unchanged());
+    }
+    enum Change { Grow, Shrink, Rewrite, RewriteTimeSetBack };
+    for (Change change : {Grow, Shrink, Rewrite, RewriteTimeSetBack}) {
+        SCOPED_TRACE(change);
+        Write("f", "0123456789");
+        const timespec old[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, (root_ / "f").c_str(), old, 0), 0);
+        TLocalFile file(Path("f"));
+        EXPECT_TRUE(file.Unchanged());
+        // File times move in clock ticks of a few milliseconds: the change must come in a later
+        // tick than the open for the status-change time to differ.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        switch (change) {
+            case Grow:
+                std::ofstream(root_ / "f", std::ios::app) << "more";
+                break;
+            case Shrink:
+                fs::resize_file(root_ / "f", 4);
+                break;
+            case Rewrite:
+            case RewriteTimeSetBack:
+                std::fstream(root_ / "f", std::ios::in | std::ios::out) << "ABCDE";
+                if (change == RewriteTimeSetBack) {
+                    ASSERT_EQ(utimensat(AT_FDCWD, (root_ / "f").c_str(), old, 0), 0);
+                }
+                break;
+        }
+        EXPECT_FALSE(file.Unchanged());
+        std::vector<std::uint8_t> bytes;
+        EXPECT_THROW(file.ReadAll(bytes), EFOpenError);
     }
 }
 
