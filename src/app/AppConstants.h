@@ -82,6 +82,8 @@ inline constexpr std::u16string_view PadraoFolder = u"PADRAO\\";
 // Sending: attempts and the pause between closing and reopening the connection.
 inline constexpr int SendAttempts = 2;
 inline constexpr std::chrono::milliseconds ReconnectPause{100};
+// Shortest interval between two progress events of a file on its way.
+inline constexpr std::chrono::milliseconds ProgressInterval{33};
 
 // User-visible texts.
 inline constexpr std::u16string_view MsgTestVersionServer =

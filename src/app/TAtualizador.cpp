@@ -568,7 +568,15 @@ bool TAtualizador::Enviar(TLigacao& ligacao, const TArquivoEvento& arquivo) {
             // packet, so a large file is never held in memory.
             cds.FieldByName(kFieldArquivo).LoadFromFileDeferred(arquivo.Local);
             cds.Post();
-            const TOleVariant dados = DataPacketVariant(cds);
+            // About 30 progress events a second, and the last one always.
+            std::chrono::steady_clock::time_point ultimo{};
+            const TOleVariant dados = DataPacketVariant(cds, [&](std::uint64_t enviados) {
+                const auto agora = std::chrono::steady_clock::now();
+                if (agora - ultimo < C::ProgressInterval && enviados < arquivo.Tamanho)
+                    return;
+                ultimo = agora;
+                Vista([&](IMainView& v) { v.FileProgress(arquivo, enviados); });
+            });
             enviado = Chamar(ligacao, u"SendFile",
                              [&](TZvServerClient& proxy) { return proxy.SendFile(dados, true); });
         } catch (const std::exception&) {
