@@ -582,6 +582,24 @@ TEST_F(MainWindow, SecondCloseDuringARunAbortsAndClosesAtOnce) {
     EXPECT_EQ(aborts, 1);
 }
 
+// The window goes away while the run waits for an answer nobody will give (the GUI thread never
+// got to the question): the question is released with No and the run's thread joined.
+TEST_F(MainWindow, DestroyingTheWindowReleasesAWaitingQuestion) {
+    TfrmPrincipal& w = Start(GoodArgs());
+    w.show();
+    std::atomic<int> answer = -1;
+    std::atomic<bool> closeSeen = false;
+    w.SetAtualizarHandler([&] {
+        answer = w.RunView().AskWarningYesNo(u"Continuar?") ? 1 : 0;
+        closeSeen = w.RunView().CloseRequested();
+    });
+    QTest::mouseClick(Find<QPushButton>("btn_Atualizar"), Qt::LeftButton);
+    std::this_thread::sleep_for(50ms);
+    window_.reset();
+    EXPECT_EQ(answer, 0);
+    EXPECT_TRUE(closeSeen);
+}
+
 // Rows from the worker arrive in a few batches (one insertion each), in order, with their icons,
 // the newest row scrolled to; everything sent before a question is on the list when its box shows.
 TEST_F(MainWindow, RunViewShowsRowsInBatchesAndBeforeAQuestion) {
