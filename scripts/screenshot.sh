@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes the documentation pictures of the main window under a virtual X server:
-# docs/janela.png (server page), docs/janela-progresso.png (progress list), docs/janela-teste.png
-# (a test build), and the demo logo docs/Logo.jpg. Usage: scripts/screenshot.sh [build folder]
+# docs/janela.png (server page), docs/janela-progresso.png (progress list),
+# docs/janela-andamento.png (the same during a run), docs/janela-teste.png (a test build), and the
+# demo logo docs/Logo.jpg. Usage: scripts/screenshot.sh [build folder]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build}"

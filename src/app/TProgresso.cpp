@@ -1,11 +1,36 @@
-// Progress arithmetic and its text.
+// Where a run stands, and its Portuguese one-line text.
 #include "app/TProgresso.h"
 
+#include <algorithm>
 #include <cmath>
 
-#include "platform/Text.h"
-
 namespace ab {
+namespace {
+
+constexpr std::u16string_view kSeparador = u" \u00B7 ";
+
+std::u16string Digitos(std::uint64_t n) {
+    std::u16string s;
+    do {
+        s.insert(s.begin(), static_cast<char16_t>(u'0' + n % 10));
+        n /= 10;
+    } while (n > 0);
+    return s;
+}
+
+std::u16string DoisDigitos(std::uint64_t n) {
+    return n < 10 ? u"0" + Digitos(n) : Digitos(n);
+}
+
+// One decimal below 100 ("3,2"), whole above ("512").
+std::u16string Numero(double v) {
+    if (v >= 100)
+        return TProgresso::Inteiro(static_cast<std::uint64_t>(std::llround(v)));
+    const auto decimos = static_cast<std::uint64_t>(std::llround(v * 10));
+    return TProgresso::Inteiro(decimos / 10) + u"," + Digitos(decimos % 10);
+}
+
+}  // namespace
 
 TProgresso::TProgresso(TRelogio relogio) : relogio_(std::move(relogio)) {
     if (!relogio_)
@@ -13,92 +38,121 @@ TProgresso::TProgresso(TRelogio relogio) : relogio_(std::move(relogio)) {
     inicio_ = relogio_();
 }
 
-void TProgresso::Iniciar(int arquivos, std::uint64_t bytes) {
-    *this = TProgresso(relogio_);
-    total_ = arquivos;
+void TProgresso::RunStarted(int arquivos, std::uint64_t bytes) {
+    inicio_ = relogio_();
+    total_ = std::max(0, arquivos);
+    feitos_ = 0;
     bytesTotal_ = bytes;
+    bytesFeitos_ = 0;
+    bytesEnviados_ = 0;
+    emTransito_ = 0;
+    arquivos_.clear();
 }
 
-void TProgresso::Avancar(const TArquivoEvento& arquivo, std::uint64_t enviados) {
-    emCurso_[arquivo.Row] = enviados;
+void TProgresso::FileProgress(const TArquivoEvento& arquivo, std::uint64_t enviados) {
+    auto [it, novo] = arquivos_.try_emplace(arquivo.Row);
+    if (novo)
+        it->second.Inicio = relogio_();
+    it->second.Tamanho = arquivo.Tamanho;
+    // A second attempt starts again from zero.
+    emTransito_ = emTransito_ - it->second.Enviados + enviados;
+    it->second.Enviados = enviados;
 }
 
-void TProgresso::Concluir(const TArquivoEvento& arquivo, TDesfecho desfecho) {
-    emCurso_.erase(arquivo.Row);
+void TProgresso::FileDone(const TArquivoEvento& arquivo, TDesfecho desfecho) {
+    if (const auto it = arquivos_.find(arquivo.Row); it != arquivos_.end()) {
+        emTransito_ -= it->second.Enviados;
+        arquivos_.erase(it);
+    }
     ++feitos_;
     bytesFeitos_ += arquivo.Tamanho;
     if (desfecho == TDesfecho::Enviado)
         bytesEnviados_ += arquivo.Tamanho;
 }
 
-std::uint64_t TProgresso::BytesEnviados() const {
-    std::uint64_t n = bytesEnviados_;
-    for (const auto& [row, bytes] : emCurso_)
-        n += bytes;
-    return n;
+std::chrono::duration<double> TProgresso::Decorrido() const {
+    return relogio_() - inicio_;
 }
 
-double TProgresso::Segundos() const {
-    return std::chrono::duration<double>(relogio_() - inicio_).count();
-}
-
-double TProgresso::Taxa() const {
-    const double s = Segundos();
-    return s > 0 ? static_cast<double>(BytesEnviados()) / s : 0;
-}
-
-std::optional<double> TProgresso::SegundosRestantes() const {
-    if (total_ <= 0)
+std::optional<double> TProgresso::Taxa() const {
+    const double segundos = Decorrido().count();
+    if (segundos < static_cast<double>(kMinimo.count()) || BytesEnviados() == 0)
         return std::nullopt;
-    std::uint64_t bytesEmCurso = 0;
-    for (const auto& [row, bytes] : emCurso_)
-        bytesEmCurso += bytes;
-    // Files and bytes weigh alike: many small files are paced by round trips, big ones by bytes.
-    const double arquivos = static_cast<double>(feitos_) / total_;
-    const double fracao =
-        bytesTotal_ == 0 ? arquivos
-                         : 0.5 * arquivos + 0.5 * static_cast<double>(bytesFeitos_ + bytesEmCurso) /
-                                                static_cast<double>(bytesTotal_);
-    if (fracao <= 0)
-        return std::nullopt;
-    return Segundos() * (1 - std::min(fracao, 1.0)) / fracao;
+    return static_cast<double>(BytesEnviados()) / segundos;
 }
 
-std::u16string TProgresso::Numero(std::uint64_t n) {
-    std::u16string digitos = IntToStr(static_cast<long long>(n));
-    for (int i = static_cast<int>(digitos.size()) - 3; i > 0; i -= 3)
+std::optional<std::chrono::seconds> TProgresso::Restante() const {
+    if (feitos_ >= total_)
+        return std::chrono::seconds(0);
+    const double segundos = Decorrido().count();
+    const std::uint64_t processados = bytesFeitos_ + emTransito_;
+    if (segundos < static_cast<double>(kMinimo.count()) || (feitos_ == 0 && processados == 0))
+        return std::nullopt;
+    double restante = 0;
+    if (feitos_ > 0)
+        restante = segundos * (total_ - feitos_) / feitos_;
+    if (processados > 0 && bytesTotal_ > processados)
+        restante = std::max(restante, segundos * static_cast<double>(bytesTotal_ - processados) /
+                                          static_cast<double>(processados));
+    return std::chrono::seconds(std::llround(restante));
+}
+
+std::optional<int> TProgresso::Percentual(int row) const {
+    const auto it = arquivos_.find(row);
+    if (it == arquivos_.end() || it->second.Tamanho == 0 ||
+        relogio_() - it->second.Inicio < kMinimo)
+        return std::nullopt;
+    const std::uint64_t enviados = std::min(it->second.Enviados, it->second.Tamanho);
+    return static_cast<int>(enviados * 100 / it->second.Tamanho);
+}
+
+std::u16string TProgresso::Texto() const {
+    std::u16string texto = Inteiro(static_cast<std::uint64_t>(feitos_)) + u" de " +
+                           Inteiro(static_cast<std::uint64_t>(total_)) +
+                           (total_ == 1 ? u" arquivo" : u" arquivos");
+    texto += kSeparador;
+    texto += Tamanho(BytesEnviados()) + u" enviados";
+    if (const auto taxa = Taxa()) {
+        texto += kSeparador;
+        texto += Tamanho(static_cast<std::uint64_t>(std::llround(*taxa))) + u"/s";
+    }
+    if (feitos_ < total_) {
+        if (const auto restante = Restante()) {
+            texto += kSeparador;
+            texto += u"faltam " + Duracao(*restante);
+        }
+    }
+    return texto;
+}
+
+std::u16string TProgresso::Inteiro(std::uint64_t n) {
+    std::u16string digitos = Digitos(n);
+    for (auto i = static_cast<std::ptrdiff_t>(digitos.size()) - 3; i > 0; i -= 3)
         digitos.insert(static_cast<std::size_t>(i), 1, u'.');
     return digitos;
 }
 
-std::u16string TProgresso::Bytes(double bytes) {
-    static constexpr const char16_t* kUnidades[] = {u"B", u"KB", u"MB", u"GB", u"TB"};
-    int u = 0;
-    while (bytes >= 1024 && u < 4) {
-        bytes /= 1024;
+std::u16string TProgresso::Tamanho(std::uint64_t bytes) {
+    if (bytes < 1000)
+        return Digitos(bytes) + (bytes == 1 ? u" byte" : u" bytes");
+    static constexpr const char16_t* kUnidades[] = {u" KB", u" MB", u" GB", u" TB"};
+    double v = static_cast<double>(bytes) / 1024;
+    std::size_t u = 0;
+    while (v >= 1000 && u + 1 < std::size(kUnidades)) {
+        v /= 1024;
         ++u;
     }
-    if (u == 0)
-        return IntToStr(static_cast<long long>(bytes)) + u" B";
-    const long long decimos = std::llround(bytes * 10);
-    return IntToStr(decimos / 10) + u"," + IntToStr(decimos % 10) + u" " + kUnidades[u];
+    return Numero(v) + kUnidades[u];
 }
 
-std::u16string TProgresso::Duracao(double segundos) {
-    const long long total = std::llround(std::max(0.0, segundos));
-    const long long h = total / 3600, m = total / 60 % 60, s = total % 60;
-    auto dois = [](long long v) { return (v < 10 ? u"0" : u"") + IntToStr(v); };
-    return (h > 0 ? IntToStr(h) + u":" + dois(m) : IntToStr(m)) + u":" + dois(s);
-}
-
-std::u16string TProgresso::Texto() const {
-    std::u16string texto = Numero(static_cast<std::uint64_t>(feitos_)) + u" de " +
-                           Numero(static_cast<std::uint64_t>(total_)) + u" arquivos \u00B7 " +
-                           Bytes(static_cast<double>(BytesEnviados())) + u" enviados \u00B7 " +
-                           Bytes(Taxa()) + u"/s";
-    const auto restante = SegundosRestantes();
-    texto += u" \u00B7 faltam " + (restante ? Duracao(*restante) : std::u16string(u"--:--"));
-    return texto;
+std::u16string TProgresso::Duracao(std::chrono::seconds s) {
+    const auto total = static_cast<std::uint64_t>(std::max<std::int64_t>(0, s.count()));
+    const std::uint64_t horas = total / 3600;
+    const std::uint64_t minutos = total / 60 % 60;
+    const std::uint64_t segundos = total % 60;
+    if (horas > 0)
+        return Digitos(horas) + u":" + DoisDigitos(minutos) + u":" + DoisDigitos(segundos);
+    return Digitos(minutos) + u":" + DoisDigitos(segundos);
 }
 
 }  // namespace ab

@@ -1,6 +1,14 @@
-// What a progress display shows during a run, fed by the run's events: files done of total, bytes
-// sent, the rate and the time left, and the one-line Portuguese text of it all. Shared by the
-// window's label and the terminal's progress line. Not thread-safe: one front end feeds it.
+// TProgresso: where a run stands, from its progress events (start, bytes on their way, files
+// done), for any front end: files done of total, bytes sent, the rate, the time left, a file's
+// percent while it travels, and a one-line Portuguese text such as
+// "120 de 10.000 arquivos · 3,2 MB enviados · 1,1 MB/s · faltam 0:42".
+//
+// Rate and time left are averages since the run started. The time left is the larger of two
+// projections, by files and by bytes: many small files are slow per file, a few large ones per
+// byte, and the smaller projection would promise too much in either case. Neither is shown before
+// the run has gone on for a second.
+//
+// Every event costs constant time. Not thread-safe: feed it from one thread.
 #pragma once
 
 #include <chrono>
@@ -17,40 +25,53 @@ namespace ab {
 class TProgresso {
   public:
     using TRelogio = std::function<std::chrono::steady_clock::time_point()>;
+    // How long a file must have been on its way before its percent is worth showing, and how
+    // long a run must have gone on before rate and time left mean anything.
+    static constexpr std::chrono::seconds kMinimo{1};
 
+    // `relogio` tells the time (the steady clock when empty).
     explicit TProgresso(TRelogio relogio = {});
 
-    void Iniciar(int arquivos, std::uint64_t bytes);                      // RunStarted
-    void Avancar(const TArquivoEvento& arquivo, std::uint64_t enviados);  // FileProgress
-    void Concluir(const TArquivoEvento& arquivo, TDesfecho desfecho);     // FileDone
+    void RunStarted(int arquivos, std::uint64_t bytes);
+    void FileProgress(const TArquivoEvento& arquivo, std::uint64_t enviados);
+    void FileDone(const TArquivoEvento& arquivo, TDesfecho desfecho);
 
     int Feitos() const { return feitos_; }
     int Total() const { return total_; }
-    // Content bytes gone to the server: files sent plus what is on its way.
-    std::uint64_t BytesEnviados() const;
-    double Segundos() const;
-    // Bytes sent per second since the start.
-    double Taxa() const;
-    // Estimated from the share of files and of bytes already handled; nothing before any.
-    std::optional<double> SegundosRestantes() const;
+    // Content gone to the server: files sent whole, plus what the files in hand sent so far.
+    std::uint64_t BytesEnviados() const { return bytesEnviados_ + emTransito_; }
+    // Bytes per second since the start; nothing before a second went by or a byte left.
+    std::optional<double> Taxa() const;
+    // Nothing before a second went by or anything was done; zero once every file is done.
+    std::optional<std::chrono::seconds> Restante() const;
+    // Percent of the file on `row` once it has been on its way for kMinimo; nothing otherwise.
+    std::optional<int> Percentual(int row) const;
 
-    // "120 de 10.000 arquivos · 3,2 MB enviados · 1,1 MB/s · faltam 0:42".
     std::u16string Texto() const;
 
-    // 1.234.567 (thousands with dots), 3,2 MB (1024-based, one decimal), 1:02:03 / 0:42.
-    static std::u16string Numero(std::uint64_t n);
-    static std::u16string Bytes(double bytes);
-    static std::u16string Duracao(double segundos);
+    // Portuguese number forms: "10.000", "3,2 MB", "512 bytes", "0:42", "1:02:03".
+    static std::u16string Inteiro(std::uint64_t n);
+    static std::u16string Tamanho(std::uint64_t bytes);
+    static std::u16string Duracao(std::chrono::seconds s);
 
   private:
+    struct TEmTransito {
+        std::uint64_t Enviados = 0;
+        std::uint64_t Tamanho = 0;
+        std::chrono::steady_clock::time_point Inicio;
+    };
+
+    std::chrono::duration<double> Decorrido() const;
+
     TRelogio relogio_;
-    std::chrono::steady_clock::time_point inicio_{};
+    std::chrono::steady_clock::time_point inicio_;
     int total_ = 0;
-    std::uint64_t bytesTotal_ = 0;
     int feitos_ = 0;
-    std::uint64_t bytesFeitos_ = 0;                   // sizes of the files done, sent or not
-    std::uint64_t bytesEnviados_ = 0;                 // sizes of the files sent
-    std::unordered_map<int, std::uint64_t> emCurso_;  // row -> bytes on their way
+    std::uint64_t bytesTotal_ = 0;
+    std::uint64_t bytesFeitos_ = 0;    // sizes of the files done, whatever became of them
+    std::uint64_t bytesEnviados_ = 0;  // sizes of the files sent whole
+    std::uint64_t emTransito_ = 0;     // sum of the files in hand's bytes sent so far
+    std::unordered_map<int, TEmTransito> arquivos_;  // files in hand by row
 };
 
 }  // namespace ab

@@ -184,7 +184,7 @@ void TTerminalView::ErroFatal(const std::u16string& texto) {
 }
 
 void TTerminalView::RunStarted(int arquivos, std::uint64_t bytes) {
-    progresso_.Iniciar(arquivos, bytes);
+    progresso_.RunStarted(arquivos, bytes);
     if (formato_ == Formato::Json) {
         std::fprintf(out_,
                      "{\"evento\":\"inicio\",\"servidor\":%s,\"arquivos\":%d,\"bytes\":%llu}\n",
@@ -204,7 +204,7 @@ void TTerminalView::FileVerdict(const TArquivoEvento& arquivo, TVeredito veredit
 }
 
 void TTerminalView::FileProgress(const TArquivoEvento& arquivo, std::uint64_t enviados) {
-    progresso_.Avancar(arquivo, enviados);
+    progresso_.FileProgress(arquivo, enviados);
     if (formato_ == Formato::Json) {
         std::fprintf(out_, "{\"evento\":\"progresso\",%s,\"enviados\":%llu}\n",
                      Arquivo(arquivo).c_str(), static_cast<unsigned long long>(enviados));
@@ -214,7 +214,7 @@ void TTerminalView::FileProgress(const TArquivoEvento& arquivo, std::uint64_t en
 }
 
 void TTerminalView::FileDone(const TArquivoEvento& arquivo, TDesfecho desfecho) {
-    progresso_.Concluir(arquivo, desfecho);
+    progresso_.FileDone(arquivo, desfecho);
     switch (formato_) {
         case Formato::Json:
             std::fprintf(out_, "{\"evento\":\"arquivo\",%s,\"acao\":\"%s\"}\n",
@@ -284,9 +284,8 @@ void TTerminalView::RunEnded(const TResumo& r) {
     }
     std::fprintf(out_, "%s: verificados %d, %s, %s, %s, %s/s%s%s\n",
                  r.Simulada ? "resumo (simula\xC3\xA7\xC3\xA3o)" : "resumo", r.Verificados,
-                 contagem.c_str(),
-                 Utf8(TProgresso::Bytes(static_cast<double>(r.BytesEnviados))).c_str(), tempo,
-                 Utf8(TProgresso::Bytes(taxa)).c_str(),
+                 contagem.c_str(), Utf8(TProgresso::Tamanho(r.BytesEnviados)).c_str(), tempo,
+                 Utf8(TProgresso::Tamanho(static_cast<std::uint64_t>(taxa))).c_str(),
                  r.Fim == TResumo::TFim::Interrompida ? ", interrompida" : "",
                  r.ParadaPeloUsuario ? ", parada depois de uma falha" : "");
     std::fflush(out_);

@@ -12,13 +12,15 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStackedWidget>
-#include <QTreeWidget>
+#include <QThread>
+#include <QTreeView>
 
 #include "app/ExceptionText.h"
 #include "gui/MessageBoxes.h"
 #include "gui/ProgressIcons.h"
 #include "gui/QtText.h"
 #include "gui/TJpegImage.h"
+#include "gui/TProgressListModel.h"
 #include "gui/TUpDown.h"
 #include "packet/SendFileDataSet.h"
 #include "platform/Convert.h"
@@ -74,7 +76,8 @@ QFont PixelFont(std::initializer_list<const char*> families, int pixels, bool bo
 }
 
 // A label drawn the way disabled text always looked on the original system: a light copy one
-// pixel down and right under a grey one.
+// pixel down and right under a grey one. A text wider than the label is drawn smaller, down to
+// 8 pixels, and only then cut.
 class TEmbossedLabel : public QLabel {
   public:
     using QLabel::QLabel;
@@ -82,12 +85,17 @@ class TEmbossedLabel : public QLabel {
   protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
-        p.setFont(font());
         const QRect r = contentsRect();
+        QFont f = font();
+        QString shown = text();
+        while (QFontMetrics(f).horizontalAdvance(shown) > r.width() - 2 && f.pixelSize() > 8)
+            f.setPixelSize(f.pixelSize() - 1);
+        shown = QFontMetrics(f).elidedText(shown, Qt::ElideRight, r.width() - 2);
+        p.setFont(f);
         p.setPen(QColor(255, 255, 255));
-        p.drawText(r.translated(1, 1), static_cast<int>(alignment()), text());
+        p.drawText(r.translated(1, 1), static_cast<int>(alignment()), shown);
         p.setPen(QColor(128, 128, 128));
-        p.drawText(r, static_cast<int>(alignment()), text());
+        p.drawText(r, static_cast<int>(alignment()), shown);
     }
 };
 
@@ -101,7 +109,8 @@ QLabel* MakeLabel(QWidget* parent, const char* name, std::u16string_view text, i
 
 }  // namespace
 
-TfrmPrincipal::TfrmPrincipal(CommandLine commandLine, TestEnvironment environment, QWidget* parent)
+TfrmPrincipal::TfrmPrincipal(CommandLine commandLine, TestEnvironment environment, QWidget* parent,
+                             TProgresso::TRelogio relogio)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
@@ -109,16 +118,20 @@ TfrmPrincipal::TfrmPrincipal(CommandLine commandLine, TestEnvironment environmen
       environment_(std::move(environment)),
       cdsSendFile_(std::u16string(kSendFileDataSetName),
                    [this](const Exception& e) { HandleException(std::make_exception_ptr(e)); }),
-      applicationTitle_(FromQString(QCoreApplication::applicationName())) {
+      applicationTitle_(FromQString(QCoreApplication::applicationName())),
+      progresso_(std::move(relogio)) {
     AddSendFileFields(cdsSendFile_);
     for (int i = 0; i < kProgressIconCount; ++i) {
         imgListView_[static_cast<std::size_t>(i)] = DrawProgressIcon(i);
     }
+    queued_ = std::make_unique<TQueuedView>(*this, this);
     BuildControls();
     Guarded([this] { FormCreate(); });
 }
 
-TfrmPrincipal::~TfrmPrincipal() = default;
+TfrmPrincipal::~TfrmPrincipal() {
+    EndRun();
+}
 
 void TfrmPrincipal::BuildControls() {
     setObjectName(QStringLiteral("frmPrincipal"));
@@ -181,15 +194,19 @@ void TfrmPrincipal::BuildControls() {
     vPorta_->SetAssociate(edtPorta_);
     vPorta_->SetPosition(211);
 
-    lv_ = new QTreeWidget(pageProgresso_);
+    std::array<QIcon, 3> icons;
+    for (std::size_t i = 0; i < icons.size(); ++i)
+        icons[i] = QIcon(imgListView_[i]);
+    lvModel_ = new TProgressListModel(std::move(icons), this);
+    lv_ = new QTreeView(pageProgresso_);
     lv_->setObjectName(QStringLiteral("lv"));
     lv_->setGeometry(0, 0, 508, 223);
-    lv_->setColumnCount(1);
-    lv_->setHeaderLabels({QStringLiteral("Arquivo")});
+    lv_->setModel(lvModel_);
     lv_->setColumnWidth(0, 450);
     lv_->header()->setStretchLastSection(false);
     lv_->setHeaderHidden(true);
     lv_->setRootIsDecorated(false);
+    lv_->setItemsExpandable(false);
     lv_->setUniformRowHeights(true);
     lv_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lv_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -208,11 +225,15 @@ void TfrmPrincipal::BuildControls() {
     Panel1_->setFrameShape(QFrame::NoFrame);
     Panel1_->setAutoFillBackground(true);
     Panel1_->setGeometry(13, 308, 397, 16);
-    Label1_ = new TEmbossedLabel(ToQString(kBanner) + QStringLiteral(AB_VERSION), Panel1_);
+    banner_ = ToQString(kBanner) + QStringLiteral(AB_VERSION);
+    Label1_ = new TEmbossedLabel(banner_, Panel1_);
     Label1_->setObjectName(QStringLiteral("Label1"));
     Label1_->setGeometry(0, 0, 397, 16);
     Label1_->setAlignment(Qt::AlignCenter);
-    Label1_->setFont(PixelFont({"MS Sans Serif", "DejaVu Sans"}, 11, true, true));
+    bannerFont_ = PixelFont({"MS Sans Serif", "DejaVu Sans"}, 11, true, true);
+    // Narrower than the banner's: the run's figures need most of the line.
+    progressFont_ = PixelFont({"Tahoma", "DejaVu Sans Condensed", "DejaVu Sans"}, 11);
+    Label1_->setFont(bannerFont_);
     Label1_->setEnabled(false);
 
     btn_Atualizar_ = new QPushButton(QStringLiteral("Atualizar"), this);
@@ -283,10 +304,21 @@ void TfrmPrincipal::FormClose() {
 }
 
 void TfrmPrincipal::closeEvent(QCloseEvent* event) {
-    if (runDepth_ > 0 && !closingByRun_) {
-        // Emptying the record set now would pull the file from under the running send.
-        closeRequested_ = true;
-        event->ignore();
+    if (running_ && !closingByRun_) {
+        if (!closeRequested_) {
+            // Emptying the record set now would pull the file from under the running send.
+            closeRequested_ = true;
+            ShowProgressLine();
+            event->ignore();
+            return;
+        }
+        // Asked again: the user will not wait for the file in hand. The run's connections end,
+        // nothing more of the run shows, and the record set waits for the worker to let go.
+        closedByAbort_ = true;
+        queued_->Shutdown();
+        if (onAbort_)
+            onAbort_();
+        event->accept();
         return;
     }
     if (!formClosed_) {
@@ -297,18 +329,73 @@ void TfrmPrincipal::closeEvent(QCloseEvent* event) {
 }
 
 void TfrmPrincipal::btn_AtualizarClick() {
-    if (!onAtualizar_)
+    if (!onAtualizar_ || running_ || queued_->IsShutDown())
         return;
-    ++runDepth_;
-    if (!Guarded(onAtualizar_))
+    running_ = true;
+    worker_ = std::thread([this, handler = onAtualizar_] {
+        std::exception_ptr error;
+        try {
+            handler();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        // Behind everything the run showed; straight to the window when the queue is closed.
+        auto finished = [this, error] { RunFinished(error); };
+        if (!queued_->Post(finished))
+            QMetaObject::invokeMethod(this, finished, Qt::QueuedConnection);
+    });
+}
+
+void TfrmPrincipal::RunFinished(std::exception_ptr error) {
+    if (worker_.joinable())
+        worker_.join();
+    if (!running_)
+        return;  // EndRun came first
+    if (error && !closedByAbort_) {
+        HandleException(error);
         btn_Atualizar_->setEnabled(true);
-    --runDepth_;
-    if (runDepth_ == 0 && closeRequested_ && !formClosed_)
+    }
+    running_ = false;
+    showingProgress_ = false;
+    ShowProgressLine();
+    if (closedByAbort_) {
+        if (!formClosed_) {
+            formClosed_ = true;
+            Guarded([this] { FormClose(); });
+        }
+        return;
+    }
+    if (closeRequested_ && !formClosed_)
         close();
 }
 
+void TfrmPrincipal::EndRun() {
+    if (!running_) {
+        queued_->Shutdown();
+        return;
+    }
+    closeRequested_ = true;
+    queued_->Shutdown();
+    if (worker_.joinable())
+        worker_.join();
+    running_ = false;
+    showingProgress_ = false;
+    ShowProgressLine();
+    if (closedByAbort_ && !formClosed_) {
+        formClosed_ = true;
+        Guarded([this] { FormClose(); });
+    }
+}
+
 void TfrmPrincipal::HandleException(std::exception_ptr error) {
-    ShowApplicationErrorBox(this, applicationTitle_, ApplicationErrorText(std::move(error)));
+    const std::u16string text = ApplicationErrorText(std::move(error));
+    if (QThread::currentThread() != thread()) {
+        // Reported on the worker (the record set's store error): the box shows on the GUI thread
+        // after what the run showed before, and the worker waits for it as for any box.
+        queued_->Call([this, &text] { ShowApplicationErrorBox(this, applicationTitle_, text); });
+        return;
+    }
+    ShowApplicationErrorBox(this, applicationTitle_, text);
 }
 
 bool TfrmPrincipal::Guarded(const std::function<void()>& action) {
@@ -337,23 +424,26 @@ const QPixmap& TfrmPrincipal::ProgressIcon(int index) const {
 }
 
 int TfrmPrincipal::AddRow(const std::u16string& text, int icon) {
-    auto* item = new QTreeWidgetItem(lv_, {ToQString(text)});
-    item->setIcon(0, QIcon(ProgressIcon(icon)));
-    return lv_->indexOfTopLevelItem(item);
+    return lvModel_->Append(ToQString(text), icon);
 }
 
 void TfrmPrincipal::SetRowIcon(int row, int icon) {
-    if (QTreeWidgetItem* item = lv_->topLevelItem(row))
-        item->setIcon(0, QIcon(ProgressIcon(icon)));
+    lvModel_->SetIcon(row, icon);
 }
 
 void TfrmPrincipal::ScrollToRow(int row) {
-    if (QTreeWidgetItem* item = lv_->topLevelItem(row))
-        lv_->scrollToItem(item);
+    if (row < 0 || row >= lvModel_->Count())
+        return;
+    if (batchDepth_ > 0) {
+        scrollTarget_ = row;
+        return;
+    }
+    lv_->scrollTo(lvModel_->index(row));
 }
 
 void TfrmPrincipal::ClearRows() {
-    lv_->clear();
+    lvModel_->Clear();
+    scrollTarget_ = -1;
 }
 
 void TfrmPrincipal::ProcessEvents() {
@@ -388,6 +478,82 @@ void TfrmPrincipal::CloseWindow() {
     closingByRun_ = true;
     close();
     closingByRun_ = false;
+}
+
+void TfrmPrincipal::RunStarted(int arquivos, std::uint64_t bytes) {
+    progresso_.RunStarted(arquivos, bytes);
+    showingProgress_ = true;
+    ProgressChanged();
+}
+
+void TfrmPrincipal::FileProgress(const TArquivoEvento& arquivo, std::uint64_t enviados) {
+    progresso_.FileProgress(arquivo, enviados);
+    if (const auto percent = progresso_.Percentual(arquivo.Row))
+        lvModel_->SetPercent(arquivo.Row, *percent);
+    ProgressChanged();
+}
+
+void TfrmPrincipal::FileDone(const TArquivoEvento& arquivo, TDesfecho desfecho) {
+    progresso_.FileDone(arquivo, desfecho);
+    lvModel_->SetPercent(arquivo.Row, -1);
+    if (dryRun_) {
+        switch (desfecho) {
+            case TDesfecho::Enviaria:
+                lvModel_->SetNote(arquivo.Row, ToQString(kWouldSend));
+                break;
+            case TDesfecho::Removeria:
+                lvModel_->SetNote(arquivo.Row, ToQString(kWouldRemove));
+                break;
+            case TDesfecho::Atual:
+                lvModel_->SetNote(arquivo.Row, ToQString(kCurrent));
+                break;
+            default:
+                break;
+        }
+    }
+    ProgressChanged();
+}
+
+void TfrmPrincipal::RunEnded(const TResumo&) {
+    showingProgress_ = false;
+    ProgressChanged();
+}
+
+void TfrmPrincipal::BeginBatch() {
+    ++batchDepth_;
+    lvModel_->BeginBatch();
+}
+
+void TfrmPrincipal::EndBatch() {
+    lvModel_->EndBatch();
+    if (batchDepth_ == 0 || --batchDepth_ > 0)
+        return;
+    if (scrollTarget_ >= 0) {
+        lv_->scrollTo(lvModel_->index(scrollTarget_));
+        scrollTarget_ = -1;
+    }
+    if (lineChanged_)
+        ShowProgressLine();
+}
+
+void TfrmPrincipal::ProgressChanged() {
+    if (batchDepth_ > 0) {
+        lineChanged_ = true;
+        return;
+    }
+    ShowProgressLine();
+}
+
+// The line under the list: the banner, or during a run where it stands (or that it is closing).
+void TfrmPrincipal::ShowProgressLine() {
+    lineChanged_ = false;
+    const bool closing = running_ && closeRequested_;
+    const bool banner = !closing && !showingProgress_;
+    Label1_->setFont(banner ? bannerFont_ : progressFont_);
+    if (closing)
+        Label1_->setText(ToQString(kClosing));
+    else
+        Label1_->setText(banner ? banner_ : ToQString(progresso_.Texto()));
 }
 
 }  // namespace ab

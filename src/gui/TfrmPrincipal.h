@@ -1,24 +1,40 @@
 // The main window: its controls, the start-up handler with the access and test-mode gates, the
 // general error handler, the close handler, and the view the publishing run drives.
 //
-// The app layer plugs the run in after construction:
+// "Atualizar" runs the handler on a worker thread, so the window stays responsive while the run
+// waits on the server. The run must drive the window through RunView(), which queues its calls
+// and applies them here in order (see TQueuedView); the window itself is a view for the GUI
+// thread only. The program plugs the run in after construction:
 //
 //     TfrmPrincipal w(CommandLine::FromArgv(argc, argv), TestEnvironment());
 //     if (w.Terminated()) return 1;               // a gate refused the start
-//     w.SetAtualizarHandler([&] { run.btn_AtualizarClick(); });   // run drives w as IMainView
+//     TAtualizador run(w.RunView(), w.cdsSendFile(), ...);
+//     w.SetAtualizarHandler([&] { run.btn_AtualizarClick(); });    // on the worker thread
+//     w.SetAbortHandler([&] { run.Abort(); });
+//     ...
+//     w.EndRun();                                 // before `run` goes
 //
-// Closing while the handler runs (close box or "Cancelar" while the run processes events) is
-// deferred: CloseRequested() turns true, the run finishes its current file and returns, and the
-// window then closes. The run's own CloseWindow() closes at once.
+// An error escaping the handler is carried to the GUI thread and shown by the general error
+// handler there. Closing while a run is in progress (close box or "Cancelar") is deferred:
+// CloseRequested() turns true, the run finishes its current file and returns, and the window then
+// closes. Asked a second time while the run still goes, the window calls the abort handler and
+// closes at once; the record set is emptied only once the worker is done with it. The run's own
+// CloseWindow() closes at once.
 #pragma once
 
+#include <QFont>
 #include <QWidget>
 #include <array>
+#include <atomic>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "app/IMainView.h"
+#include "app/TProgresso.h"
+#include "gui/TQueuedView.h"
 #include "packet/TClientDataSet.h"
 #include "platform/CommandLine.h"
 #include "platform/TestEnvironment.h"
@@ -29,13 +45,14 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QStackedWidget;
-class QTreeWidget;
+class QTreeView;
 
 namespace ab {
 
+class TProgressListModel;
 class TUpDown;
 
-class TfrmPrincipal : public QWidget, public IMainView {
+class TfrmPrincipal : public QWidget, public IMainView, public IViewBatch {
   public:
     static constexpr int kClientWidth = 510;
     static constexpr int kClientHeight = 367;
@@ -50,8 +67,18 @@ class TfrmPrincipal : public QWidget, public IMainView {
         u"Sr. Usu\u00E1rio,\r\nEsta \u00E9 uma vers\u00E3o para Testes,\r\nS\u00F3 pode ser "
         u"executada dentro do Ambiente da Brevant Sistemas.";
 
+    // The progress line under the list while a close waits for the file in hand.
+    static constexpr std::u16string_view kClosing =
+        u"Encerrando ap\u00F3s o arquivo atual \u00B7 feche de novo para interromper";
+    // Shown after a row's name in a dry run, by what would become of the file.
+    static constexpr std::u16string_view kWouldSend = u" \u2014 seria enviado";
+    static constexpr std::u16string_view kWouldRemove = u" \u2014 seria removido";
+    static constexpr std::u16string_view kCurrent = u" \u2014 atual";
+
     // Builds the controls and runs the start-up handler (gate boxes are shown from here).
-    TfrmPrincipal(CommandLine commandLine, TestEnvironment environment, QWidget* parent = nullptr);
+    // `relogio` times the progress line (the steady clock when empty).
+    TfrmPrincipal(CommandLine commandLine, TestEnvironment environment, QWidget* parent = nullptr,
+                  TProgresso::TRelogio relogio = {});
     ~TfrmPrincipal() override;
 
     // A start-up gate refused: the window must not be shown and the program ends (non-zero).
@@ -69,10 +96,21 @@ class TfrmPrincipal : public QWidget, public IMainView {
     // The send-file record set, created at start-up, emptied and closed when the window closes.
     TClientDataSet& cdsSendFile() { return cdsSendFile_; }
 
-    // What "Atualizar" does. Called under the general error handler; an escaping error leaves the
-    // window open with "Atualizar" enabled.
+    // The view a run on the worker thread drives.
+    IMainView& RunView() { return *queued_; }
+    // What "Atualizar" does, on a worker thread, one run at a time. An escaping error is shown by
+    // the general error handler and leaves the window open with "Atualizar" enabled.
     void SetAtualizarHandler(std::function<void()> handler) { onAtualizar_ = std::move(handler); }
-    bool RunInProgress() const { return runDepth_ > 0; }
+    // Called on the GUI thread when the user asks a second time to close during a run: must end
+    // the run's connections at once without waiting for the run.
+    void SetAbortHandler(std::function<void()> handler) { onAbort_ = std::move(handler); }
+    // A dry run: rows show what would become of each file.
+    void SetDryRun(bool dryRun) { dryRun_ = dryRun; }
+    bool RunInProgress() const { return running_; }
+    // Ends a run still in progress and waits for its thread: asks it to stop after the file in
+    // hand, releases its pending questions (No) and drops what it still shows. Call it before
+    // destroying what the handler uses; the window calls it when destroyed. No run starts after.
+    void EndRun();
 
     // The application's general error handler: the innermost message in a box titled with the
     // application title; the window keeps running.
@@ -95,7 +133,16 @@ class TfrmPrincipal : public QWidget, public IMainView {
     void SetAtualizarEnabled(bool enabled) override;
     void ShowPage(Page page) override;
     void CloseWindow() override;
+    // Thread-safe.
     bool CloseRequested() override { return closeRequested_; }
+    void RunStarted(int arquivos, std::uint64_t bytes) override;
+    void FileProgress(const TArquivoEvento& arquivo, std::uint64_t enviados) override;
+    void FileDone(const TArquivoEvento& arquivo, TDesfecho desfecho) override;
+    void RunEnded(const TResumo& resumo) override;
+
+    // IViewBatch: rows, scrolling and the progress line show once per batch.
+    void BeginBatch() override;
+    void EndBatch() override;
 
     // The progress image for an index (0 arrow, 1 check, 2 cross).
     const QPixmap& ProgressIcon(int index) const;
@@ -109,6 +156,10 @@ class TfrmPrincipal : public QWidget, public IMainView {
     void LoadLogo();
     void FormClose();
     void btn_AtualizarClick();
+    // GUI thread, once the handler returned (or raised `error`) on the worker.
+    void RunFinished(std::exception_ptr error);
+    void ProgressChanged();
+    void ShowProgressLine();
 
     CommandLine commandLine_;
     TestEnvironment environment_;
@@ -120,10 +171,20 @@ class TfrmPrincipal : public QWidget, public IMainView {
     std::u16string applicationTitle_;
 
     std::function<void()> onAtualizar_;
-    int runDepth_ = 0;
-    bool closeRequested_ = false;
+    std::function<void()> onAbort_;
+    std::thread worker_;
+    bool running_ = false;
+    std::atomic<bool> closeRequested_{false};
     bool closingByRun_ = false;
+    bool closedByAbort_ = false;
     bool formClosed_ = false;
+    bool dryRun_ = false;
+
+    TProgresso progresso_;
+    bool showingProgress_ = false;
+    int batchDepth_ = 0;
+    int scrollTarget_ = -1;
+    bool lineChanged_ = false;
 
     std::array<QPixmap, 3> imgListView_;
 
@@ -138,12 +199,19 @@ class TfrmPrincipal : public QWidget, public IMainView {
     QLabel* Label3_ = nullptr;
     QLineEdit* edtPorta_ = nullptr;
     TUpDown* vPorta_ = nullptr;
-    QTreeWidget* lv_ = nullptr;
+    TProgressListModel* lvModel_ = nullptr;
+    QTreeView* lv_ = nullptr;
     QFrame* Bevel1_ = nullptr;
     QFrame* Panel1_ = nullptr;
     QLabel* Label1_ = nullptr;
     QPushButton* btn_Atualizar_ = nullptr;
     QPushButton* Btn_Cancelar_ = nullptr;
+    QString banner_;
+    QFont bannerFont_;
+    QFont progressFont_;
+
+    // Made last and gone first: nothing it still holds reaches a half-destroyed window.
+    std::unique_ptr<TQueuedView> queued_;
 };
 
 }  // namespace ab

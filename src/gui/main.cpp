@@ -1,17 +1,13 @@
 // Program entry: our own arguments are read before the window library sees any, then either the
 // run without a window or the window.
-#include <QApplication>
 #include <cstdio>
 #include <vector>
 
-#include "app/TAtualizador.h"
 #include "app/TConfiguracao.h"
 #include "cli/Ajuda.h"
 #include "cli/TerminalProgram.h"
-#include "gui/MessageBoxes.h"
-#include "gui/TfrmPrincipal.h"
+#include "gui/WindowProgram.h"
 #include "platform/CommandLine.h"
-#include "platform/TestEnvironment.h"
 #include "platform/Text.h"
 
 namespace {
@@ -22,31 +18,6 @@ bool PedeSemJanela(const std::vector<std::u16string>& opcoes) {
             return true;
     }
     return false;
-}
-
-// The window, with Qt given only the program's name: a caption or address such as -style or
-// -platform is ours, not Qt's.
-int Janela(char* programa, const ab::CommandLine& argumentos, const ab::TConfiguracao* c,
-           const std::u16string& erroDeConfiguracao) {
-    int qtArgc = 1;
-    char* qtArgv[] = {programa, nullptr};
-    QApplication app(qtArgc, qtArgv);
-    if (!c) {
-        ab::ShowErrorBox(nullptr, erroDeConfiguracao);
-        return 1;
-    }
-    ab::TfrmPrincipal window(argumentos, ab::TestEnvironment());
-    if (window.Terminated())
-        return 1;
-    // Destroyed before the window: the connection sends its disconnect when the program ends.
-    ab::TAtualizador atualizador(
-        window, window.cdsSendFile(),
-        {window.ProgramPath(), window.ProgramFolder(), window.Sistema(), window.VersaoPraTeste()},
-        {}, nullptr, c->OpcoesDaExecucao());
-    window.SetAtualizarHandler([&atualizador] { atualizador.btn_AtualizarClick(); });
-    window.show();
-    const int status = QApplication::exec();
-    return status != 0 ? status : atualizador.Resumo().CodigoSaida();
 }
 
 }  // namespace
@@ -70,9 +41,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "erro: %s\n", ab::ToUtf8(e.Message()).c_str());
         if (PedeSemJanela(opcoes))
             return 1;
-        return Janela(argv[0], argumentos, nullptr, e.Message());
+        return ab::RunStartupErrorProgram(argv[0], e.Message());
     }
     if (configuracao.SemJanela)
         return ab::RunTerminalProgram(argumentos, configuracao);
-    return Janela(argv[0], argumentos, &configuracao, {});
+    return ab::RunWindowProgram(argv[0], argumentos, configuracao.OpcoesDaExecucao());
 }

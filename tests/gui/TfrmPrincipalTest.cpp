@@ -1,5 +1,7 @@
 // The main window on Qt's offscreen platform: controls and layout, start-up gates and fields,
-// the port field, the progress icons, the view the run drives, the error and close handlers.
+// the port field, the progress icons, the view the run drives, the error and close handlers, the
+// run on its worker thread (rows in batches, questions, closing once and twice), the progress
+// line and the rows' percent and dry-run verdicts.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,13 +11,17 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QTest>
 #include <QToolButton>
-#include <QTreeWidget>
+#include <QTreeView>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include "BoxWatcher.h"
 #include "JpegWriter.h"
@@ -29,6 +35,7 @@ namespace ab {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 using test::BoxRecord;
 using test::BoxWatcher;
 
@@ -66,13 +73,19 @@ class MainWindow : public ::testing::Test {
 
     // Creates the window (running its start-up handler) with the arguments given as a process
     // would receive them; boxes shown meanwhile are answered and recorded by `boxes`.
-    TfrmPrincipal& Start(const std::vector<std::u16string>& args) {
+    TfrmPrincipal& Start(const std::vector<std::u16string>& args,
+                         TProgresso::TRelogio relogio = {}) {
         const std::u16string program = FromUtf8((dir_ / "bin/AtualizadorBrevant").string());
         window_ = std::make_unique<TfrmPrincipal>(
             CommandLine(u"\"" + program + u"\" " + CommandLine::Join(args), program),
-            TestEnvironment(dir_ / "root"));
+            TestEnvironment(dir_ / "root"), nullptr, std::move(relogio));
         return *window_;
     }
+
+    QString RowText(int row) {
+        return Find<QTreeView>("lv")->model()->index(row, 0).data().toString();
+    }
+    int RowCount() { return Find<QTreeView>("lv")->model()->rowCount(); }
 
     template <typename T>
     T* Find(const char* name) {
@@ -158,14 +171,16 @@ TEST_F(MainWindow, ControlsPositionsSizesAndTexts) {
     EXPECT_EQ(notebook->widget(1)->objectName(), QStringLiteral("Progresso"));
     EXPECT_EQ(notebook->currentIndex(), 0);
 
-    auto* lv = Find<QTreeWidget>("lv");
-    EXPECT_EQ(lv->columnCount(), 1);
-    EXPECT_EQ(lv->headerItem()->text(0), QStringLiteral("Arquivo"));
+    auto* lv = Find<QTreeView>("lv");
+    EXPECT_EQ(lv->model()->columnCount(), 1);
+    EXPECT_EQ(lv->model()->headerData(0, Qt::Horizontal), QStringLiteral("Arquivo"));
     EXPECT_EQ(lv->columnWidth(0), 450);
     EXPECT_TRUE(lv->isHeaderHidden());
     EXPECT_EQ(lv->editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_EQ(lv->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_EQ(lv->iconSize(), QSize(16, 16));
+    EXPECT_FALSE(lv->rootIsDecorated());
+    EXPECT_EQ(lv->palette().color(QPalette::Base), QColor(240, 240, 240));
 
     auto* testLabel = Find<QLabel>("lblVersaoTeste");
     EXPECT_TRUE(testLabel->isHidden());
@@ -370,10 +385,15 @@ TEST_F(MainWindow, ProgressIconsByIndex) {
     // Rows carry the image of their index, and change it.
     const int row = window_->AddRow(u"Carga.sql", IMainView::IconProcessing);
     EXPECT_EQ(row, 0);
-    auto* lv = Find<QTreeWidget>("lv");
+    auto* lv = Find<QTreeView>("lv");
     auto rowImage = [&](int r) {
-        return lv->topLevelItem(r)->icon(0).pixmap(16, 16).toImage().convertToFormat(
-            QImage::Format_ARGB32);
+        return lv->model()
+            ->index(r, 0)
+            .data(Qt::DecorationRole)
+            .value<QIcon>()
+            .pixmap(16, 16)
+            .toImage()
+            .convertToFormat(QImage::Format_ARGB32);
     };
     EXPECT_EQ(rowImage(0), images[0]);
     window_->SetRowIcon(0, IMainView::IconFailed);
@@ -388,14 +408,14 @@ TEST_F(MainWindow, ViewCallsDriveTheWidgets) {
     view.ShowPage(IMainView::Page::Progresso);
     auto* notebook = Find<QStackedWidget>("Notebook1");
     EXPECT_EQ(notebook->currentWidget()->objectName(), QStringLiteral("Progresso"));
-    auto* lv = Find<QTreeWidget>("lv");
     EXPECT_EQ(view.AddRow(u"a.txt", 0), 0);
     EXPECT_EQ(view.AddRow(u"Relat\u00F3rio <b>.rpt", 0), 1);
-    EXPECT_EQ(lv->topLevelItem(1)->text(0), QStringLiteral("Relatório <b>.rpt"));
+    EXPECT_EQ(RowText(1), QStringLiteral("Relatório <b>.rpt"));
     view.ScrollToRow(1);
     view.SetRowIcon(7, 1);  // no such row: nothing happens
+    view.ScrollToRow(7);
     view.ClearRows();
-    EXPECT_EQ(lv->topLevelItemCount(), 0);
+    EXPECT_EQ(RowCount(), 0);
     view.ShowPage(IMainView::Page::Principal);
     EXPECT_EQ(notebook->currentIndex(), 0);
     view.SetAtualizarEnabled(false);
@@ -431,14 +451,29 @@ TEST_F(MainWindow, MessageBoxesHaveTheirTitlesIconsAndButtons) {
               u"O Servidor n\u00E3o \u00E9 valido!");
 }
 
+// Waits on the worker (no event loop there) for what the GUI thread will do.
+bool WorkerWaitsFor(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
 TEST_F(MainWindow, EscapingErrorIsReportedAndTheWindowKeepsRunning) {
     TfrmPrincipal& w = Start(GoodArgs());
     w.show();
-    int runs = 0;
+    std::atomic<int> runs = 0;
+    std::atomic<bool> onWorker = false;
+    const auto guiThread = std::this_thread::get_id();
     w.SetAtualizarHandler([&] {
         ++runs;
-        w.SetAtualizarEnabled(false);
-        w.ShowPage(IMainView::Page::Progresso);
+        onWorker = std::this_thread::get_id() != guiThread;
+        IMainView& v = w.RunView();
+        v.SetAtualizarEnabled(false);
+        v.ShowPage(IMainView::Page::Progresso);
         try {
             throw Exception(u"Connection cannot be nil.  Make sure the connection has been opened");
         } catch (...) {
@@ -448,6 +483,8 @@ TEST_F(MainWindow, EscapingErrorIsReportedAndTheWindowKeepsRunning) {
     BoxWatcher boxes;
     auto* button = Find<QPushButton>("btn_Atualizar");
     QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.RunInProgress(); }, 10000));
+    EXPECT_TRUE(onWorker);
     ASSERT_EQ(boxes.Boxes().size(), 1u);
     ExpectBox(boxes.Boxes()[0], kAppTitle, QMessageBox::Critical,
               u"Connection cannot be nil.  Make sure the connection has been opened.");
@@ -455,52 +492,271 @@ TEST_F(MainWindow, EscapingErrorIsReportedAndTheWindowKeepsRunning) {
     EXPECT_TRUE(button->isEnabled());
     EXPECT_EQ(Find<QStackedWidget>("Notebook1")->currentIndex(), 1);
     QTest::mouseClick(button, Qt::LeftButton);  // a new run starts
-    EXPECT_EQ(runs, 2);
-}
-
-TEST_F(MainWindow, CloseEmptiesAndClosesTheRecordSet) {
-    TfrmPrincipal& w = Start(GoodArgs());
-    w.show();
-    EXPECT_TRUE(w.cdsSendFile().Active());
-    QTest::mouseClick(Find<QPushButton>("Btn_Cancelar"), Qt::LeftButton);
-    EXPECT_FALSE(w.isVisible());
-    EXPECT_FALSE(w.cdsSendFile().Active());
-    EXPECT_TRUE(w.close());  // closing again is harmless
+    ASSERT_TRUE(QTest::qWaitFor([&] { return runs == 2 && !w.RunInProgress(); }, 10000));
+    EXPECT_EQ(boxes.Boxes().size(), 2u);
 }
 
 TEST_F(MainWindow, CloseDuringARunWaitsForTheRunToReturn) {
     TfrmPrincipal& w = Start(GoodArgs());
     w.show();
-    bool activeAfterClick = false, requested = false, visibleDuringRun = false;
+    std::atomic<bool> started = false, release = false, sawRequest = false;
     w.SetAtualizarHandler([&] {
-        w.AddRow(u"a.txt", IMainView::IconProcessing);
-        // The user presses "Cancelar" while the run lets the window process its events.
-        QMetaObject::invokeMethod(Find<QPushButton>("Btn_Cancelar"), "click", Qt::QueuedConnection);
-        w.ProcessEvents();
-        requested = w.CloseRequested();
-        visibleDuringRun = w.isVisible();
-        activeAfterClick = w.cdsSendFile().Active();
+        w.RunView().AddRow(u"a.txt", IMainView::IconProcessing);
+        started = true;
+        sawRequest = WorkerWaitsFor([&] { return w.RunView().CloseRequested(); });
+        WorkerWaitsFor([&] { return release.load(); });
     });
     QTest::mouseClick(Find<QPushButton>("btn_Atualizar"), Qt::LeftButton);
-    EXPECT_TRUE(requested);
-    EXPECT_TRUE(visibleDuringRun);
-    EXPECT_TRUE(activeAfterClick);  // the record set survived under the run
-    EXPECT_FALSE(w.isVisible());    // closed once the run returned
+    ASSERT_TRUE(QTest::qWaitFor([&] { return started.load(); }, 10000));
+    // The user presses "Cancelar" while the run goes on: the close waits for it.
+    QTest::mouseClick(Find<QPushButton>("Btn_Cancelar"), Qt::LeftButton);
+    EXPECT_TRUE(w.CloseRequested());
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(w.cdsSendFile().Active());  // the record set survives under the run
+    EXPECT_EQ(Find<QLabel>("Label1")->text(), ToQString(TfrmPrincipal::kClosing));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sawRequest.load(); }, 10000));
+    EXPECT_TRUE(w.isVisible());
+    release = true;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.isVisible(); }, 10000));  // once the run returned
+    EXPECT_FALSE(w.RunInProgress());
     EXPECT_FALSE(w.cdsSendFile().Active());
 }
 
 TEST_F(MainWindow, TheRunsOwnCloseIsImmediate) {
     TfrmPrincipal& w = Start(GoodArgs());
     w.show();
-    bool visibleAfterClose = true;
+    std::atomic<bool> release = false;
     w.SetAtualizarHandler([&] {
-        w.CloseWindow();
-        visibleAfterClose = w.isVisible();
+        w.RunView().CloseWindow();
+        WorkerWaitsFor([&] { return release.load(); });
     });
     QTest::mouseClick(Find<QPushButton>("btn_Atualizar"), Qt::LeftButton);
-    EXPECT_FALSE(visibleAfterClose);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.isVisible(); }, 10000));
+    EXPECT_TRUE(w.RunInProgress());  // closed without waiting for the run to return
     EXPECT_FALSE(w.CloseRequested());
     EXPECT_FALSE(w.cdsSendFile().Active());
+    release = true;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.RunInProgress(); }, 10000));
+}
+
+// A second close while the run still waits on the server: the abort handler ends the run's
+// connections and the window closes at once; what the run asks or shows later goes nowhere, and
+// the record set is emptied only when the worker let go of it.
+TEST_F(MainWindow, SecondCloseDuringARunAbortsAndClosesAtOnce) {
+    TfrmPrincipal& w = Start(GoodArgs());
+    w.show();
+    std::atomic<int> aborts = 0;
+    std::atomic<bool> started = false, release = false, lateAnswer = true;
+    w.SetAbortHandler([&] { ++aborts; });
+    w.SetAtualizarHandler([&] {
+        IMainView& v = w.RunView();
+        v.ShowPage(IMainView::Page::Progresso);
+        v.AddRow(u"grande.bin", IMainView::IconProcessing);
+        started = true;
+        // A server call that only the abort ends.
+        WorkerWaitsFor([&] { return aborts > 0; });
+        WorkerWaitsFor([&] { return release.load(); });
+        v.AddRow(u"late.txt", IMainView::IconProcessing);
+        lateAnswer = v.AskWarningYesNo(u"Continuar?");
+        v.ShowMessage(u"late");
+    });
+    BoxWatcher boxes;
+    QTest::mouseClick(Find<QPushButton>("btn_Atualizar"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return started.load() && RowCount() == 1; }, 10000));
+
+    QTest::mouseClick(Find<QPushButton>("Btn_Cancelar"), Qt::LeftButton);
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(aborts, 0);
+    QTest::mouseClick(Find<QPushButton>("Btn_Cancelar"), Qt::LeftButton);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(aborts, 1);
+    EXPECT_TRUE(w.RunInProgress());
+    EXPECT_TRUE(w.cdsSendFile().Active());  // the worker still has it
+
+    release = true;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.RunInProgress(); }, 10000));
+    EXPECT_FALSE(lateAnswer);  // released with No, nobody asked
+    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_EQ(RowCount(), 1);
+    EXPECT_FALSE(w.cdsSendFile().Active());
+    EXPECT_EQ(aborts, 1);
+}
+
+// The window goes away while the run waits for an answer nobody will give (the GUI thread never
+// got to the question): the question is released with No and the run's thread joined.
+TEST_F(MainWindow, DestroyingTheWindowReleasesAWaitingQuestion) {
+    TfrmPrincipal& w = Start(GoodArgs());
+    w.show();
+    std::atomic<int> answer = -1;
+    std::atomic<bool> closeSeen = false;
+    w.SetAtualizarHandler([&] {
+        answer = w.RunView().AskWarningYesNo(u"Continuar?") ? 1 : 0;
+        closeSeen = w.RunView().CloseRequested();
+    });
+    QTest::mouseClick(Find<QPushButton>("btn_Atualizar"), Qt::LeftButton);
+    std::this_thread::sleep_for(50ms);
+    window_.reset();
+    EXPECT_EQ(answer, 0);
+    EXPECT_TRUE(closeSeen);
+}
+
+// Rows from the worker arrive in a few batches (one insertion each), in order, with their icons,
+// the newest row scrolled to; everything sent before a question is on the list when its box shows.
+TEST_F(MainWindow, RunViewShowsRowsInBatchesAndBeforeAQuestion) {
+    TfrmPrincipal& w = Start(GoodArgs());
+    w.show();
+    auto* lv = Find<QTreeView>("lv");
+    int insertions = 0;
+    QObject::connect(lv->model(), &QAbstractItemModel::rowsInserted, [&] { ++insertions; });
+    constexpr int kRows = 10000;
+    std::atomic<bool> done = false, answer = false;
+    const auto start = std::chrono::steady_clock::now();
+    w.SetAtualizarHandler([&] {
+        IMainView& v = w.RunView();
+        v.ClearRows();
+        v.ShowPage(IMainView::Page::Progresso);
+        for (int i = 0; i < kRows; ++i) {
+            const int row = v.AddRow(u"f" + IntToStr(i), IMainView::IconProcessing);
+            v.ScrollToRow(row);
+            v.SetRowIcon(row, i % 7 == 0 ? IMainView::IconFailed : IMainView::IconDone);
+        }
+        answer = v.AskWarningYesNo(u"Continuar?");
+        done = true;
+    });
+    int rowsWhenAsked = -1;
+    QString lastWhenAsked;
+    QTimer poll;
+    poll.setInterval(2);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || rowsWhenAsked >= 0)
+            return;
+        rowsWhenAsked = lv->model()->rowCount();
+        lastWhenAsked = lv->model()->index(kRows - 1, 0).data().toString();
+        box->buttons().first()->click();  // "&Yes"
+    });
+    poll.start();
+    QTest::mouseClick(Find<QPushButton>("btn_Atualizar"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.RunInProgress(); }, 20000));
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+
+    EXPECT_TRUE(done && answer);
+    EXPECT_EQ(rowsWhenAsked, kRows);
+    EXPECT_EQ(lastWhenAsked, QStringLiteral("f9999"));
+    ASSERT_EQ(RowCount(), kRows);
+    // At most one insertion per batch, and a batch at most every 33 ms (plus the question's).
+    EXPECT_LE(insertions, 2 + elapsed / TQueuedView::kIntervalo);
+    EXPECT_LT(insertions, kRows / 10);
+    for (int row : {0, 1, 6, 7, 5000, kRows - 1}) {
+        SCOPED_TRACE(row);
+        EXPECT_EQ(RowText(row), QStringLiteral("f%1").arg(row));
+        const QImage shown = lv->model()
+                                 ->index(row, 0)
+                                 .data(Qt::DecorationRole)
+                                 .value<QIcon>()
+                                 .pixmap(16, 16)
+                                 .toImage();
+        const int icon = row % 7 == 0 ? IMainView::IconFailed : IMainView::IconDone;
+        EXPECT_EQ(shown, w.ProgressIcon(icon).toImage());
+    }
+    const QScrollBar* bar = lv->verticalScrollBar();
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
+}
+
+// The record set reports a store error on the worker during a send: its box shows on the GUI
+// thread, and the worker goes on once it was answered.
+TEST_F(MainWindow, ErrorReportedOnTheWorkerShowsOnTheGuiThread) {
+    TfrmPrincipal& w = Start(GoodArgs());
+    w.show();
+    BoxWatcher boxes;
+    std::atomic<bool> returned = false;
+    std::thread worker([&] {
+        w.HandleException(std::make_exception_ptr(Exception(u"Insufficient memory")));
+        returned = true;
+    });
+    const bool answered = QTest::qWaitFor([&] { return returned.load(); }, 10000);
+    worker.join();
+    ASSERT_TRUE(answered);
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    ExpectBox(boxes.Boxes()[0], kAppTitle, QMessageBox::Critical, u"Insufficient memory.");
+}
+
+class ManualClock {
+  public:
+    TProgresso::TRelogio Relogio() {
+        return [this] { return now_; };
+    }
+    void Set(std::chrono::milliseconds since) { now_ = origin_ + since; }
+
+  private:
+    std::chrono::steady_clock::time_point origin_ = std::chrono::steady_clock::time_point(100h);
+    std::chrono::steady_clock::time_point now_ = origin_;
+};
+
+// The line under the list follows the run (once per batch) and gives way to the banner at its
+// end; a file a second on its way shows its percent, which goes when it is done.
+TEST_F(MainWindow, ProgressLineAndPercentFollowTheRun) {
+    ManualClock clock;
+    TfrmPrincipal& w = Start(GoodArgs(), clock.Relogio());
+    IMainView& v = w;
+    auto* line = Find<QLabel>("Label1");
+    const QString banner = line->text();
+    constexpr std::uint64_t MiB = 1024 * 1024;
+
+    w.BeginBatch();
+    v.RunStarted(2, 4 * MiB);
+    EXPECT_EQ(line->text(), banner);  // not before the batch shows
+    w.EndBatch();
+    EXPECT_EQ(line->text(), QStringLiteral("0 de 2 arquivos \u00B7 0 bytes enviados"));
+
+    const TArquivoEvento grande{v.AddRow(u"grande.bin", 0), u"/p/grande.bin", u"S01\\grande.bin",
+                                2 * MiB};
+    v.FileProgress(grande, 0);
+    clock.Set(900ms);
+    v.FileProgress(grande, MiB / 2);
+    EXPECT_EQ(RowText(0), QStringLiteral("grande.bin"));  // under a second: no percent yet
+    clock.Set(2000ms);
+    v.FileProgress(grande, MiB);
+    EXPECT_EQ(RowText(0), QStringLiteral("grande.bin \u2014 50%"));
+    EXPECT_EQ(line->text(), QStringLiteral("0 de 2 arquivos \u00B7 1,0 MB enviados \u00B7 512 KB/s "
+                                           "\u00B7 faltam 0:06"));
+    v.SetRowIcon(grande.Row, IMainView::IconDone);
+    v.FileDone(grande, TDesfecho::Enviado);
+    EXPECT_EQ(RowText(0), QStringLiteral("grande.bin"));
+    EXPECT_TRUE(line->text().startsWith(QStringLiteral("1 de 2 arquivos \u00B7 2,0 MB enviados")));
+
+    TResumo resumo;
+    v.RunEnded(resumo);
+    EXPECT_EQ(line->text(), banner);
+}
+
+TEST_F(MainWindow, DryRunRowsShowWhatWouldBecomeOfEachFile) {
+    for (bool dryRun : {true, false}) {
+        SCOPED_TRACE(dryRun ? "dry run" : "real run");
+        TfrmPrincipal& w = Start(GoodArgs());
+        w.SetDryRun(dryRun);
+        IMainView& v = w;
+        struct Case {
+            const char16_t* name;
+            TDesfecho desfecho;
+            const char16_t* shownDry;
+        } cases[] = {
+            {u"a.txt", TDesfecho::Enviaria, u"a.txt \u2014 seria enviado"},
+            {u"b.txt", TDesfecho::Atual, u"b.txt \u2014 atual"},
+            {u"EM_TESTE.SQL", TDesfecho::Removeria, u"EM_TESTE.SQL \u2014 seria removido"},
+            {u"c.txt", TDesfecho::Enviado, u"c.txt"},
+        };
+        for (const Case& c : cases) {
+            const int row = v.AddRow(c.name, IMainView::IconProcessing);
+            v.FileDone({row, c.name, c.name, 1}, c.desfecho);
+        }
+        for (int row = 0; row < 4; ++row) {
+            const Case& c = cases[row];
+            EXPECT_EQ(RowText(row), ToQString(dryRun ? c.shownDry : c.name));
+        }
+    }
 }
 
 TEST_F(MainWindow, LogoBesideTheProgramIsDecoded) {

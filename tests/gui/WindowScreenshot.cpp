@@ -1,5 +1,6 @@
 // Saves pictures of the main window for the documentation: the server page, the progress page
-// with a few rows, and a test build over its logo. Usage: gui_screenshot <output folder>.
+// with a few rows, the same page during a run (the progress line, a large file's percent), and a
+// test build over its logo. Usage: gui_screenshot <output folder>.
 // The logo it draws is saved there too (Logo.jpg), for demo package folders.
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QTimer>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -86,6 +88,8 @@ int main(int argc, char** argv) {
     Write(out / "Logo.jpg", logo);
 
     const std::u16string program = ab::FromUtf8((work / "bin/AtualizadorBrevant").string());
+    // The progress line's clock, stopped where the picture wants it.
+    auto now = std::chrono::steady_clock::time_point(std::chrono::hours(100));
     auto start = [&](const char* flag) {
         const std::vector<std::u16string> args = {u"Brevant Gest\u00E3o - Atualiza\u00E7\u00E3o",
                                                   u"127.0.0.1",
@@ -95,7 +99,7 @@ int main(int argc, char** argv) {
                                                   u"Vr@ndoxT"};
         return std::make_unique<ab::TfrmPrincipal>(
             ab::CommandLine(u"\"" + program + u"\" " + ab::CommandLine::Join(args), program),
-            ab::TestEnvironment(work / "root"));
+            ab::TestEnvironment(work / "root"), nullptr, [&now] { return now; });
     };
 
     bool ok = true;
@@ -109,6 +113,27 @@ int main(int argc, char** argv) {
         for (int i = 0; i < 5; ++i)
             w->AddRow(names[i], icons[i]);
         ok &= Save(*w, out / "janela-progresso.png");
+    }
+    {
+        // 120 of 10,000 files done in 3 s, a 16 MB file a second and a half on its way.
+        auto w = start("normal");
+        w->ShowPage(ab::IMainView::Page::Progresso);
+        constexpr std::uint64_t MiB = 1024 * 1024;
+        w->RunStarted(10000, 400 * MiB);
+        for (int i = 0; i < 120; ++i) {
+            const std::u16string name = u"Relatorio" + ab::IntToStr(i + 1) + u".rpt";
+            const int row = w->AddRow(name, ab::IMainView::IconProcessing);
+            w->SetRowIcon(row, ab::IMainView::IconDone);
+            w->FileDone({row, name, name, 20 * 1024}, ab::TDesfecho::Enviado);
+        }
+        const ab::TArquivoEvento grande{w->AddRow(u"Biblioteca.dll", 0), u"Biblioteca.dll",
+                                        u"Padrao\\Biblioteca.dll", 16 * MiB};
+        now += std::chrono::milliseconds(1500);
+        w->FileProgress(grande, 0);
+        now += std::chrono::milliseconds(1500);
+        w->FileProgress(grande, 7 * MiB);
+        w->ScrollToRow(grande.Row);
+        ok &= Save(*w, out / "janela-andamento.png");
     }
     {
         auto w = start("teste");
