@@ -50,16 +50,8 @@ falhar() {
   falhas=$((falhas + 1))
 }
 
-"$servidor" --porta 0 --endereco 127.0.0.1 --raiz "$armazem" --max-conexoes 128 \
-  >"$work/servidor.out" 2>"$work/servidor.err" &
-server_pid=$!
-porta=""
-for _ in $(seq 1 500); do
-  porta=$(head -n1 "$work/servidor.out" 2>/dev/null)
-  [ -n "$porta" ] && break
-  sleep 0.01
-done
-[ -n "$porta" ] || { echo "carga: the server did not start" >&2; exit 2; }
+. scripts/servidor-local.sh
+iniciar_servidor_local --raiz "$armazem" --max-conexoes 128
 
 # A package: the program and a tree of small files in folders, plus one large file when asked.
 pacote() {
@@ -188,9 +180,7 @@ echo "   $(( ($(date +%s%N) - inicio) / 1000000 )) ms"
 
 kill -0 "$server_pid" 2>/dev/null || falhar "the server is gone"
 pico=$(awk '/VmHWM/ {print $2}' "/proc/$server_pid/status")
-kill -TERM "$server_pid"
-wait "$server_pid" 2>/dev/null
-server_pid=""
+parar_servidor_local
 echo "carga: $programas programas, $falhas falhas; servidor: pico de memória residente $((pico / 1024)) MiB" \
   "($programas conexões simultâneas, arquivos grandes de $((grande / 1048576)) MiB)"
 [ "$falhas" -eq 0 ]

@@ -77,27 +77,12 @@ echo "acentos" >"$pacote/Sub/Ação/é.txt"
 echo "marcador" >"$pacote/$marcador_local"
 find "$pacote" -type f ! -name AtualizadorBrevant -exec touch -d '2024-03-01 10:00:00' {} +
 
-# Starts the server on the store with extra options; sets server_pid and porta.
+. scripts/servidor-local.sh
+# The server on the store, counting messages, with the filters when asked and extra options.
 iniciar_servidor() {
-  local out=$work/servidor.out
-  : >"$out"
-  local args=(--porta 0 --endereco 127.0.0.1 --raiz "$armazem" --contar-mensagens "$work/contagem")
+  local args=(--raiz "$armazem" --contar-mensagens "$work/contagem")
   [ -n "$filtros" ] && args+=(--filtros "$filtros")
-  "$servidor" "${args[@]}" "$@" >"$out" 2>"$work/servidor.err" &
-  server_pid=$!
-  porta=""
-  for _ in $(seq 1 500); do
-    porta=$(head -n1 "$out" 2>/dev/null)
-    [ -n "$porta" ] && break
-    sleep 0.01
-  done
-  [ -n "$porta" ] || { echo "matriz-falhas: the server did not start" >&2; cat "$work/servidor.err" >&2; exit 2; }
-}
-
-parar_servidor() {
-  kill -TERM "$server_pid" 2>/dev/null
-  wait "$server_pid" 2>/dev/null
-  server_pid=""
+  iniciar_servidor_local "${args[@]}" "$@"
 }
 
 # Runs the program; sets status and leaves its output in $work/cliente.out.
@@ -140,7 +125,7 @@ temporarios() {
 rm -rf "$armazem"; mkdir -p "$armazem/Scripts/S01"; echo m >"$armazem/$marcador_armazem"
 iniciar_servidor
 publicar
-parar_servidor
+parar_servidor_local
 [ "$status" -eq 0 ] || { echo "matriz-falhas: the clean publish failed ($status)" >&2; cat "$work/cliente.err" >&2; exit 1; }
 total=$(cat "$work/contagem")
 echo "clean publish: $total messages${filtros:+, with filters}"
@@ -160,7 +145,7 @@ for tipo in $tipos; do
     iniciar_servidor "$opcao" "$k"
     inicio=$(date +%s%N)
     publicar
-    parar_servidor
+    parar_servidor_local
     primeiro=$status
     duracao_ms=$(( ($(date +%s%N) - inicio) / 1000000 ))
     case $primeiro in
@@ -187,7 +172,7 @@ for tipo in $tipos; do
     publicar
     grep -q '"evento":"resumo".*"enviados":0,' "$work/cliente.out" ||
       problemas+=("third run sent files (status $status)")
-    parar_servidor
+    parar_servidor_local
 
     casos=$((casos + 1))
     por_tipo_casos[$tipo]=$((por_tipo_casos[$tipo] + 1))

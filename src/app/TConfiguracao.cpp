@@ -68,22 +68,26 @@ struct TChave {
     std::function<bool(TConfiguracao&, std::u16string_view)> Aplicar;
 };
 
-std::function<bool(TConfiguracao&, std::u16string_view)> Booleano(bool TConfiguracao::*campo) {
+// A yes/no key stored in the field `campo` picks out of the settings.
+template <class Campo>
+std::function<bool(TConfiguracao&, std::u16string_view)> SimNao(Campo campo) {
     return [campo](TConfiguracao& c, std::u16string_view v) {
         const auto b = SimOuNao(v);
         if (b)
-            c.*campo = *b;
+            campo(c) = *b;
         return b.has_value();
     };
 }
 
-std::function<bool(TConfiguracao&, std::u16string_view)> BooleanoDaExecucao(
-    bool TOpcoesExecucao::*campo) {
-    return [campo](TConfiguracao& c, std::u16string_view v) {
-        const auto b = SimOuNao(v);
-        if (b)
-            c.Execucao.*campo = *b;
-        return b.has_value();
+// A whole-number key from `minimo` to `maximo`, stored in the field `campo` picks out.
+template <class Campo>
+std::function<bool(TConfiguracao&, std::u16string_view)> Numero(Campo campo, int minimo,
+                                                                int maximo) {
+    return [=](TConfiguracao& c, std::u16string_view v) {
+        const auto n = Inteiro(v, minimo, maximo);
+        if (n)
+            campo(c) = *n;
+        return n.has_value();
     };
 }
 
@@ -101,25 +105,15 @@ const std::vector<TChave>& Chaves() {
     static const std::vector<TChave> chaves = {
         {u"conexoes", false, u"um n\u00FAmero inteiro de 1 a 16",
          u"conex\u00F5es simult\u00E2neas com o servidor, cada uma com seu login (padr\u00E3o 1)",
-         [](TConfiguracao& c, std::u16string_view v) {
-             const auto n = Inteiro(v, 1, kMaxConexoes);
-             if (n)
-                 c.Execucao.Conexoes = *n;
-             return n.has_value();
-         }},
+         Numero([](TConfiguracao& c) -> int& { return c.Execucao.Conexoes; }, 1, kMaxConexoes)},
         {u"comandos-em-cache", true, u"sim ou nao",
          u"prepara cada m\u00E9todo uma vez por conex\u00E3o (padr\u00E3o sim); nao: um comando "
          u"novo a cada chamada, como as vers\u00F5es antigas",
-         BooleanoDaExecucao(&TOpcoesExecucao::ComandosEmCache)},
+         SimNao([](TConfiguracao& c) -> bool& { return c.Execucao.ComandosEmCache; })},
         {u"buffer-kb", false, u"um n\u00FAmero inteiro de 1 a 16384",
          u"BufferKBSize da conex\u00E3o: tamanho de cada bloco em KB (padr\u00E3o 32; 1024 para "
          u"links lentos)",
-         [](TConfiguracao& c, std::u16string_view v) {
-             const auto n = Inteiro(v, 1, kMaxBufferKB);
-             if (n)
-                 c.Execucao.BufferKB = *n;
-             return n.has_value();
-         }},
+         Numero([](TConfiguracao& c) -> int& { return c.Execucao.BufferKB; }, 1, kMaxBufferKB)},
         {u"tempo-conexao", false, u"segundos, de 0 a 86400 (0: sem limite)",
          u"espera m\u00E1xima pela conex\u00E3o e pelo login (padr\u00E3o: 30 sem janela, sem "
          u"limite na janela)",
@@ -130,17 +124,17 @@ const std::vector<TChave>& Chaves() {
          Tempo(&TConfiguracao::TempoLeituraMs)},
         {u"sem-janela", true, u"sim ou nao",
          u"publica sem janela e sem tela, com progresso no terminal (padr\u00E3o nao)",
-         Booleano(&TConfiguracao::SemJanela)},
+         SimNao([](TConfiguracao& c) -> bool& { return c.SemJanela; })},
         {u"simular", true, u"sim ou nao",
          u"s\u00F3 consulta o servidor e lista o que seria enviado ou removido (padr\u00E3o nao)",
-         BooleanoDaExecucao(&TOpcoesExecucao::Simular)},
+         SimNao([](TConfiguracao& c) -> bool& { return c.Execucao.Simular; })},
         {u"continuar-em-falha", true, u"sim ou nao",
          u"sem janela, segue para o pr\u00F3ximo arquivo quando um envio falha (padr\u00E3o nao: "
          u"para, como responder N\u00E3o)",
-         Booleano(&TConfiguracao::ContinuarEmFalha)},
+         SimNao([](TConfiguracao& c) -> bool& { return c.ContinuarEmFalha; })},
         {u"json", true, u"sim ou nao",
          u"sem janela, um objeto JSON por linha para cada evento (padr\u00E3o nao)",
-         Booleano(&TConfiguracao::Json)},
+         SimNao([](TConfiguracao& c) -> bool& { return c.Json; })},
     };
     return chaves;
 }

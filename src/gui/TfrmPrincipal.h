@@ -32,6 +32,7 @@
 #include <string>
 #include <thread>
 
+#include "app/Arranque.h"
 #include "app/IMainView.h"
 #include "app/TProgresso.h"
 #include "gui/TQueuedView.h"
@@ -56,16 +57,13 @@ class TfrmPrincipal : public QWidget, public IMainView, public IViewBatch {
   public:
     static constexpr int kClientWidth = 510;
     static constexpr int kClientHeight = 367;
-    static constexpr std::u16string_view kAccessCode = u"Vr@ndoxT";
-    static constexpr std::u16string_view kTitle = u"Atualizador Brevant Sistemas.";
+    // The start-up texts every front end shares.
+    static constexpr std::u16string_view kAccessCode = Arranque::AccessCode;
+    static constexpr std::u16string_view kTitle = Arranque::Title;
     static constexpr std::u16string_view kDesignCaption = u"Atualizador do Sistema.";
     static constexpr std::u16string_view kLogoFile = u"Logo.jpg";
-    static constexpr std::u16string_view kAccessDenied =
-        u"Sr. Usu\u00E1rio,\r\nDesculpe, voc\u00EA n\u00E3o tem autoriza\u00E7\u00E3o para essa "
-        u"tarefa.";
-    static constexpr std::u16string_view kTestOutsideEnvironment =
-        u"Sr. Usu\u00E1rio,\r\nEsta \u00E9 uma vers\u00E3o para Testes,\r\nS\u00F3 pode ser "
-        u"executada dentro do Ambiente da Brevant Sistemas.";
+    static constexpr std::u16string_view kAccessDenied = Arranque::AccessDenied;
+    static constexpr std::u16string_view kTestOutsideEnvironment = Arranque::TestOutsideEnvironment;
 
     // The progress line under the list while a close waits for the file in hand.
     static constexpr std::u16string_view kClosing =

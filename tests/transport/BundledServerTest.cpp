@@ -142,6 +142,22 @@ bool SendFile(TDBXConnection& link, const std::u16string& prefix, Bytes packet) 
 }
 
 // A one-row data packet from the record set, as the publishing run builds it.
+// The send-file record set holding one row: the name, a fixed stamp and the file's content, loaded
+// whole or left in the file.
+void FillSendFileSet(TClientDataSet& ds, const std::u16string& name, const fs::path& file,
+                     bool deferred) {
+    auto fields = AddSendFileFields(ds);
+    ds.CreateDataSet();
+    ds.Append();
+    fields.Nome.SetAsString(name);
+    fields.DataHora.SetAsDateTime(EncodeDateTime({2015, 12, 10, 8, 30, 0, 0}));
+    if (deferred)
+        fields.Arquivo.LoadFromFileDeferred(FromUtf8(file.string()));
+    else
+        fields.Arquivo.LoadFromFile(FromUtf8(file.string()));
+    ds.Post();
+}
+
 Bytes Packet(const std::u16string& name, const Bytes& content, const fs::path& scratch) {
     const fs::path file = scratch / "content.bin";
     {
@@ -150,13 +166,7 @@ Bytes Packet(const std::u16string& name, const Bytes& content, const fs::path& s
                   static_cast<std::streamsize>(content.size()));
     }
     TClientDataSet ds{std::u16string(kSendFileDataSetName)};
-    auto fields = AddSendFileFields(ds);
-    ds.CreateDataSet();
-    ds.Append();
-    fields.Nome.SetAsString(name);
-    fields.DataHora.SetAsDateTime(EncodeDateTime({2015, 12, 10, 8, 30, 0, 0}));
-    fields.Arquivo.LoadFromFile(FromUtf8(file.string()));
-    ds.Post();
+    FillSendFileSet(ds, name, file, false);
     return ds.Data();
 }
 
@@ -614,13 +624,7 @@ TEST(BundledServer, AbortOfAnIdleConnectionDropsItWithoutADisconnect) {
 // file and read from it while the server pulls the packet.
 TOleVariant StreamedPacket(const std::u16string& name, const fs::path& file) {
     TClientDataSet ds{std::u16string(kSendFileDataSetName)};
-    auto fields = AddSendFileFields(ds);
-    ds.CreateDataSet();
-    ds.Append();
-    fields.Nome.SetAsString(name);
-    fields.DataHora.SetAsDateTime(EncodeDateTime({2015, 12, 10, 8, 30, 0, 0}));
-    fields.Arquivo.LoadFromFileDeferred(FromUtf8(file.string()));
-    ds.Post();
+    FillSendFileSet(ds, name, file, true);
     auto parts = ds.DataParts();
     return TOleVariant::ByteArray(std::move(parts.Head),
                                   std::make_shared<const TDBXFileByteSource>(parts.File));
