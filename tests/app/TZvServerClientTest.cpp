@@ -136,6 +136,36 @@ TEST(TZvServerClient, PreparesOnceAndClosesInDeclaredOrder) {
     ConectadoServidorBrevant = false;
 }
 
+// PropertsFile called twice through one cached command on a parent server, with the Base64 of
+// a.txt: one prepare, then an execute per call carrying only the handle and the ten-byte row, and
+// one command close when the proxy goes. The handle is the server's.
+TEST(TZvServerClient, CachedCommandSendsOnePrepareThenExecutesOfTheRowOnly) {
+    Linked l;
+    ConectadoServidorBrevant = true;
+    {
+        TZvServerClient proxy(l.conn.GetDBXConnection());
+        EXPECT_EQ(proxy.PropertsFile(u"YS50eHQ="), u"");
+        EXPECT_EQ(proxy.PropertsFile(u"YS50eHQ="), u"");
+    }
+    const std::string received = l.Finish();
+    const std::string prepare =
+        R"({"method":"prepare","params":[-1,false,"DataSnap.ServerMethod","TZvServer.PropertsFile"]})";
+    const auto at = received.find(prepare);
+    ASSERT_NE(at, std::string::npos);
+    const std::string after = received.substr(at + prepare.size());
+    const std::string head = R"({"method":"execute","params":[{"handle":[)";
+    ASSERT_EQ(after.rfind(head, 0), 0u) << after.substr(0, 80);
+    const std::string handle = after.substr(head.size(), after.find(']') - head.size());
+    const std::string execute = head + handle + R"(]},{"data":[10,)" +
+                                std::string("\x28\x59\x53\x35\x30\x65\x48\x51\x3D\xC0", 10) +
+                                "]}]}";
+    EXPECT_EQ(
+        after.substr(0, 2 * execute.size() +
+                            (R"({"method":"command_close","params":[)" + handle + "]}").size()),
+        execute + execute + R"({"method":"command_close","params":[)" + handle + "]}");
+    ConectadoServidorBrevant = false;
+}
+
 TEST(TZvServerClient, ProxyWithoutCallsClosesNothing) {
     Linked l;
     { TZvServerClient proxy(l.conn.GetDBXConnection()); }
