@@ -265,7 +265,7 @@ void TAtualizador::btn_AtualizarClick() {
     terminar();
 }
 
-// Re-enables "Atualizar" however the run leaves.
+// The run itself; btn_AtualizarClick frames it with the summary and the end event.
 void TAtualizador::Executar() {
     if (dados_.VersaoPraTeste &&
         IsProductionServer(Vista([](IMainView& v) { return v.EnderecoText(); }))) {
@@ -276,6 +276,7 @@ void TAtualizador::Executar() {
     ConectadoServidorBrevant = false;
 
     Vista([](IMainView& v) { v.SetAtualizarEnabled(false); });
+    // Re-enables "Atualizar" however the run leaves.
     struct TReenable {
         TAtualizador& run;
         ~TReenable() {
