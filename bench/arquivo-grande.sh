@@ -58,17 +58,18 @@ guardado() {  # the stored copy is the file, byte for byte
 }
 pico_kib() { awk -F': ' '/Maximum resident set size/ { print $2 }' "$1"; }
 
-for r in $(seq 1 "$repeticoes"); do
-  echo " repetition $r" >&2
+medir_bruto() {
   novo_servidor
+  local linha v
   linha=$("$bin/bench_raw" puxar "$ab_porta" "$pacote/Padrao/Grande.bin" 'Padrao\Grande.bin' || true)
   echo "  raw: $linha" >&2
   v=$(sed -n 's/.*: \([0-9.]*\) MiB\/s$/\1/p' <<<"$linha")
-  [ -n "$v" ] && bruto+=("$v") || falhas+=("raw client, repetition $r: $linha")
+  if [ -n "$v" ]; then bruto+=("$v"); else falhas+=("raw client, repetition $r: $linha"); fi
   ab_parar "$ab_servidor_pid"
-
+}
+medir_sem_janela() {
   novo_servidor
-  relatorio=$ab_trabalho/time-sem-janela-$r
+  local relatorio=$ab_trabalho/time-sem-janela-$r
   ab_cronometrar "$ab_trabalho/sem-janela-$r.log" /usr/bin/time -v -o "$relatorio" \
     "$pacote/AtualizadorBrevant" Bench 127.0.0.1 "$ab_porta" 01 PRODUCAO 'Vr@ndoxT' --sem-janela
   if [ "$ab_status" -eq 0 ] && guardado; then
@@ -79,23 +80,32 @@ for r in $(seq 1 "$repeticoes"); do
     falhas+=("sem-janela, repetition $r: status $ab_status, stored copy $(guardado && echo equal || echo DIFFERENT)")
   fi
   ab_parar "$ab_servidor_pid"
-
-  if [ "$janela" -eq 1 ]; then
-    novo_servidor
-    relatorio=$ab_trabalho/time-janela-$r
-    ab_janela ab_conexoes_no_log "$ab_trabalho/janela-$r.log" "Bench arquivo grande $$" \
-      /usr/bin/time -v -o "$relatorio" "$pacote/AtualizadorBrevant" "Bench arquivo grande $$" \
-      127.0.0.1 "$ab_porta" 01 PRODUCAO 'Vr@ndoxT'
-    if [ "$ab_status" -eq 0 ] && guardado; then
-      janela_s+=("$(awk -v b="$bytes" -v s="$ab_segundos" 'BEGIN { printf "%.1f", b / 1048576 / s }')")
-      janela_kib+=("$(pico_kib "$relatorio")")
-      echo "  janela: $ab_segundos s, peak $(pico_kib "$relatorio") KiB" >&2
-    else
-      falhas+=("janela, repetition $r: status $ab_status, stored copy $(guardado && echo equal || echo DIFFERENT)")
-    fi
-    ab_parar "$ab_servidor_pid"
+}
+medir_janela() {
+  novo_servidor
+  local relatorio=$ab_trabalho/time-janela-$r
+  ab_janela ab_conexoes_no_log "$ab_trabalho/janela-$r.log" "Bench arquivo grande $$" \
+    /usr/bin/time -v -o "$relatorio" "$pacote/AtualizadorBrevant" "Bench arquivo grande $$" \
+    127.0.0.1 "$ab_porta" 01 PRODUCAO 'Vr@ndoxT'
+  if [ "$ab_status" -eq 0 ] && guardado; then
+    janela_s+=("$(awk -v b="$bytes" -v s="$ab_segundos" 'BEGIN { printf "%.1f", b / 1048576 / s }')")
+    janela_kib+=("$(pico_kib "$relatorio")")
+    echo "  janela: $ab_segundos s, peak $(pico_kib "$relatorio") KiB" >&2
+  else
+    falhas+=("janela, repetition $r: status $ab_status, stored copy $(guardado && echo equal || echo DIFFERENT)")
   fi
-  rm -rf "$armazem"
+  ab_parar "$ab_servidor_pid"
+}
+
+medidas=(medir_bruto medir_sem_janela)
+[ "$janela" -eq 1 ] && medidas+=(medir_janela)
+for r in $(seq 1 "$repeticoes"); do
+  echo " repetition $r" >&2
+  # The order turns with each repetition, so a drift of the machine's load is spread.
+  for k in "${!medidas[@]}"; do
+    "${medidas[$(((k + r - 1) % ${#medidas[@]}))]}"
+    rm -rf "$armazem"
+  done
 done
 
 b=$(ab_mediana "${bruto[@]}")

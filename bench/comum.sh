@@ -123,11 +123,12 @@ ab_janela() {
   for tentativa in 1 2 3 4 5; do
     t0=$(ab_agora)
     xdotool mousemove --window "$janela" 350 345 click 1 2>/dev/null || true
-    for _ in $(seq 1 60); do
+    for _ in $(seq 1 100); do
       [ "$($sonda)" -gt "$antes" ] && break 2
       kill -0 "$pid" 2>/dev/null || break 2
       sleep 0.05
     done
+    echo "  click $tentativa had no effect within 5 s; clicking again (the time starts anew)" >&2
   done
   ab_status=0
   wait "$pid" || ab_status=$?

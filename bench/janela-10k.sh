@@ -42,6 +42,7 @@ declare -A tempos  # [files,mode,phase] = "t1 t2 ..."
 declare -A idas    # [files,mode] = round trips of the unchanged run (first repetition)
 declare -A falhas
 ida_e_volta=()     # raw request and reply, microseconds, one per repetition
+pedido=-
 
 # One mode, first publish and unchanged, against the running server; adds the times.
 executar() {  # FILES MODE PACKAGE RECORDED
@@ -113,6 +114,7 @@ for n in "${tamanhos[@]}"; do
         # Against the same server, its store full: a name it holds.
         linha=$("$bin/bench_raw" ida-e-volta "$ab_porta" 2000 'S01\pasta00\arquivo00000.bin')
         ida_e_volta+=("$(sed -n 's/^ida-e-volta: mediana \([0-9.]*\) us.*/\1/p' <<<"$linha")")
+        pedido=$(sed -n 's/.*pedido de \([0-9]*\) bytes.*/\1/p' <<<"$linha")
         echo "  raw $linha" >&2
       fi
       ab_parar "$ab_servidor_pid"
@@ -126,7 +128,8 @@ rtt_us=$(ab_mediana "${ida_e_volta[@]}")
 echo
 echo "=== bench/janela-10k.sh: many small files, loopback, bundled server program ==="
 echo "medians of $repeticoes repetitions; machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "raw-socket request and reply (~60-byte execute, prepared PropertsFile): median $rtt_us us"
+echo "raw-socket request and reply (a $pedido-byte execute of a prepared PropertsFile, as the program" \
+  "sends for these names): median $rtt_us us"
 for n in "${tamanhos[@]}"; do
   echo
   echo "--- $n files ---"

@@ -161,17 +161,19 @@ echo
 echo "=== bench/wan.sh: the window over a ${atraso} ms one-way link (RTT $rtt s), bundled server program ==="
 echo "medians of $repeticoes repetitions; machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "raw-socket request and reply through the proxy: median $(ab_calc 'u / 1000' u="$(ab_mediana "${ida_e_volta[@]}")") ms"
-echo "floor = round trips x RTT (busiest connection with x4); ratio = time / floor"
-printf '%-13s %9s %7s %9s %6s   %9s %7s %9s %6s\n' config "first(s)" rt "floor(s)" ratio \
+echo "rt: round trips (with x4, the busiest connection's / all); floor = rt x RTT (the busiest"
+echo "connection's with x4); ratio = time / floor"
+printf '%-13s %9s %9s %9s %6s   %9s %9s %9s %6s\n' config "first(s)" rt "floor(s)" ratio \
   "unch.(s)" rt "floor(s)" ratio
 for c in "${configs[@]}"; do
   linha=$(printf '%-13s' "$c")
   for fase in primeira inalterada; do
     t=$(med "${tempos[$c,$fase]:-}")
     m=$(med "${idas_max[$c,$fase]:-}")
+    n=$(med "${idas_total[$c,$fase]:-}")
     piso=$(ab_calc 'm * r' m="$m" r="$rtt")
-    linha+=$(printf ' %9s %7s %9s %6s  ' "$t" "$(ab_calc 'm' m="$m" | sed 's/\.00$//')" "$piso" \
-      "$(ab_calc 't / p' t="$t" p="$piso")")
+    [ "$m" = "$n" ] && rt=$m || rt=$m/$n
+    linha+=$(printf ' %9s %9s %9s %6s  ' "$t" "$rt" "$piso" "$(ab_calc 't / p' t="$t" p="$piso")")
   done
   echo "$linha"
 done
