@@ -36,6 +36,9 @@ inline constexpr std::string_view kKeyError = "error";
 // Connection properties read from the connect message.
 inline constexpr std::u16string_view kPropUser = u"DSAuthenticationUser";
 inline constexpr std::u16string_view kPropPassword = u"DSAuthenticationPassword";
+// The client's buffer size in KB; absent, empty, not a number or not above 0 means the default.
+inline constexpr std::u16string_view kPropBufferKBSize = u"BufferKBSize";
+inline constexpr int kDefaultBufferKBSize = 32;
 
 // Command types and texts.
 inline constexpr std::u16string_view kServerMethodType = u"DataSnap.ServerMethod";
@@ -74,6 +77,8 @@ inline constexpr int kErrParameterNotSet = 11;
 inline constexpr int kErrInvalidOperation = 30;  // request out of place
 inline constexpr int kErrVendor = 101;           // storage failure or injected fault
 inline constexpr std::string_view kErrorClassName = "TDBXError";
+// The error reply of an injected message fault, followed by the message's number.
+inline constexpr std::u16string_view kInjectedFaultText = u"Falha injetada na mensagem ";
 
 // Limits on what a peer announces. Nothing is allocated ahead of the bytes that carry it.
 inline constexpr std::size_t kMaxStringBytes = 1 << 20;  // one JSON string in a request
@@ -83,6 +88,8 @@ inline constexpr std::size_t kMaxSkipDepth = 64;
 inline constexpr std::size_t kMaxOpenCommands = 1024;
 inline constexpr std::size_t kMaxStringValueBytes = 16 << 20;  // a text argument, all segments
 inline constexpr std::size_t kMaxReplyField = 65535;           // a reply field travels inline
+// The largest buffer a client's BufferKBSize makes the server keep per connection (16 MiB).
+inline constexpr int kMaxBufferKBSize = 16 * 1024;
 
 // Binary data packet.
 inline constexpr std::uint32_t kPacketSignature = 0xBDE01996;

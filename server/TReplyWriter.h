@@ -1,5 +1,7 @@
 // Composes the server's replies and requests (JSON-shaped text with raw row bytes inside "data"
-// arrays) in memory and hands each finished message to the channel in one write.
+// arrays) in a buffer of the client's buffer size, as the client's own writer does: a message
+// that fits leaves in one channel write at Flush; a longer one leaves in writes of exactly the
+// buffer size (each sent when the buffer is full and another byte comes), the rest at Flush.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +16,11 @@ namespace ab::server {
 
 class TReplyWriter {
   public:
-    explicit TReplyWriter(TDbxChannel& channel) : channel_(channel) {}
+    explicit TReplyWriter(TDbxChannel& channel, std::size_t bufferSize = 32768);
+
+    // Takes effect at once; composed bytes beyond the new size leave with the next byte appended.
+    void SetBufferSize(std::size_t bufferSize);
+    std::size_t BufferSize() const { return capacity_; }
 
     TReplyWriter& Raw(std::string_view text);
     TReplyWriter& Int(std::int64_t value);
@@ -35,7 +41,11 @@ class TReplyWriter {
     const std::vector<std::uint8_t>& Pending() const { return buffer_; }
 
   private:
+    void Append(std::span<const std::uint8_t> bytes);
+    void Send(std::span<const std::uint8_t> bytes);
+
     TDbxChannel& channel_;
+    std::size_t capacity_;
     std::vector<std::uint8_t> buffer_;
 };
 

@@ -10,7 +10,18 @@
 namespace ab::server {
 
 TRequestReader::TRequestReader(TDbxChannel& channel, std::size_t bufferSize)
-    : channel_(channel), buffer_(std::max<std::size_t>(bufferSize, 16)) {}
+    : channel_(channel), capacity_(std::max<std::size_t>(bufferSize, 16)), buffer_(capacity_) {}
+
+void TRequestReader::SetBufferSize(std::size_t bufferSize) {
+    capacity_ = std::max<std::size_t>(bufferSize, 16);
+    // The unread bytes move to the front of a buffer of the new size (or of their own size).
+    std::vector<std::uint8_t> next(std::max(capacity_, end_ - pos_));
+    std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(pos_),
+              buffer_.begin() + static_cast<std::ptrdiff_t>(end_), next.begin());
+    end_ -= pos_;
+    pos_ = 0;
+    buffer_.swap(next);
+}
 
 void TRequestReader::Unread(std::span<const std::uint8_t> bytes) {
     // Only used before the first read: the buffer is empty then.
@@ -26,11 +37,14 @@ void TRequestReader::Unread(std::span<const std::uint8_t> bytes) {
 }
 
 void TRequestReader::Fill() {
-    const int n = channel_.Read(std::span<std::uint8_t>(buffer_.data(), buffer_.size()));
+    // A buffer grown to hold unread bytes returns to its size once they are consumed.
+    if (buffer_.size() != capacity_)
+        buffer_.assign(capacity_, 0);
+    const int n = channel_.Read(std::span<std::uint8_t>(buffer_.data(), capacity_));
     if (n <= 0)
         throw EConnectionClosed(u"Connection closed by the peer");
     pos_ = 0;
-    end_ = static_cast<std::size_t>(std::min<int>(n, static_cast<int>(buffer_.size())));
+    end_ = std::min(static_cast<std::size_t>(n), capacity_);
 }
 
 std::uint8_t TRequestReader::Peek() {
@@ -186,6 +200,16 @@ void TRequestReader::ReadRaw(std::size_t count, std::vector<std::uint8_t>& out) 
         consumed_ += n;
         count -= n;
     }
+}
+
+std::span<const std::uint8_t> TRequestReader::ReadSome(std::size_t max) {
+    if (pos_ == end_)
+        Fill();
+    const std::size_t n = std::min(max, end_ - pos_);
+    const std::span<const std::uint8_t> piece(buffer_.data() + pos_, n);
+    pos_ += n;
+    consumed_ += n;
+    return piece;
 }
 
 void TRequestReader::SkipValue() {

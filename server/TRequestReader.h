@@ -5,8 +5,10 @@
 // skips white space (9, 10, 13, 32), except ReadRaw, which copies the bytes that follow the last
 // consumed byte. The channel is asked for bytes only when the buffer holds none; a channel that
 // can read no more raises EConnectionClosed, a syntax deviation EProtocolError. Strings are
-// limited to kMaxStringBytes; raw blocks are appended to the caller's vector as they arrive, so a
-// length the peer announces never reserves memory ahead of its bytes.
+// limited to kMaxStringBytes; raw blocks are appended to the caller's vector as they arrive, or
+// handed out piece by piece from the read buffer (ReadSome), so a length the peer announces never
+// reserves memory ahead of its bytes. Each channel read asks for at most the buffer size, which
+// follows the client's buffer once its connect message was read (SetBufferSize).
 #pragma once
 
 #include <cstdint>
@@ -33,7 +35,12 @@ class EConnectionClosed : public Exception {
 
 class TRequestReader {
   public:
-    explicit TRequestReader(TDbxChannel& channel, std::size_t bufferSize = 65536);
+    explicit TRequestReader(TDbxChannel& channel, std::size_t bufferSize = 32768);
+
+    // Later channel reads ask for at most this many bytes; bytes already read and not yet
+    // consumed are kept.
+    void SetBufferSize(std::size_t bufferSize);
+    std::size_t BufferSize() const { return capacity_; }
 
     // Bytes to serve before the channel's (read ahead by the filter handshake).
     void Unread(std::span<const std::uint8_t> bytes);
@@ -54,6 +61,9 @@ class TRequestReader {
     bool ReadBool();
     // Appends exactly count raw bytes to out.
     void ReadRaw(std::size_t count, std::vector<std::uint8_t>& out);
+    // The next 1 to max raw bytes (max > 0), straight from the read buffer: what it holds, or one
+    // channel read when it holds nothing. Valid until the next call on the reader.
+    std::span<const std::uint8_t> ReadSome(std::size_t max);
     // Skips one JSON value (no raw blocks inside), nesting at most kMaxSkipDepth.
     void SkipValue();
 
@@ -69,6 +79,7 @@ class TRequestReader {
     void SkipValue(std::size_t depth);
 
     TDbxChannel& channel_;
+    std::size_t capacity_;
     std::vector<std::uint8_t> buffer_;
     std::size_t pos_ = 0;
     std::size_t end_ = 0;

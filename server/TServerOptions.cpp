@@ -103,6 +103,12 @@ TServerOptions ParseServerOptions(const std::vector<std::string>& args, bool& he
             o.sendFileErrorFirst = static_cast<int>(Number(option, next(), 0, 1000000));
         } else if (option == "--cair-no-segmento") {
             o.dropInPullFirst = static_cast<int>(Number(option, next(), 0, 1000000));
+        } else if (option == "--cair-na-mensagem") {
+            o.dropAtMessage = Number(option, next(), 0, 1LL << 50);
+        } else if (option == "--erro-na-mensagem") {
+            o.errorAtMessage = Number(option, next(), 0, 1LL << 50);
+        } else if (option == "--contar-mensagens") {
+            o.messageCountFile = next();
         } else if (option == "--mudo") {
             flag();
             o.silent = true;
@@ -131,6 +137,16 @@ their modification time; alerts are appended to <root>/.alertas.log.
 The first line written to standard output is the port the server listens on. SIGINT or SIGTERM
 stops it cleanly.
 
+Each connection's read and write buffers follow the client's BufferKBSize connection property
+from its connect message: that many KB (1024 bytes each); absent, empty, not a whole number or
+not above 0 means 32; more than 16384 (16 MiB) is taken as 16384. Before the connect message is
+read they hold 32 KB. Segments of any length the client sends are read, within --max-bytes.
+
+Messages: the server counts every message it receives, over all connections in the order they
+are read, from 1: the five-byte filter query, each request object (connect, prepare, execute,
+command_close, reader_close, disconnect, ...) and each data block a client sends answering a
+segment pull. --log shows each one with its number; --contar-mensagens writes the total.
+
 Options:
   --porta N             TCP port; 0 picks a free one (default 211)
   --endereco ADDR       listen on this address only (default: 127.0.0.1 and ::1)
@@ -147,7 +163,11 @@ Options:
   --max-bytes N         largest SendFile argument accepted, in bytes (default 2148532224)
   --max-conexoes N      connections served at once; more are closed at once (default 64)
   --gravar-recebidos DIR  write the bytes each connection received to DIR/conexao-N.bin
-  --log                 one line per event on standard error
+  --log                 one line per event on standard error, "mensagem K: ..." for each
+                        message received
+  --contar-mensagens ARQUIVO
+                        when the server stops (SIGINT, SIGTERM), write to ARQUIVO the number of
+                        messages it received, as one decimal line
 
 Fault injection (for tests):
   --recusar-login       refuse every login with an error reply and close the connection
@@ -155,6 +175,14 @@ Fault injection (for tests):
   --sendfile-falso N    the next N SendFile calls (after those) answer false
   --cair-no-segmento N  the first N SendFile calls that pull segments close the connection
                         in the middle of the first segment
+  --cair-na-mensagem K  close the connection right after receiving message K (counted as
+                        above), without answering or handling it; 0: off
+  --erro-na-mensagem K  answer message K with the error reply "Falha injetada na mensagem K"
+                        (code 101) instead of handling it, also for messages that get no answer
+                        (command_close, disconnect); for the filter query the error object takes
+                        the place of the five-byte answer and the connection closes after it; an
+                        error on a segment's data block ends that call; 0: off. With both options
+                        on the same K, the connection is closed
   --mudo                accept connections and read them, but never answer
   --help                this text
 )";

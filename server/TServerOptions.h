@@ -32,6 +32,12 @@ struct TServerOptions {
     int sendFileErrorFirst = 0;  // SendFile answers an error for the first N calls
     int dropInPullFirst = 0;     // the first N segment pulls end by closing the connection
     bool silent = false;         // accept, read, never answer
+    // Message K (from 1, counted across every connection: the filter query, each request object
+    // and each data block answering a segment pull), once fully read, is not handled: the
+    // connection is closed without an answer (drop), or it is answered with the error reply
+    // "Falha injetada na mensagem K" (error) and serving goes on. 0: off.
+    std::int64_t dropAtMessage = 0;
+    std::int64_t errorAtMessage = 0;
 
     // What each connection received: kept in memory for ReceivedBytes, and/or written to
     // <dir>/conexao-<n>.bin (n from 1, in accept order).
@@ -39,6 +45,8 @@ struct TServerOptions {
     std::filesystem::path receivedDir;
 
     bool log = false;  // one line per event on stderr
+    // When not empty, Stop writes the number of messages received (as counted above) to this file.
+    std::filesystem::path messageCountFile;
 };
 
 // The default credentials: "Atualizador" and the upper-case MD5 digest of the pass phrase.

@@ -8,7 +8,9 @@
 #include <ctime>
 #include <exception>
 #include <functional>
+#include <limits>
 
+#include "platform/Convert.h"
 #include "platform/Text.h"
 #include "server/ServerConstants.h"
 #include "server/TDataPacketDecoder.h"
@@ -78,6 +80,15 @@ std::u16string PropertyValue(const std::vector<std::pair<std::u16string, std::u1
     return {};
 }
 
+// The client's BufferKBSize in bytes, read as the client reads it; not a number or not above 0
+// gives the default, more than the server keeps is clamped.
+std::size_t BufferBytes(std::u16string_view kbText) {
+    int kb = kDefaultBufferKBSize;
+    if (const auto parsed = TryStrToInt64(kbText); parsed && *parsed > 0)
+        kb = static_cast<int>(std::min<std::int64_t>(*parsed, kMaxBufferKBSize));
+    return static_cast<std::size_t>(kb) * 1024;
+}
+
 }  // namespace
 
 TServerSession::TServerSession(TDbxChannel& channel, TServerContext& context, int connectionNumber,
@@ -139,35 +150,29 @@ void TServerSession::HandleRequest() {
     if (reader_.ReadKey() != u"params")
         throw EProtocolError(u"Expected \"params\"");
     reader_.Expect('[');
+    Request request = ReadParams(name);
 
     try {
+        TakeMessage(name);
         if (name == kMethodConnect)
-            return OnConnect();
+            return OnConnect(request);
         if (!connected_)
             throw EProtocolError(u"The connect message must come first");
         if (name == kMethodDisconnect) {
-            SkipRestOfParams();
             Log("disconnect");
             ended_ = true;
         } else if (name == kMethodPrepare) {
-            OnPrepare();
+            OnPrepare(request);
         } else if (name == kMethodExecute) {
-            OnExecute();
+            OnExecute(request);
         } else if (name == kMethodCommandClose) {
-            const std::int64_t handle = reader_.ReadInt();
-            EndParams();
-            commands_.erase(handle);
+            commands_.erase(request.handle);
         } else if (name == kMethodReaderClose) {
-            SkipRestOfParams();
         } else if (name == kMethodVendorProperty) {
-            reader_.ReadString();
-            EndParams();
             writer_.Raw("{\"result\":[\"\"]}").Flush();
         } else if (name == kMethodNextResult) {
-            SkipRestOfParams();
             writer_.Raw("{\"result\":[false,-1,false,-1]}").Flush();
         } else {
-            SkipRestOfParams();
             throw EMethodError(kErrInvalidReference, u"Unknown request: " + FromUtf8(name));
         }
     } catch (const EMethodError& e) {
@@ -176,8 +181,43 @@ void TServerSession::HandleRequest() {
     }
 }
 
-void TServerSession::OnConnect() {
-    std::vector<std::pair<std::u16string, std::u16string>> props;
+TServerSession::Request TServerSession::ReadParams(const std::string& method) {
+    Request request;
+    if (method == kMethodConnect) {
+        ReadConnectParams(request);
+    } else if (method == kMethodPrepare) {
+        ReadPrepareParams(request);
+    } else if (method == kMethodExecute) {
+        ReadExecuteParams(request);
+    } else if (method == kMethodCommandClose) {
+        request.handle = reader_.ReadInt();
+        EndParams();
+    } else if (method == kMethodVendorProperty) {
+        reader_.ReadString();
+        EndParams();
+    } else {
+        SkipRestOfParams();
+    }
+    return request;
+}
+
+void TServerSession::TakeMessage(std::string_view what) {
+    const auto [number, fault] = context_.CountMessage();
+    const std::string prefix = "mensagem " + std::to_string(number) + ": " + std::string(what);
+    switch (fault) {
+        case TMessageFault::None:
+            Log(prefix);
+            return;
+        case TMessageFault::Drop:
+            throw EConnectionClosed(FromUtf8(prefix + ", connection dropped (fault)"));
+        case TMessageFault::Error:
+            throw EMethodError(
+                kErrVendor, std::u16string(kInjectedFaultText) + FromUtf8(std::to_string(number)));
+    }
+}
+
+void TServerSession::ReadConnectParams(Request& request) {
+    auto& props = request.properties;
     reader_.Expect('{');
     if (!reader_.Accept('}')) {
         do {
@@ -189,6 +229,10 @@ void TServerSession::OnConnect() {
         reader_.Expect('}');
     }
     EndParams();
+}
+
+void TServerSession::OnConnect(const Request& request) {
+    const auto& props = request.properties;
     if (connected_)
         throw EMethodError(kErrInvalidOperation, u"Already connected");
 
@@ -203,12 +247,17 @@ void TServerSession::OnConnect() {
         return;
     }
     connected_ = true;
+    // The client reads and writes through buffers of this size; the server's follow them.
+    const std::size_t bufferBytes = BufferBytes(PropertyValue(props, kPropBufferKBSize));
+    reader_.SetBufferSize(bufferBytes);
+    writer_.SetBufferSize(bufferBytes);
     connectionHandle_ = context_.nextConnectionHandle.fetch_add(1);
     writer_.Raw("{\"result\":[").Int(connectionHandle_).Raw(",").String(o.productName);
     if (o.protocolVersion >= 0)
         writer_.Raw(",").Int(o.protocolVersion);
     writer_.Raw("]}").Flush();
-    Log("connected, handle " + std::to_string(connectionHandle_));
+    Log("connected, handle " + std::to_string(connectionHandle_) + ", buffers of " +
+        std::to_string(bufferBytes) + " bytes");
 }
 
 std::int64_t TServerSession::NewCommand(const TServerMethod* method) {
@@ -219,18 +268,22 @@ std::int64_t TServerSession::NewCommand(const TServerMethod* method) {
     return handle;
 }
 
-void TServerSession::OnPrepare() {
+void TServerSession::ReadPrepareParams(Request& request) {
     reader_.ReadInt();
     reader_.Expect(',');
     reader_.ReadBool();
     reader_.Expect(',');
-    const std::u16string type = reader_.ReadString();
+    request.type = reader_.ReadString();
     reader_.Expect(',');
-    const std::u16string text = reader_.ReadString();
+    request.text = reader_.ReadString();
     if (reader_.Accept(','))
         reader_.SkipValue();
     EndParams();
+}
 
+void TServerSession::OnPrepare(const Request& request) {
+    const std::u16string& type = request.type;
+    const std::u16string& text = request.text;
     if (type != kServerMethodType)
         throw EMethodError(kErrInvalidReference, u"Unsupported command type: " + type);
     const bool parent = context_.options.kind == TServerKind::Pai;
@@ -248,29 +301,25 @@ void TServerSession::OnPrepare() {
     writer_.Raw("]}]}").Flush();
 }
 
-void TServerSession::OnExecute() {
+void TServerSession::ReadExecuteParams(Request& request) {
     reader_.Expect('{');
     const std::u16string first = reader_.ReadKey();
-    std::int64_t handle = -1;
-    bool unprepared = false;
-    std::u16string type, text;
     reader_.Expect('[');
-    handle = reader_.ReadInt();
+    request.handle = reader_.ReadInt();
     if (first == u"fields") {
-        unprepared = true;
+        request.unprepared = true;
         reader_.Expect(',');
         reader_.ReadBool();
         reader_.Expect(',');
-        type = reader_.ReadString();
+        request.type = reader_.ReadString();
         reader_.Expect(',');
-        text = reader_.ReadString();
+        request.text = reader_.ReadString();
     } else if (first != u"handle") {
         throw EProtocolError(u"An execute starts with a handle or fields object");
     }
     reader_.Expect(']');
     reader_.Expect('}');
 
-    std::vector<std::uint8_t> row;
     while (reader_.Accept(',')) {
         reader_.Expect('{');
         if (reader_.ReadKey() == u"data") {
@@ -279,7 +328,8 @@ void TServerSession::OnExecute() {
             if (count < 0 || static_cast<std::uint64_t>(count) > kMaxRowBytes)
                 throw EProtocolError(u"Parameter row length out of bounds");
             reader_.Expect(',');
-            reader_.ReadRaw(static_cast<std::size_t>(count), row);
+            request.row.clear();
+            reader_.ReadRaw(static_cast<std::size_t>(count), request.row);
             reader_.Expect(']');
         } else {
             reader_.SkipValue();
@@ -287,8 +337,13 @@ void TServerSession::OnExecute() {
         reader_.Expect('}');
     }
     EndParams();
+}
 
-    if (unprepared) {
+void TServerSession::OnExecute(Request& request) {
+    std::int64_t handle = request.handle;
+    if (request.unprepared) {
+        const std::u16string& type = request.type;
+        const std::u16string& text = request.text;
         if (type == kMetaDataType && text == kGetDatabase)
             return ReplyMetadata();
         if (type != kServerMethodType)
@@ -303,7 +358,7 @@ void TServerSession::OnExecute() {
     if (it == commands_.end())
         throw EMethodError(kErrInvalidReference,
                            u"Unknown command handle " + FromUtf8(std::to_string(handle)));
-    Execute(handle, it->second, row);
+    Execute(handle, it->second, request.row);
 }
 
 void TServerSession::ReplyMetadata() {
@@ -356,7 +411,6 @@ void TServerSession::PullSegments(std::int64_t handle, Command& command, std::si
                                   const std::function<void(std::span<const std::uint8_t>)>& sink,
                                   bool dropOnPurpose) {
     const std::int64_t blob = ++command.blobCounter;
-    std::vector<std::uint8_t> chunk;
     for (;;) {
         writer_.Raw("{\"more_blob\":[").Int(handle).Raw(",").Int(blob).Raw(",0,");
         writer_.Int(static_cast<std::int64_t>(ordinal)).Raw(",0]}").Flush();
@@ -368,25 +422,26 @@ void TServerSession::PullSegments(std::int64_t handle, Command& command, std::si
         if (dropOnPurpose)
             throw EConnectionClosed(u"connection dropped in a segment (fault)");
         reader_.Expect(',');
-        // The block is taken off the wire in pieces; once the sink refuses, the rest of the block
-        // is read and dropped so the connection stays in step, and the refusal is raised.
+        // The block is taken off the wire as the read buffer holds it, whatever its length; once
+        // the sink refuses, the rest of the block is read and dropped so the connection stays in
+        // step, and the refusal is raised.
         std::exception_ptr refused;
         for (std::uint64_t left = static_cast<std::uint64_t>(count < 0 ? -count : count);
              left > 0;) {
-            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, 65536));
-            chunk.clear();
-            reader_.ReadRaw(n, chunk);
-            left -= n;
+            const auto piece = reader_.ReadSome(static_cast<std::size_t>(
+                std::min<std::uint64_t>(left, std::numeric_limits<std::size_t>::max())));
+            left -= piece.size();
             if (refused)
                 continue;
             try {
-                sink(chunk);
+                sink(piece);
             } catch (...) {
                 refused = std::current_exception();
             }
         }
         reader_.Expect(']');
         reader_.Expect('}');
+        TakeMessage("data block");
         if (refused)
             std::rethrow_exception(refused);
         if (count <= 0)

@@ -1,6 +1,11 @@
 // One client connection of the update server: the filter query (when no filter channel answers
 // it), login, the metadata query, preparing and executing the server methods with their segment
 // pulls, closing commands and readers, and disconnect. Requests are answered strictly in turn.
+//
+// Each request object and each data block answering a segment pull is read whole, then counted
+// as a message (TServerContext::CountMessage), and only then handled, so an injected message
+// fault replaces the handling of a message the server has fully received. The connect message's
+// BufferKBSize sizes the reader's and writer's buffers from then on.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +13,8 @@
 #include <map>
 #include <span>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "dbx/TDbxChannel.h"
@@ -34,11 +41,27 @@ class TServerSession {
         const TServerMethod* method = nullptr;
         std::int64_t blobCounter = 0;
     };
+    // A request's parameters as read; which members are filled depends on the method.
+    struct Request {
+        std::vector<std::pair<std::u16string, std::u16string>> properties;  // connect
+        std::int64_t handle = -1;       // execute, command_close
+        bool unprepared = false;        // execute with a fields object
+        std::u16string type, text;      // prepare, unprepared execute
+        std::vector<std::uint8_t> row;  // execute
+    };
 
     void HandleRequest();
-    void OnConnect();
-    void OnPrepare();
-    void OnExecute();
+    // Reads the rest of the request after "params":[ up to its closing brace.
+    Request ReadParams(const std::string& method);
+    void ReadConnectParams(Request& request);
+    void ReadPrepareParams(Request& request);
+    void ReadExecuteParams(Request& request);
+    // Counts a fully read message and applies the message faults: a drop raises
+    // EConnectionClosed, an error raises the error reply; otherwise it is logged.
+    void TakeMessage(std::string_view what);
+    void OnConnect(const Request& request);
+    void OnPrepare(const Request& request);
+    void OnExecute(Request& request);
     void ReplyMetadata();
     void Execute(std::int64_t handle, Command& command, std::span<const std::uint8_t> row);
     // Asks for the value's further segments until the client marks the last one, handing each

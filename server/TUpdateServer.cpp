@@ -12,10 +12,12 @@
 
 #include <cerrno>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/Text.h"
 #include "server/TFileStore.h"
+#include "server/TQueryCountingChannel.h"
 #include "server/TServerContext.h"
 #include "server/TServerSession.h"
 #include "server/TServerSocketChannel.h"
@@ -214,22 +216,28 @@ void TUpdateServer::AcceptLoop() {
 void TUpdateServer::Serve(const std::shared_ptr<Connection>& connection, int number) {
     context_->Log("conexao " + std::to_string(number) + ": accepted");
     try {
-        TServerSocketChannel channel(connection->fd, *connection->record);
+        // The filter query is counted as a message below whatever answers it.
+        auto counted = [&] {
+            return std::make_unique<TQueryCountingChannel>(
+                std::make_unique<TServerSocketChannel>(connection->fd, *connection->record),
+                *context_, number);
+        };
         if (options_.silent) {
+            TServerSocketChannel channel(connection->fd, *connection->record);
             std::vector<std::uint8_t> buffer(65536);
             while (channel.Read(buffer) > 0) {
             }
         } else if (filters_ && filters_->Count() > 0) {
             // The filter channel answers the query and negotiates; the session sees plain bytes.
-            TDBXFilterSocketChannel filtered(
-                std::make_unique<TServerSocketChannel>(connection->fd, *connection->record));
+            TDBXFilterSocketChannel filtered(counted());
             {
                 std::lock_guard lock(filtersMutex_);
                 filtered.SetFilterList(filters_.get());
             }
             TServerSession(filtered, *context_, number, false).Run();
         } else {
-            TServerSession(channel, *context_, number, true).Run();
+            const auto channel = counted();
+            TServerSession(*channel, *context_, number, true).Run();
         }
     } catch (const std::exception& e) {
         context_->Log("conexao " + std::to_string(number) + ": " + e.what());
@@ -268,7 +276,17 @@ void TUpdateServer::Stop() {
     ::close(wake_[0]);
     ::close(wake_[1]);
     wake_[0] = wake_[1] = -1;
-    context_->Log("stopped");
+    const std::int64_t messages = context_->messages.load();
+    context_->Log("stopped after " + std::to_string(messages) + " messages");
+    if (!options_.messageCountFile.empty()) {
+        std::FILE* file = std::fopen(options_.messageCountFile.c_str(), "w");
+        if (file) {
+            std::fprintf(file, "%lld\n", static_cast<long long>(messages));
+            std::fclose(file);
+        } else {
+            context_->Log("cannot write " + options_.messageCountFile.string());
+        }
+    }
 }
 
 void TUpdateServer::CloseConnections() {
@@ -310,6 +328,10 @@ std::vector<std::u16string> TUpdateServer::Alerts() const {
 
 int TUpdateServer::SendFileCalls() const {
     return context_ ? context_->sendFileCalls.load() : 0;
+}
+
+std::int64_t TUpdateServer::MessageCount() const {
+    return context_ ? context_->messages.load() : 0;
 }
 
 }  // namespace ab::server

@@ -1,7 +1,8 @@
 // The bundled update server: listens on TCP (IPv4 and IPv6 loopback by default), serves each
 // connection on its own thread with a TServerSession, and stops cleanly. Usable in-process by
 // tests: Start() returns the bound port; the record of each connection's received bytes, the
-// alerts and the store are reachable from here.
+// alerts, the message count and the store are reachable from here. Stop writes the message count
+// to TServerOptions::messageCountFile when one is named.
 //
 //   TServerOptions o; o.port = 0; o.root = dir; o.keepReceived = true;
 //   TUpdateServer server(o);
@@ -69,6 +70,8 @@ class TUpdateServer {
     std::vector<std::u16string> Alerts() const;
     // SendFile executions so far, the injected failures included.
     int SendFileCalls() const;
+    // Messages received so far from every connection (see TServerOptions::dropAtMessage).
+    std::int64_t MessageCount() const;
 
   private:
     struct Connection;

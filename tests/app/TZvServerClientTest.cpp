@@ -3,7 +3,9 @@
 // order, nothing closed for methods never called, SendFile's boolean both ways, errors unchanged.
 #include <gtest/gtest.h>
 
+#include <latch>
 #include <regex>
+#include <thread>
 
 #include "RunFixture.h"
 #include "app/ConnBrevant.h"
@@ -168,6 +170,87 @@ TEST(TZvServerClient, SendFileReturnsTheServersBoolean) {
     EXPECT_EQ(ReadBytes(l.s.Store() / "S01" / "a.txt"), ReadBytes(r.Pacote() / "a.txt"));
     EXPECT_EQ(MTime(l.s.Store() / "S01" / "a.txt"), kStamp);
     ConectadoServidorBrevant = false;
+}
+
+// Four connections, each on its own thread with its own connection component, record set and
+// proxies, publish different files to one server at the same time: a large file (pulled in
+// segments) and a small one each. Every stored file equals its source, time stamp included.
+TEST(TZvServerClient, FourConnectionsPublishAtOnce) {
+    constexpr int kClients = 4;
+    ServerUnderTest s;
+    TempDir sources("fontes");
+    ConectadoServidorBrevant = true;  // read by every proxy, written by none while they run
+    struct File {
+        std::u16string name;
+        fs::path source;
+    };
+    std::vector<std::vector<File>> files(kClients);
+    for (int i = 0; i < kClients; ++i) {
+        for (const auto& [tag, size] :
+             {std::pair{"grande", 3'000'000 + 1001 * i}, std::pair{"pequeno", 2000 + 7 * i}}) {
+            const std::string name = "c" + std::to_string(i) + "-" + tag + ".bin";
+            const fs::path source = sources.Path() / name;
+            WriteFile(source, Pattern(static_cast<std::size_t>(size), 100u + i));
+            files[static_cast<std::size_t>(i)].push_back({u"S01\\" + FromUtf8(name), source});
+        }
+    }
+    std::vector<std::string> failures(kClients);
+    std::latch connected(kClients);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kClients; ++i) {
+        threads.emplace_back([&, i] {
+            std::string& failure = failures[static_cast<std::size_t>(i)];
+            bool arrived = false;
+            try {
+                TSQLConnection conn;
+                DesignConnBrevant(conn);
+                conn.BeforeConnect = [port = s.port](TSQLConnection& c) {
+                    ConnBrevantBeforeConnect(c, u"127.0.0.1", port);
+                };
+                conn.SetConnected(true);
+                connected.arrive_and_wait();  // every connection open before any file goes
+                arrived = true;
+                TClientDataSet cds{std::u16string(kSendFileDataSetName)};
+                AddSendFileFields(cds);
+                cds.CreateDataSet();
+                for (const File& f : files[static_cast<std::size_t>(i)]) {
+                    const std::u16string source = FromUtf8(f.source.string());
+                    TZvServerClient proxy(conn.GetDBXConnection());
+                    if (!proxy.PropertsFile(EncoderBase64(f.name)).empty())
+                        failure += "a copy existed before; ";
+                    cds.EmptyDataSet();
+                    cds.Append();
+                    cds.FieldByName(u"Nome").SetAsString(f.name);
+                    cds.FieldByName(u"DataHora")
+                        .SetAsDateTime(GetDateFile(source, TTipoDateFile::TdfModificao));
+                    cds.FieldByName(u"Arquivo").LoadFromFile(source);
+                    cds.Post();
+                    if (!proxy.SendFile(TOleVariant::ByteArray(cds.Data()), true))
+                        failure += "SendFile answered false; ";
+                    if (proxy.PropertsFile(EncoderBase64(f.name)).empty())
+                        failure += "no stamp after the send; ";
+                }
+                conn.SetConnected(false);
+            } catch (const Exception& e) {
+                failure += ToUtf8(e.Message());
+            }
+            if (!arrived)
+                connected.count_down();
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    ConectadoServidorBrevant = false;
+    for (int i = 0; i < kClients; ++i)
+        EXPECT_EQ(failures[static_cast<std::size_t>(i)], "") << "client " << i;
+    EXPECT_EQ(s.server->ConnectionCount(), static_cast<std::size_t>(kClients));
+    for (const auto& own : files) {
+        for (const File& f : own) {
+            const fs::path stored = s.Store() / "S01" / f.source.filename();
+            EXPECT_TRUE(ReadBytes(stored) == ReadBytes(f.source)) << stored;
+            EXPECT_EQ(MTime(stored), kStamp) << stored;
+        }
+    }
 }
 
 TEST(TZvServerClient, ServerErrorsPassUnchanged) {

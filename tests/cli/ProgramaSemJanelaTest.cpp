@@ -249,6 +249,14 @@ TEST_F(SemJanela, ExitStatuses) {
          "PRODUCAO",
          3,
          {"Continuar?", "falhou: "}},
+        // Message 10 is the first file's PropertsFile execute: its error escapes the walk.
+        {"an error escapes the walk",
+         {"--erro-na-mensagem", "10"},
+         {"--sem-janela"},
+         "Vr@ndoxT",
+         "PRODUCAO",
+         5,
+         {"erro: Falha injetada na mensagem 10."}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

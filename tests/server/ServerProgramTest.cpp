@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <csignal>
+#include <fstream>
 #include <thread>
 
 #include "ServerTestSupport.h"
@@ -81,14 +82,20 @@ TEST(ServerProgramTest, HelpAndBadOptions) {
     Program help({"--help"});
     const std::string text = help.ReadAll();
     EXPECT_EQ(help.Wait(5s), 0);
-    for (const char* option : {"--porta", "--raiz", "--tipo", "--usuario", "--senha", "--filtros",
-                               "--recusar-login", "--sendfile-falso", "--sendfile-erro",
-                               "--cair-no-segmento", "--mudo", "--gravar-recebidos"})
+    for (const char* option :
+         {"--porta", "--raiz", "--tipo", "--usuario", "--senha", "--filtros", "--recusar-login",
+          "--sendfile-falso", "--sendfile-erro", "--cair-no-segmento", "--mudo",
+          "--gravar-recebidos", "--cair-na-mensagem", "--erro-na-mensagem", "--contar-mensagens",
+          "BufferKBSize"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
     Program bad({"--porta", "70000"});
     EXPECT_EQ(bad.Wait(5s), 2);
     Program unknown({"--nada"});
     EXPECT_EQ(unknown.Wait(5s), 2);
+    for (const char* option : {"--cair-na-mensagem", "--erro-na-mensagem"}) {
+        Program negative({option, "-1"});
+        EXPECT_EQ(negative.Wait(5s), 2) << option;
+    }
 }
 
 TEST(ServerProgramTest, PrintsThePortServesAndStopsOnSignals) {
@@ -149,6 +156,30 @@ TEST(ServerProgramTest, SignalInTheMiddleOfATransferLeavesNoPartOfTheFile) {
     EXPECT_EQ(server.Wait(5s), 0);
     EXPECT_TRUE(c.PeerClosed());
     EXPECT_EQ(files(), std::vector<fs::path>{});
+}
+
+TEST(ServerProgramTest, MessageFaultsAndTheCountFileFromTheCommandLine) {
+    test::TempDir dir;
+    const fs::path count = dir.Path() / "mensagens.txt";
+    Program server({"--porta", "0", "--raiz", (dir.Path() / "root").string(), "--erro-na-mensagem",
+                    "2", "--cair-na-mensagem=3", "--contar-mensagens", count.string()});
+    const int port = std::stoi(server.FirstLine());
+    test::RawClient c(static_cast<std::uint16_t>(port));
+    c.Send(Hex("05 05 05 05 05"));
+    ASSERT_EQ(c.Read(5), Hex("06 00 00 00 00"));
+    const std::string connect =
+        R"({"method":"connect","params":[{"DSAuthenticationUser":"Atualizador",)"
+        R"("DSAuthenticationPassword":"6485B9B5C668BE12667E6690BE732C1F"}]})";
+    c.Send(connect);
+    EXPECT_EQ(
+        c.ReadUntil("}"),
+        R"({"error":{"name":"TDBXError","code":101,"message":"Falha injetada na mensagem 2"})");
+    c.Send(connect);
+    EXPECT_TRUE(c.ClosedWithoutAnswer());
+    ::kill(server.pid, SIGTERM);
+    EXPECT_EQ(server.Wait(5s), 0);
+    std::ifstream in(count);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "3\n");
 }
 
 TEST(ServerProgramTest, FailsWhenThePortIsTaken) {

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -228,6 +229,15 @@ class RawClient {
             if (n < 0)
                 return errno == ECONNRESET;
         }
+    }
+    // true when the peer closes before sending another byte (within the timeout).
+    bool ClosedWithoutAnswer(std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0)
+            return false;
+        std::uint8_t b;
+        const ssize_t n = ::recv(fd_, &b, 1, 0);
+        return n == 0 || (n < 0 && errno == ECONNRESET);
     }
     // true when nothing arrives within the time.
     bool Quiet(std::chrono::milliseconds time) {

@@ -110,6 +110,69 @@ TEST_P(UpdateServerFiltersTest, PublishExchangeThroughTheFilters) {
     EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), content);
 }
 
+TEST_P(UpdateServerFiltersTest, MessageFaultsWithFiltersOn) {
+    const std::string connect =
+        "{\"method\":\"connect\",\"params\":[{\"DSAuthenticationPassword\":"
+        "\"6485B9B5C668BE12667E6690BE732C1F\",\"DSAuthenticationUser\":\"Atualizador\"}]}";
+    const std::string prepare =
+        R"({"method":"prepare","params":[-1,false,"DataSnap.ServerMethod","TZvServer.SendFile"]})";
+    const std::string connected = "{\"result\":[1,\"AtualizadorServidor\",2]}";
+    auto error = [](int k) {
+        return "{\"error\":{\"name\":\"TDBXError\",\"code\":101,\"message\":\"Falha injetada na "
+               "mensagem " +
+               std::to_string(k) + "\"}";
+    };
+    struct Case {
+        int k;
+        bool drop;
+    };
+    for (const Case c : {Case{1, true}, Case{1, false}, Case{2, true}, Case{2, false},
+                         Case{3, true}, Case{3, false}}) {
+        SCOPED_TRACE(std::string(c.drop ? "drop" : "error") + " at " + std::to_string(c.k));
+        test::TempDir dir;
+        TServerOptions o;
+        o.port = 0;
+        o.root = dir.Path();
+        o.filters = GetParam();
+        o.keepReceived = true;
+        (c.drop ? o.dropAtMessage : o.errorAtMessage) = c.k;
+        TUpdateServer server(o);
+        const std::uint16_t port = server.Start();
+        test::RawClient socket(port);
+        if (c.k == 1) {
+            // The query is not answered: closed, or the error object in the answer's place.
+            socket.Send(Hex("05 05 05 05 05"));
+            if (!c.drop) {
+                EXPECT_EQ(socket.ReadText(error(1).size()), error(1));
+            }
+            EXPECT_TRUE(socket.ClosedWithoutAnswer());
+            ASSERT_TRUE(server.WaitConnectionClosed(0, std::chrono::seconds(5)));
+            EXPECT_EQ(server.ReceivedBytes(0), Hex("05 05 05 05 05"));
+            EXPECT_EQ(server.MessageCount(), 1);
+            continue;
+        }
+        TDBXFilterSocketChannel channel(std::make_unique<SocketChannel>(socket.Fd()));
+        Send(channel, Ascii(connect));
+        ASSERT_TRUE(channel.HasFilters());
+        if (c.k == 3) {
+            ASSERT_EQ(ReadExactly(channel, connected.size()), Ascii(connected));
+            Send(channel, Ascii(prepare));
+        }
+        if (c.drop) {
+            std::uint8_t b;
+            EXPECT_EQ(channel.Read(std::span(&b, 1)), -1);
+        } else {
+            // Through the filters, and the connection goes on.
+            EXPECT_EQ(ReadExactly(channel, error(c.k).size()), Ascii(error(c.k)));
+            Send(channel, Ascii(R"({"method":"vendor_property","params":["x"]})"));
+            const std::string answer =
+                c.k == 2 ? "{\"error\":{" : R"({"result":[""]})";  // not connected after 2
+            EXPECT_EQ(ReadExactly(channel, answer.size()), Ascii(answer));
+        }
+        EXPECT_EQ(server.MessageCount(), c.drop ? c.k : c.k + 1);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Filters, UpdateServerFiltersTest,
                          ::testing::Values(R"({"ZLibCompression":{"CompressMoreThan":"100"}})",
                                            R"({"PC1":{}})", R"({"RSA":{},"PC1":{}})",

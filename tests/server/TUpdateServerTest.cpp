@@ -254,6 +254,238 @@ TEST_F(UpdateServerTest, LargePacketIsPulledInSegments) {
     EXPECT_EQ(ReadFile(Root() / "S01" / "big.bin"), content);
 }
 
+// Answers every pull with the next blockSize bytes of the value (the last block negative) until
+// the result arrives; returns the number of pulls and leaves the result read.
+int AnswerPulls(RawClient& c, const Bytes& value, std::size_t offset, std::size_t blockSize,
+                const std::string& pull = "{\"more_blob\":[1,1,0,0,0]}") {
+    int pulls = 0;
+    std::string request;
+    while ((request = c.ReadUntil("]}")) == pull) {
+        ++pulls;
+        const std::size_t n = std::min(blockSize, value.size() - offset);
+        const bool last = offset + n == value.size();
+        std::string count =
+            std::to_string(last ? -static_cast<long long>(n) : static_cast<long long>(n));
+        count.resize(std::max<std::size_t>(count.size(), 9), ' ');
+        c.Send(Cat({Ascii("{\"data\":[" + count + ","),
+                    Bytes(value.begin() + static_cast<std::ptrdiff_t>(offset),
+                          value.begin() + static_cast<std::ptrdiff_t>(offset + n)),
+                    Ascii("]}")}));
+        offset += n;
+    }
+    EXPECT_EQ(request, "{\"result\":[{\"data\":[3,\xC0\xC0\x60]}");
+    EXPECT_EQ(c.ReadText(2), "]}");
+    return pulls;
+}
+
+TEST_F(UpdateServerTest, SegmentsOfAnyLengthAreReadWhateverTheBufferSize) {
+    Start();
+    const Bytes content = test::RandomBytes(3'500'000, 11);
+    const Bytes value =
+        test::VariantBytes(test::MakePacket("S01\\any.bin", kExampleStamp, content));
+    const struct {
+        const char* kb;  // the connect message's BufferKBSize, or none
+        std::size_t block;
+    } cases[] = {{nullptr, 1048555},  // larger than the server's 32 KB
+                 {"1", 5000},         // larger than a 1 KB buffer
+                 {"1024", 32747},     // smaller than the buffer
+                 {"1024", 3'000'000}};
+    int handle = 1;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.block);
+        RawClient k(port_);
+        k.Send(Hex("05 05 05 05 05"));
+        ASSERT_EQ(k.Read(5), Hex("06 00 00 00 00"));
+        std::string connect = ConnectMessage(port_);
+        if (c.kb)
+            connect.insert(connect.find("[{") + 2,
+                           "\"BufferKBSize\":\"" + std::string(c.kb) + "\",");
+        k.Send(connect);
+        const std::string reply = "{\"result\":[" + std::to_string(handle++) + ",";
+        ASSERT_EQ(k.ReadUntil("]}").substr(0, reply.size()), reply);
+        PrepareText(k, "TZvServer.SendFile", PrepareReply(1, kSendFileParameters).size());
+        k.Send(Execute(
+            1, Cat({Hex("50 04 00"), Bytes(value.begin(), value.begin() + 1024), Hex("60 C0")})));
+        const std::size_t pulls = static_cast<std::size_t>(AnswerPulls(k, value, 1024, c.block));
+        EXPECT_EQ(pulls, (value.size() - 1024 + c.block - 1) / c.block);
+        EXPECT_EQ(ReadFile(Root() / "S01" / "any.bin"), content);
+        std::filesystem::remove(Root() / "S01" / "any.bin");
+    }
+}
+
+// One message of a scripted publish and the reply it gets (empty: none).
+struct ScriptStep {
+    std::string what;
+    Bytes send;
+    Bytes reply;
+};
+
+// The run's messages on one connection, for the given server kind: handshake, connect, metadata
+// query and its closes, PropertsFile, a SendFile with two segments, command close, disconnect.
+// The metadata reply is learned from a clean run (empty here).
+std::vector<ScriptStep> PublishScript(std::uint16_t port, TServerKind kind, const Bytes& value) {
+    const std::string prefix = kind == TServerKind::Pai ? "TZvServer." : "TZvClienteServer.";
+    const std::string asked = kind == TServerKind::Pai ? "UzAxXGEudHh0" : "UzAxXGEudHh0Lmh4Zg==";
+    const std::string pull = "{\"more_blob\":[3,1,0,0,0]}";
+    const std::size_t first = 3000;
+    const std::size_t rest = value.size() - 20 - first;
+    return {
+        {"filter query", Hex("05 05 05 05 05"), Hex("06 00 00 00 00")},
+        {"connect", Ascii(ConnectMessage(port)),
+         Ascii("{\"result\":[1,\"AtualizadorServidor\",2]}")},
+        {"metadata",
+         Ascii(
+             R"({"method":"execute","params":[{"fields":[-1,false,"Dbx.MetaData","GetDatabase"]}]})"),
+         {}},
+        {"reader_close", Ascii(R"({"method":"reader_close","params":[1,1]})"), {}},
+        {"command_close", Ascii(R"({"method":"command_close","params":[1]})"), {}},
+        {"prepare", Ascii(Prepare(prefix + "PropertsFile")),
+         Ascii(PrepareReply(2, kPropertsFileParameters))},
+        {"execute", Execute(2, Cat({StringField(asked), Hex("C0")})), Result(Hex("C0 20"))},
+        {"command_close", Ascii(R"({"method":"command_close","params":[2]})"), {}},
+        {"prepare", Ascii(Prepare(prefix + "SendFile")),
+         Ascii(PrepareReply(3, kSendFileParameters))},
+        {"execute",
+         Execute(3, Cat({Hex("50 00 14"), Bytes(value.begin(), value.begin() + 20), Hex("60 C0")})),
+         Ascii(pull)},
+        {"data block",
+         Cat({Ascii("{\"data\":[" + std::to_string(first) + ","),
+              Bytes(value.begin() + 20, value.begin() + 20 + first), Ascii("]}")}),
+         Ascii(pull)},
+        {"last data block",
+         Cat({Ascii("{\"data\":[-" + std::to_string(rest) + ","),
+              Bytes(value.begin() + 20 + first, value.end()), Ascii("]}")}),
+         Result(Hex("C0 C0 60"))},
+        {"command_close", Ascii(R"({"method":"command_close","params":[3]})"), {}},
+        {"disconnect", Ascii(R"({"method":"disconnect","params":[1]})"), {}},
+    };
+}
+
+std::vector<std::string> StoredFiles(const fs::path& root) {
+    std::vector<std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        if (!e.is_directory())
+            files.push_back(fs::relative(e.path(), root).string());
+    return files;
+}
+
+TEST_F(UpdateServerTest, MessageFaultsStrikeTheKthMessageOfAPublish) {
+    const Bytes content = test::RandomBytes(5000, 21);
+    const Bytes value = test::VariantBytes(test::MakePacket("S01\\a.txt", kExampleStamp, content));
+    const Bytes vendor = Ascii(R"({"method":"vendor_property","params":["x"]})");
+    for (const TServerKind kind : {TServerKind::Pai, TServerKind::Cliente}) {
+        // A clean run: every reply as scripted, 14 messages, the file stored.
+        TServerOptions clean;
+        clean.kind = kind;
+        Start(clean);
+        std::vector<ScriptStep> script = PublishScript(port_, kind, value);
+        Bytes metadataReply;
+        {
+            RawClient c(port_);
+            for (auto& step : script) {
+                c.Send(step.send);
+                if (step.what == "metadata") {
+                    const std::string table = c.ReadUntil("]}]}]}");
+                    step.reply = metadataReply = Cat({Ascii(table), c.Read(34)});
+                } else {
+                    EXPECT_EQ(c.Read(step.reply.size()), step.reply) << step.what;
+                }
+            }
+            EXPECT_TRUE(c.ClosedWithoutAnswer());
+        }
+        ASSERT_TRUE(server_->WaitConnectionClosed(0, 5s));
+        EXPECT_EQ(server_->MessageCount(), static_cast<std::int64_t>(script.size()));
+        EXPECT_EQ(ReadFile(Root() / "S01" / "a.txt"), content);
+        server_->Stop();
+        fs::remove_all(Root());
+
+        for (std::size_t k = 1; k <= script.size(); ++k) {
+            for (const bool drop : {true, false}) {
+                SCOPED_TRACE((kind == TServerKind::Pai ? "pai, " : "cliente, ") +
+                             std::string(drop ? "drop" : "error") + " at message " +
+                             std::to_string(k) + " (" + script[k - 1].what + ")");
+                TServerOptions o;
+                o.kind = kind;
+                (drop ? o.dropAtMessage : o.errorAtMessage) = static_cast<std::int64_t>(k);
+                Start(o);
+                script = PublishScript(port_, kind, value);  // the port changed
+                script[2].reply = metadataReply;
+                RawClient c(port_);
+                Bytes sent;
+                for (std::size_t i = 0; i < k; ++i) {
+                    c.Send(script[i].send);
+                    sent.insert(sent.end(), script[i].send.begin(), script[i].send.end());
+                    if (i + 1 < k) {
+                        EXPECT_EQ(c.Read(script[i].reply.size()), script[i].reply)
+                            << script[i].what;
+                    }
+                }
+                if (drop) {
+                    EXPECT_TRUE(c.ClosedWithoutAnswer());
+                    ASSERT_TRUE(server_->WaitConnectionClosed(0, 5s));
+                } else {
+                    const std::string error =
+                        ErrorReply(101, "Falha injetada na mensagem " + std::to_string(k));
+                    EXPECT_EQ(c.ReadText(error.size()), error);
+                }
+                // Exactly the first k messages were received and counted.
+                EXPECT_EQ(server_->ReceivedBytes(0), sent);
+                EXPECT_EQ(server_->MessageCount(), static_cast<std::int64_t>(k));
+                if (!drop && k == 1) {
+                    EXPECT_TRUE(c.ClosedWithoutAnswer());  // no handshake can follow
+                } else if (!drop && k > 2) {
+                    // The connection stays in step and goes on.
+                    c.Send(vendor);
+                    EXPECT_EQ(c.ReadText(15), R"({"result":[""]})");
+                }
+                // The file is stored only when the fault came after its last segment.
+                const bool stored = k > 12;
+                EXPECT_EQ(StoredFiles(Root()), stored ? std::vector<std::string>{"S01/a.txt"}
+                                                      : std::vector<std::string>{});
+                server_->Stop();
+                fs::remove_all(Root());
+            }
+        }
+    }
+}
+
+TEST_F(UpdateServerTest, MessagesAreCountedAcrossConnections) {
+    TServerOptions o;
+    o.dropAtMessage = 4;
+    o.errorAtMessage = 6;
+    Start(o);
+    RawClient a(port_);
+    Login(a, 1);  // messages 1 and 2
+    RawClient b(port_);
+    b.Send(Hex("05 05 05 05 05"));  // 3
+    EXPECT_EQ(b.Read(5), Hex("06 00 00 00 00"));
+    b.Send(ConnectMessage(port_));  // 4: dropped
+    EXPECT_TRUE(b.ClosedWithoutAnswer());
+    a.Send(R"({"method":"vendor_property","params":["x"]})");  // 5
+    EXPECT_EQ(a.ReadText(15), R"({"result":[""]})");
+    const std::string error = ErrorReply(101, "Falha injetada na mensagem 6");
+    EXPECT_EQ(PrepareText(a, "TZvServer.PropertsFile", error.size()), error);  // 6
+    // Faults strike once: message 7 is served.
+    const std::string prepared = PrepareReply(1, kPropertsFileParameters);
+    EXPECT_EQ(PrepareText(a, "TZvServer.PropertsFile", prepared.size()), prepared);
+    EXPECT_EQ(server_->MessageCount(), 7);
+}
+
+TEST_F(UpdateServerTest, MessageCountIsWrittenOnStop) {
+    TServerOptions o;
+    o.messageCountFile = dir_.Path() / "mensagens.txt";
+    Start(o);
+    {
+        RawClient c(port_);
+        Login(c);
+        c.Send(R"({"method":"disconnect","params":[1]})");
+        EXPECT_TRUE(c.ClosedWithoutAnswer());
+    }
+    server_->Stop();
+    std::ifstream in(dir_.Path() / "mensagens.txt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "3\n");
+}
+
 TEST_F(UpdateServerTest, EchoOnAParentServerAndItsRefusalOnAClientServer) {
     Start();
     RawClient c(port_);

@@ -286,6 +286,169 @@ TEST(BundledServer, PublishingCallsWithAFiveMillionByteFile) {
     conn.SetConnected(false);
 }
 
+// The counts of the data blocks in a connection's bytes, in order: each {"data":[ count, then
+// the count's bytes skipped unread (padding after the count allowed).
+std::vector<std::int64_t> DataBlockCounts(const std::string& wire) {
+    static const std::string kStart = "{\"data\":[";
+    std::vector<std::int64_t> counts;
+    for (std::size_t at = wire.find(kStart); at != std::string::npos; at = wire.find(kStart, at)) {
+        at += kStart.size();
+        std::size_t end = at;
+        while (end < wire.size() && wire[end] != ',')
+            ++end;
+        const std::int64_t count = std::stoll(wire.substr(at, end - at));
+        counts.push_back(count);
+        at = end + 1 + static_cast<std::size_t>(count < 0 ? -count : count);
+    }
+    return counts;
+}
+
+// What the client writer makes of one byte-array argument with buffers of bufferBytes: the
+// execute's row (the first part inline behind its 3-byte header, the flag, the unset return),
+// then one block per pull, each taking the whole buffer but for its 21 bytes of framing, the
+// last one negative.
+std::vector<std::int64_t> ExpectedBlocks(std::size_t valueBytes, std::size_t bufferBytes) {
+    const std::size_t inlineBytes = std::min<std::size_t>(bufferBytes - 2048 - 3, 65535);
+    const std::size_t block = bufferBytes - 21;
+    std::vector<std::int64_t> counts{static_cast<std::int64_t>(3 + inlineBytes + 2)};
+    for (std::size_t left = valueBytes - inlineBytes; left > 0;) {
+        const std::size_t n = std::min(left, block);
+        left -= n;
+        counts.push_back(left == 0 ? -static_cast<std::int64_t>(n) : static_cast<std::int64_t>(n));
+    }
+    return counts;
+}
+
+TEST(BundledServer, SegmentBlocksFollowTheClientBufferSize) {
+    // A packet of exactly 5,000,000 bytes: the argument (with its 9-byte prefix) is 5,000,009.
+    const std::u16string name = u"S01\\big.bin";
+    TempDir scratch;
+    const std::size_t head = Packet(name, Bytes{1}, scratch.Path()).size() - 1;
+    const Bytes content = RandomBytes(5'000'000 - head);
+    const Bytes packet = Packet(name, content, scratch.Path());
+    ASSERT_EQ(packet.size(), 5'000'000u);
+
+    // Without the property the buffers hold 32 KB: 30717 inline, 151 x 32747 and 24495.
+    std::vector<std::int64_t> golden{30722};
+    golden.insert(golden.end(), 151, 32747);
+    golden.push_back(-24495);
+    ASSERT_EQ(ExpectedBlocks(5'000'009, 32768), golden);
+
+    const struct {
+        const char16_t* kb;  // nullptr: no BufferKBSize line
+        std::size_t bufferBytes;
+    } cases[] = {{nullptr, 32768}, {u"1024", 1 << 20}, {u"64", 65536}, {u"0", 32768}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kb ? ToUtf8(c.kb) : "absent");
+        Server s;
+        TSQLConnection conn;
+        Design(conn, s.port);
+        if (c.kb)
+            conn.Params().Add(u"BufferKBSize", c.kb);
+        conn.SetConnected(true);
+        EXPECT_TRUE(SendFile(*conn.GetDBXConnection(), u"TZvServer.", packet));
+        conn.SetConnected(false);
+        EXPECT_TRUE(ReadFile(s.options.root / "S01" / "big.bin") == content);
+        std::vector<std::int64_t> counts = DataBlockCounts(s.Received(0));
+        ASSERT_FALSE(counts.empty());
+        EXPECT_EQ(counts, ExpectedBlocks(5'000'009, c.bufferBytes));
+    }
+}
+
+// A publish on one connection: connect, PropertsFile, SendFile, disconnect. Returns the first
+// error (its step and text; step 4 and no text when everything went through).
+struct PublishOutcome {
+    int step = 4;
+    std::optional<std::int32_t> code;  // a TDBXError's
+    std::u16string message;
+};
+
+PublishOutcome Publish(Server& s, TServerKind kind, const Bytes& packet,
+                       std::int64_t* countAfterSend = nullptr) {
+    const std::u16string prefix = kind == TServerKind::Pai ? u"TZvServer." : u"TZvClienteServer.";
+    const std::u16string asked = kind == TServerKind::Pai ? u"UzAxXGEudHh0"  // S01\a.txt
+                                                          : u"UzAxXGEudHh0Lmh4Zg==";
+    TSQLConnection conn;
+    Design(conn, s.port);
+    PublishOutcome out;
+    out.step = 0;
+    try {
+        conn.SetConnected(true);
+        out.step = 1;
+        PropertsFile(*conn.GetDBXConnection(), prefix, asked);
+        out.step = 2;
+        EXPECT_TRUE(SendFile(*conn.GetDBXConnection(), prefix, packet));
+        if (countAfterSend)
+            *countAfterSend = s.server->MessageCount();
+        out.step = 3;
+        conn.SetConnected(false);
+        out.step = 4;
+    } catch (const TDBXError& e) {
+        out.code = e.ErrorCode();
+        out.message = e.Message();
+    } catch (const Exception& e) {
+        out.message = e.Message();
+    }
+    conn.SetConnected(false);
+    s.server->WaitConnectionClosed(0, 10s);
+    return out;
+}
+
+// For every message of a publish (the client's real stack, with and without filters, on both
+// server kinds): an error reply in its place reaches the client as the server's error, the
+// connection dropped after it fails the call in progress, and the file is stored only when the
+// fault came after its last segment.
+TEST(BundledServer, MessageFaultsAtEveryMessageOfAPublish) {
+    TempDir scratch;
+    const Bytes content = RandomBytes(100'000);
+    const Bytes packet = Packet(u"S01\\a.txt", content, scratch.Path());
+    const struct {
+        TServerKind kind;
+        const char* filters;
+    } configs[] = {
+        {TServerKind::Pai, ""}, {TServerKind::Cliente, ""}, {TServerKind::Pai, R"({"PC1":{}})"}};
+    for (const auto& config : configs) {
+        TServerOptions o;
+        o.kind = config.kind;
+        o.filters = config.filters;
+        std::int64_t total = 0, afterSend = 0;
+        {
+            Server s(o);
+            const PublishOutcome clean = Publish(s, config.kind, packet, &afterSend);
+            ASSERT_EQ(clean.step, 4) << ToUtf8(clean.message);
+            total = s.server->MessageCount();
+        }
+        // Handshake 5, PropertsFile 3, SendFile: prepare, execute, 3 blocks, close; disconnect.
+        ASSERT_EQ(total, 15);
+        ASSERT_EQ(afterSend, 13);
+        for (std::int64_t k = 1; k <= total; ++k) {
+            for (const bool drop : {false, true}) {
+                SCOPED_TRACE(std::string(config.kind == TServerKind::Pai ? "pai " : "cliente ") +
+                             config.filters + (drop ? " drop at " : " error at ") +
+                             std::to_string(k));
+                TServerOptions f = o;
+                (drop ? f.dropAtMessage : f.errorAtMessage) = k;
+                Server s(f);
+                const PublishOutcome run = Publish(s, config.kind, packet);
+                const fs::path stored = s.options.root / "S01" / "a.txt";
+                if (k > afterSend) {
+                    // The command close and the disconnect are not answered: nobody notices.
+                    EXPECT_EQ(run.step, 4) << ToUtf8(run.message);
+                    EXPECT_TRUE(ReadFile(stored) == content);
+                    continue;
+                }
+                EXPECT_LT(run.step, 3);
+                EXPECT_FALSE(fs::exists(stored));
+                if (!drop && k > 1) {
+                    EXPECT_EQ(run.code, 101);
+                    EXPECT_EQ(ToUtf8(run.message),
+                              "Falha injetada na mensagem " + std::to_string(k));
+                }
+            }
+        }
+    }
+}
+
 TEST(BundledServer, ReconnectAfterTheServerDropsTheConnection) {
     TServerOptions o;
     o.dropInPullFirst = 1;
