@@ -3,6 +3,9 @@
 # A script sets `raiz` to the repository and calls ab_inicio before anything else.
 
 ab_build=${AB_BUILD:-build}
+# A program run that has not ended after this many seconds is stopped (status 124): a hang is
+# reported as a failed run instead of holding the script.
+ab_limite=${AB_LIMITE:-600}
 ab_trabalho=""
 ab_pids=()
 
@@ -109,7 +112,7 @@ ab_janela() {
   shift 3
   local antes pid janela t0 t1 tentativa
   antes=$($sonda)
-  QT_QPA_PLATFORM=xcb "$@" >"$log" 2>&1 &
+  QT_QPA_PLATFORM=xcb timeout -k 10 "$ab_limite" "$@" >"$log" 2>&1 &
   pid=$!
   ab_pids+=("$pid")
   janela=$(timeout 60 xdotool search --sync --onlyvisible --name "^${nome}\$" 2>/dev/null | head -n1 || true)
@@ -134,18 +137,26 @@ ab_janela() {
   wait "$pid" || ab_status=$?
   t1=$(ab_agora)
   ab_segundos=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f", (b - a) / 1e9 }')
+  ab_avisar_limite
 }
 
-# Runs a command and sets ab_segundos (start to exit) and ab_status; output to LOG.
+ab_avisar_limite() {
+  [ "$ab_status" -eq 124 ] && echo "  the program did not end within $ab_limite s and was stopped" >&2
+  return 0
+}
+
+# Runs a command (stopped after ab_limite seconds) and sets ab_segundos (start to exit) and
+# ab_status; output to LOG.
 # Usage: ab_cronometrar LOG COMMAND ARGS...
 ab_cronometrar() {
   local log=$1 t0 t1
   shift
   t0=$(ab_agora)
   ab_status=0
-  "$@" >"$log" 2>&1 || ab_status=$?
+  timeout -k 10 "$ab_limite" "$@" >"$log" 2>&1 || ab_status=$?
   t1=$(ab_agora)
   ab_segundos=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f", (b - a) / 1e9 }')
+  ab_avisar_limite
 }
 
 # The median of the numbers given (the mean of the middle two for an even count); "-" for none.

@@ -65,7 +65,9 @@ executar() {  # FILES MODE PACKAGE RECORDED
         ;;
       motor)
         ab_status=0
-        "$bin/bench_run" "$pacote" "$ab_porta" >"$log" 2>&1 || ab_status=$?
+        timeout -k 10 "$ab_limite" "$bin/bench_run" "$pacote" "$ab_porta" >"$log" 2>&1 ||
+          ab_status=$?
+        ab_avisar_limite
         ab_segundos=$(sed -n 's/^clique 1: \([0-9.]*\) s.*/\1/p' "$log")
         ;;
     esac

@@ -141,7 +141,9 @@ for r in $(seq 1 "$repeticoes"); do
     antes=$(ab_conexoes_gravadas)
     log=$ab_trabalho/so-grande-$kb.log
     ab_status=0
-    "$bin/bench_run" "$so_grande" "$proxy_porta" --envios --buffer-kb "$kb" >"$log" 2>&1 || ab_status=$?
+    timeout -k 10 "$ab_limite" "$bin/bench_run" "$so_grande" "$proxy_porta" --envios \
+      --buffer-kb "$kb" >"$log" 2>&1 || ab_status=$?
+    ab_avisar_limite
     s=$(sed -n 's/^envio: \([0-9.]*\) s.*/\1/p' "$log")
     blocos=$( (cd "$ab_gravados" && "$bin/bench_raw" contar $(ls | sort -t- -k2 -n | tail -n +$((antes + 1)))) |
       sed -n 's/.* blocos \([0-9]*\)$/\1/p')
