@@ -16,7 +16,7 @@
 namespace ab::server {
 
 // What to do with a message just received, by its number across all connections.
-enum class TMessageFault { None, Drop, Error };
+enum class TMessageFault { None, Drop, Error, Silence };
 
 struct TServerContext {
     TServerContext(TServerOptions o, TFileStore& s) : options(std::move(o)), store(s) {}
@@ -36,6 +36,8 @@ struct TServerContext {
             return {number, TMessageFault::Drop};
         if (number == options.errorAtMessage)
             return {number, TMessageFault::Error};
+        if (options.silentFromMessage > 0 && number >= options.silentFromMessage)
+            return {number, TMessageFault::Silence};
         return {number, TMessageFault::None};
     }
 

@@ -107,6 +107,8 @@ TServerOptions ParseServerOptions(const std::vector<std::string>& args, bool& he
             o.dropAtMessage = Number(option, next(), 0, 1LL << 50);
         } else if (option == "--erro-na-mensagem") {
             o.errorAtMessage = Number(option, next(), 0, 1LL << 50);
+        } else if (option == "--mudo-na-mensagem") {
+            o.silentFromMessage = Number(option, next(), 0, 1LL << 50);
         } else if (option == "--contar-mensagens") {
             o.messageCountFile = next();
         } else if (option == "--mudo") {
@@ -183,7 +185,10 @@ Fault injection (for tests):
                         the place of the five-byte answer and the connection closes after it; an
                         error on a segment's data block ends that call; 0: off. With both options
                         on the same K, the connection is closed
-  --mudo                accept connections and read them, but never answer
+  --mudo                accept connections and read them, but never answer (no message is
+                        counted)
+  --mudo-na-mensagem K  from message K on (counted as above) read but never answer, on every
+                        connection, until the client closes; 0: off
   --help                this text
 )";
 }

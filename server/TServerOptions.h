@@ -38,6 +38,8 @@ struct TServerOptions {
     // "Falha injetada na mensagem K" (error) and serving goes on. 0: off.
     std::int64_t dropAtMessage = 0;
     std::int64_t errorAtMessage = 0;
+    // From message K on (counted as above) the server reads but never answers. 0: off.
+    std::int64_t silentFromMessage = 0;
 
     // What each connection received: kept in memory for ReceivedBytes, and/or written to
     // <dir>/conexao-<n>.bin (n from 1, in accept order).

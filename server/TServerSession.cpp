@@ -93,7 +93,8 @@ std::size_t BufferBytes(std::u16string_view kbText) {
 
 TServerSession::TServerSession(TDbxChannel& channel, TServerContext& context, int connectionNumber,
                                bool answerFilterQuery)
-    : writer_(channel),
+    : channel_(channel),
+      writer_(channel),
       reader_(channel),
       context_(context),
       number_(connectionNumber),
@@ -210,7 +211,16 @@ void TServerSession::TakeMessage(std::string_view what) {
             return;
         case TMessageFault::Drop:
             throw EConnectionClosed(FromUtf8(prefix + ", connection dropped (fault)"));
+        case TMessageFault::Silence: {
+            // A server that hangs: it takes what comes and answers nothing until the client goes.
+            Log(prefix + ", silent from here (fault)");
+            std::vector<std::uint8_t> buffer(65536);
+            while (channel_.Read(buffer) > 0) {
+            }
+            throw EConnectionClosed(FromUtf8(prefix + ", silent until the client closed"));
+        }
         case TMessageFault::Error:
+            Log(prefix + ", answered with an error (fault)");
             throw EMethodError(
                 kErrVendor, std::u16string(kInjectedFaultText) + FromUtf8(std::to_string(number)));
     }

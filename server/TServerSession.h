@@ -74,6 +74,7 @@ class TServerSession {
     void SkipRestOfParams();
     void Log(const std::string& line);
 
+    TDbxChannel& channel_;  // read to the end when the session falls silent
     TReplyWriter writer_;
     TRequestReader reader_;
     TServerContext& context_;

@@ -118,7 +118,8 @@ auto TAtualizador::Chamar(TLigacao& ligacao, std::u16string_view oQue, F&& call)
         return call(*ligacao.Proxy);
     } catch (const TDBXError& e) {
         if (IsDeadline(e))
-            EsperaEsgotada(oQue);
+            throw Exception(
+                EsperaEsgotada(opcoes_.TempoLeituraMs, u"a resposta de " + std::u16string(oQue)));
         throw;
     }
 }
@@ -291,7 +292,7 @@ void TAtualizador::Executar() {
         resumo_.Fim = TResumo::TFim::ServidorInvalido;
         resumo_.Erro = ApplicationErrorText(std::current_exception());
         if (const auto* dbx = dynamic_cast<const TDBXError*>(&e); dbx && IsDeadline(*dbx))
-            resumo_.Erro = Servidor() + u": " + resumo_.Erro;
+            resumo_.Erro = EsperaEsgotada(opcoes_.TempoConexaoMs, u"a conex\u00E3o e o login");
         Vista([](IMainView& v) { v.ShowMessage(std::u16string(C::MsgInvalidServer)); });
         return;
     }
@@ -598,12 +599,11 @@ bool TAtualizador::AlertarZvClientes() {
     return true;
 }
 
-void TAtualizador::EsperaEsgotada(std::u16string_view oQue) const {
-    const int ms = opcoes_.TempoLeituraMs;
+std::u16string TAtualizador::EsperaEsgotada(int ms, std::u16string_view oQue) const {
     const std::u16string prazo =
         ms % 1000 == 0 ? IntToStr(ms / 1000) + u" s" : IntToStr(ms) + u" ms";
-    throw Exception(u"O servidor " + Servidor() + u" n\u00E3o respondeu em " + prazo +
-                    u" (aguardando a resposta de " + std::u16string(oQue) + u")");
+    return u"O servidor " + Servidor() + u" n\u00E3o respondeu em " + prazo + u" (aguardando " +
+           std::u16string(oQue) + u")";
 }
 
 std::u16string TAtualizador::Servidor() const {

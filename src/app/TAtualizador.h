@@ -124,7 +124,8 @@ class TAtualizador {
     // error naming the server and what the run was waiting for.
     template <class F>
     auto Chamar(TLigacao& ligacao, std::u16string_view oQue, F&& call);
-    [[noreturn]] void EsperaEsgotada(std::u16string_view oQue) const;
+    // "O servidor H:P não respondeu em N s (aguardando ...)".
+    std::u16string EsperaEsgotada(int ms, std::u16string_view oQue) const;
     std::u16string Servidor() const;
 
     // The view, one caller at a time.

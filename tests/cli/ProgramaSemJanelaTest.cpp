@@ -241,7 +241,8 @@ TEST_F(SemJanela, ExitStatuses) {
          "Vr@ndoxT",
          "PRODUCAO",
          2,
-         {"O Servidor n\xC3\xA3o \xC3\xA9 valido!", "127.0.0.1:", "timeout"}},
+         {"O Servidor n\xC3\xA3o \xC3\xA9 valido!", "O servidor 127.0.0.1:",
+          "n\xC3\xA3o respondeu em 300 ms (aguardando a conex\xC3\xA3o e o login)"}},
         {"a file fails twice",
          {"--sendfile-falso", "2"},
          {"--sem-janela"},
@@ -257,6 +258,15 @@ TEST_F(SemJanela, ExitStatuses) {
          "PRODUCAO",
          5,
          {"erro: Falha injetada na mensagem 10."}},
+        // Silent from that message on: the read deadline ends the wait, naming what it was.
+        {"the server stops answering",
+         {"--mudo-na-mensagem", "10"},
+         {"--sem-janela", "--tempo-leitura", "0.5"},
+         "Vr@ndoxT",
+         "PRODUCAO",
+         5,
+         {"erro: O servidor 127.0.0.1:",
+          "n\xC3\xA3o respondeu em 500 ms (aguardando a resposta de PropertsFile)"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
