@@ -47,6 +47,13 @@ bool TQueryCountingChannel::TakeFirst() {
             } catch (const EConnectionClosed&) {
             }
             return false;
+        case TMessageFault::Silence: {
+            context_.Log(prefix + "filter query, silent from here (fault)");
+            std::uint8_t rest[4096];
+            while (inner_->Read(rest) > 0) {
+            }
+            return false;
+        }
     }
     return true;
 }
