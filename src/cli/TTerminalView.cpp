@@ -123,6 +123,15 @@ TTerminalView::TTerminalView(std::FILE* out, std::FILE* err, Formato formato,
       relogio_(relogio ? std::move(relogio) : [] { return std::chrono::steady_clock::now(); }),
       progresso_(relogio_) {}
 
+void TTerminalView::Despejar() {
+    // A pipeline sees each line within a tenth of a second, without a write per line.
+    const auto agora = relogio_();
+    if (agora - ultimoDespejo_ < kIntervaloDeDesenho)
+        return;
+    ultimoDespejo_ = agora;
+    std::fflush(out_);
+}
+
 void TTerminalView::ApagarProgresso() {
     if (linhaDeProgresso_) {
         std::fputs("\r\x1b[K", out_);
@@ -200,7 +209,7 @@ void TTerminalView::FileVerdict(const TArquivoEvento& arquivo, TVeredito veredit
         return;
     std::fprintf(out_, "{\"evento\":\"veredito\",%s,\"veredito\":\"%s\"}\n",
                  Arquivo(arquivo).c_str(), Veredito(veredito));
-    std::fflush(out_);
+    Despejar();
 }
 
 void TTerminalView::FileProgress(const TArquivoEvento& arquivo, std::uint64_t enviados) {
@@ -208,7 +217,7 @@ void TTerminalView::FileProgress(const TArquivoEvento& arquivo, std::uint64_t en
     if (formato_ == Formato::Json) {
         std::fprintf(out_, "{\"evento\":\"progresso\",%s,\"enviados\":%llu}\n",
                      Arquivo(arquivo).c_str(), static_cast<unsigned long long>(enviados));
-        std::fflush(out_);
+        Despejar();
     }
     DesenharProgresso(false);
 }
@@ -219,13 +228,12 @@ void TTerminalView::FileDone(const TArquivoEvento& arquivo, TDesfecho desfecho) 
         case Formato::Json:
             std::fprintf(out_, "{\"evento\":\"arquivo\",%s,\"acao\":\"%s\"}\n",
                          Arquivo(arquivo).c_str(), Acao(desfecho));
-            std::fflush(out_);
+            Despejar();
             break;
         case Formato::Linhas:
             std::fprintf(out_, "%s\t%s\t%llu\n", Acao(desfecho), Visivel(arquivo.Destino).c_str(),
                          static_cast<unsigned long long>(arquivo.Tamanho));
-            // A pipeline reads each file's line as it happens.
-            std::fflush(out_);
+            Despejar();
             break;
         case Formato::Progresso:
             // On a terminal only what needs attention stays on screen above the progress line.

@@ -65,6 +65,8 @@ class TTerminalView : public IMainView {
     void Caixa(const char* tipo, const std::u16string& texto);
     void DesenharProgresso(bool forcar);
     void ApagarProgresso();
+    // Flushes the output when the last flush is a tenth of a second old.
+    void Despejar();
 
     std::FILE* out_;
     std::FILE* err_;
@@ -78,6 +80,7 @@ class TTerminalView : public IMainView {
     int linhas_ = 0;
     bool linhaDeProgresso_ = false;  // a progress line is on screen
     std::chrono::steady_clock::time_point ultimoDesenho_{};
+    std::chrono::steady_clock::time_point ultimoDespejo_{};
 };
 
 }  // namespace ab

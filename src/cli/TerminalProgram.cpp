@@ -21,21 +21,24 @@ namespace ab {
 namespace {
 
 // Waits for SIGINT and SIGTERM on its own thread (they are blocked everywhere else): the first asks
-// the run to stop after the file in hand, the second ends its connections.
+// the run to stop after the file in hand, the second ends its connections. A real-time signal sent
+// to the thread itself ends the wait when the run is over.
 class TSinais {
   public:
     TSinais(TTerminalView& view, TAtualizador& run) {
         sigemptyset(&sinais_);
         sigaddset(&sinais_, SIGINT);
         sigaddset(&sinais_, SIGTERM);
+        sigaddset(&sinais_, Fim());
         pthread_sigmask(SIG_BLOCK, &sinais_, &anteriores_);
         thread_ = std::thread([this, &view, &run] {
             int recebidos = 0;
-            const timespec espera{0, 100'000'000};
-            while (!fim_) {
-                const int sinal = sigtimedwait(&sinais_, nullptr, &espera);
-                if (sinal < 0)
+            for (;;) {
+                int sinal = 0;
+                if (sigwait(&sinais_, &sinal) != 0)
                     continue;
+                if (sinal == Fim())
+                    return;
                 if (++recebidos == 1)
                     view.PedirFechamento();
                 else
@@ -44,7 +47,7 @@ class TSinais {
         });
     }
     ~TSinais() {
-        fim_ = true;
+        pthread_kill(thread_.native_handle(), Fim());
         thread_.join();
         pthread_sigmask(SIG_SETMASK, &anteriores_, nullptr);
     }
@@ -52,9 +55,10 @@ class TSinais {
     TSinais& operator=(const TSinais&) = delete;
 
   private:
+    static int Fim() { return SIGRTMIN; }
+
     sigset_t sinais_{};
     sigset_t anteriores_{};
-    std::atomic<bool> fim_{false};
     std::thread thread_;
 };
 

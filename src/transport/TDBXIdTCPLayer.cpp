@@ -177,6 +177,7 @@ bool TDBXIdTCPLayer::AdoptSocket(int fd) {
         return false;
     }
     socket_ = fd;
+    receiveTimeoutMs_ = 0;
     return true;
 }
 
@@ -220,7 +221,22 @@ int TDBXIdTCPLayer::Read(std::span<std::uint8_t> dest) {
     return count;
 }
 
+bool TDBXIdTCPLayer::SetReceiveTimeout(int ms) {
+    if (ms == receiveTimeoutMs_)
+        return true;
+    const timeval tv{ms / 1000, (ms % 1000) * 1000};
+    if (::setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0)
+        return false;
+    receiveTimeoutMs_ = ms;
+    return true;
+}
+
 int TDBXIdTCPLayer::PlainRead(std::span<std::uint8_t> dest) {
+    // A deadline left on the socket by an earlier timed read no longer applies.
+    if (!SetReceiveTimeout(0)) {
+        Terminate();
+        throw SystemError(errno);
+    }
     for (;;) {
         const ssize_t n = ::recv(socket_, dest.data(), dest.size(), 0);
         if (n > 0)
@@ -240,32 +256,25 @@ int TDBXIdTCPLayer::PlainRead(std::span<std::uint8_t> dest) {
 
 int TDBXIdTCPLayer::TimedRead(std::span<std::uint8_t> dest, int timeoutMs,
                               const char16_t* message) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     auto fail = [&]() -> TDBXError {
         Terminate();
         return TDBXError(TDBXErrorCodes::None, message);
     };
+    // The socket's own receive timeout bounds the wait: one system call per read, which counts
+    // when every answer is a round trip.
+    if (!SetReceiveTimeout(timeoutMs))
+        throw fail();
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        const int left = MillisecondsLeft(deadline);
-        if (left <= 0)
-            throw fail();
-        pollfd p{socket_, POLLIN, 0};
-        const int ready = ::poll(&p, 1, left);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (terminated_)
-            return -1;  // by another thread
-        if (ready < 0)
-            throw fail();
-        if (ready == 0)
-            continue;  // the deadline check above terminates
-        const ssize_t n = ::recv(socket_, dest.data(), dest.size(), MSG_DONTWAIT);
+        const ssize_t n = ::recv(socket_, dest.data(), dest.size(), 0);
         if (n > 0)
             return static_cast<int>(n);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
-            continue;
+        const int err = n == 0 ? 0 : errno;
         if (terminated_)
-            return -1;
+            return -1;  // by another thread
+        // A signal cut the wait short: wait again, unless the deadline is already gone.
+        if (err == EINTR && MillisecondsLeft(deadline) > 0)
+            continue;
         throw fail();
     }
 }

@@ -61,8 +61,13 @@ class TDBXIdTCPLayer : public TDBXCommunicationLayer {
     void ReleaseSocket();
     int PlainRead(std::span<std::uint8_t> dest);
     int TimedRead(std::span<std::uint8_t> dest, int timeoutMs, const char16_t* message);
+    // Sets the socket's receive timeout (0: none) when it differs from the one set; false when
+    // the system refuses.
+    bool SetReceiveTimeout(int ms);
 
     int communicationTimeout_ = 0;
+    // The receive timeout set on the socket (0: none), so it is changed only when it differs.
+    int receiveTimeoutMs_ = 0;
     std::atomic<int> socket_{-1};
     // Orders Terminate's shutdown against publishing and closing the descriptor, so a terminating
     // thread never touches a descriptor number that was closed and reused.
