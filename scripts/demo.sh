@@ -47,10 +47,6 @@ printf 'Relatório de vendas por mês\n' >"$pacote/Arquivos/Relatorios/Vendas.rp
 head -c 2000000 /dev/urandom >"$pacote/Arquivos/Relatorios/Imagens.dat"
 printf 'padrão\n' >"$pacote/Padrao/Configuracao.ini"
 head -c 65536 /dev/urandom >"$pacote/Padrao/Biblioteca.so"
-# bench/peak-memory.sh adds one large file.
-if [ -n "${AB_DEMO_BIG_FILE_BYTES:-}" ]; then
-  head -c "$AB_DEMO_BIG_FILE_BYTES" /dev/zero | tr '\0' 'x' >"$pacote/Padrao/Grande.bin"
-fi
 
 "$servidor" --porta 0 --endereco 127.0.0.1 --raiz "$armazem" --log \
   >"$demo/porta" 2>"$demo/servidor.log" &
@@ -79,7 +75,7 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
 else
   echo 'No display: the window opens on a virtual X server and "Atualizar" is pressed for you.'
   QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" scripts/click-atualizar.sh \
-    "$armazem" "Demonstra" - -- ${AB_DEMO_WRAPPER:-} "$pacote/AtualizadorBrevant" "${args[@]}" ||
+    "$armazem" "Demonstra" - -- "$pacote/AtualizadorBrevant" "${args[@]}" ||
     status=$?
 fi
 stop_server
