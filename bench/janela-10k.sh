@@ -4,7 +4,8 @@
 # publish and then unchanged (a second run that finds everything current), by
 #   janela      the real window under Xvfb, from the click on "Atualizar" to the program's exit;
 #   motor       the same run on a view that draws nothing (bench_run), btn_AtualizarClick timed;
-#   sem-janela  the program with --sem-janela, from its start to its exit;
+#   sem-janela  the program with --sem-janela, from its start to its exit, its lines to a file;
+#   sem-janela-tty  the same on a (pseudo-)terminal, redrawing its progress line: the line's cost;
 # and, in the same run, a raw-socket client's time for one ~60-byte request and its reply against
 # the same server, with the round trips of the unchanged run counted from the bytes the server
 # received. Prints medians of the repetitions, the ratios and their targets:
@@ -37,7 +38,7 @@ ab_inicio
 ab_xvfb
 bin=$raiz/$ab_build/bin
 programa_args=(127.0.0.1)  # then the port, then 01 PRODUCAO Vr@ndoxT
-modos=(janela motor sem-janela)
+modos=(janela motor sem-janela sem-janela-tty)
 
 declare -A tempos  # [files,mode,phase] = "t1 t2 ..."
 declare -A idas    # [files,mode] = round trips of the unchanged run (first repetition)
@@ -63,6 +64,10 @@ executar() {  # FILES MODE PACKAGE RECORDED
       sem-janela)
         ab_cronometrar "$log" "$pacote/AtualizadorBrevant" "Bench" 127.0.0.1 "$ab_porta" 01 \
           PRODUCAO 'Vr@ndoxT' --sem-janela
+        ;;
+      sem-janela-tty)
+        ab_cronometrar "$log" script -qefc "$(printf '%q ' "$pacote/AtualizadorBrevant" Bench \
+          127.0.0.1 "$ab_porta" 01 PRODUCAO 'Vr@ndoxT' --sem-janela)" /dev/null
         ;;
       motor)
         ab_status=0
@@ -106,14 +111,14 @@ for n in "${tamanhos[@]}"; do
     armazem=$ab_trabalho/armazem-$n-$r
     # The order of the modes turns with each repetition, so a drift of the machine's load does
     # not always land on the same mode.
-    for k in 0 1 2; do
-      modo=${modos[$(((k + r - 1) % 3))]}
+    for k in $(seq 0 $((${#modos[@]} - 1))); do
+      modo=${modos[$(((k + r - 1) % ${#modos[@]}))]}
       rm -rf "$armazem" "$armazem.gravados"
       mkdir -p "$armazem.gravados"
       ab_servidor "$armazem" --gravar-recebidos "$armazem.gravados"
       echo " repetition $r, $modo (port $ab_porta)" >&2
       executar "$n" "$modo" "$pacote" "$armazem.gravados"
-      if [ "$k" -eq 2 ]; then
+      if [ "$k" -eq $((${#modos[@]} - 1)) ]; then
         # Against the same server, its store full: a name it holds.
         linha=$("$bin/bench_raw" ida-e-volta "$ab_porta" 2000 'S01\pasta00\arquivo00000.bin')
         ida_e_volta+=("$(sed -n 's/^ida-e-volta: mediana \([0-9.]*\) us.*/\1/p' <<<"$linha")")
@@ -136,12 +141,12 @@ echo "raw-socket request and reply (a $pedido-byte execute of a prepared Propert
 for n in "${tamanhos[@]}"; do
   echo
   echo "--- $n files ---"
-  printf '%-12s %12s %12s %14s %16s\n' mode "first (s)" "unchanged (s)" "round trips" "unch./(rt x raw)"
+  printf '%-15s %12s %12s %14s %16s\n' mode "first (s)" "unchanged (s)" "round trips" "unch./(rt x raw)"
   for modo in "${modos[@]}"; do
     p=$(ab_mediana ${tempos[$n,$modo,primeira]:-})
     i=$(ab_mediana ${tempos[$n,$modo,inalterada]:-})
     rt=${idas[$n,$modo]:--}
-    printf '%-12s %12s %12s %14s %16s\n' "$modo" "$p" "$i" "$rt" \
+    printf '%-15s %12s %12s %14s %16s\n' "$modo" "$p" "$i" "$rt" \
       "$(ab_calc 'i / (rt * u / 1e6)' i="$i" rt="$rt" u="$rtt_us")"
     declare "med_${modo//-/_}_p=$p" "med_${modo//-/_}_i=$i"
   done
@@ -155,6 +160,11 @@ for n in "${tamanhos[@]}"; do
     r2=$(ab_calc 'a / b' a="${!s}" b="${!m}")
     echo "$nome: janela/motor $r1 (target <= 1.3: $(ab_alvo "$r1" '<=' 1.3));" \
       "sem-janela/motor $r2 (target <= 1.1: $(ab_alvo "$r2" '<=' 1.1))"
+  done
+  for fase in p i; do
+    t=med_sem_janela_tty_$fase l=med_sem_janela_$fase
+    echo "progress line on a terminal, $([ $fase = p ] && echo "first publish" || echo unchanged):" \
+      "sem-janela-tty/sem-janela $(ab_calc 'a / b' a="${!t}" b="${!l}")"
   done
   rt=${idas[$n,motor]:--}
   r3=$(ab_calc 'i / (rt * u / 1e6)' i="$med_motor_i" rt="$rt" u="$rtt_us")
