@@ -315,7 +315,12 @@ TEST_F(SemJanela, BadSettingsFileSendsNothing) {
 // taken, and the status says the run was interrupted.
 TEST_F(SemJanela, SignalFinishesTheFileInHandThenStops) {
     Servidor();
-    WriteFile(Pacote() / "grande.bin", Pattern(50'000'000, 5));
+    // 48 MB: one random megabyte repeated, cheap to make also under the sanitizers.
+    const Bytes mega = Pattern(1 << 20, 5);
+    Bytes grande;
+    for (int i = 0; i < 48; ++i)
+        grande.insert(grande.end(), mega.begin(), mega.end());
+    WriteFile(Pacote() / "grande.bin", grande);
     for (int i = 0; i < 30; ++i)
         WriteText(Pacote() / "Sub" / ("f" + std::to_string(i)), "x");
     ChildProcess& p = Iniciar(Argumentos({"--sem-janela", "--json"}));
