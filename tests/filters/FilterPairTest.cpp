@@ -200,9 +200,15 @@ TEST(FilterPair, HandshakeThenFramesBothWays) {
         EXPECT_EQ(client.Receive(down), message);
     }
     // Each side enciphers with its own key: a frame does not decode on the side that sent it.
+    // Deciphered with the wrong key it is noise, which a later filter may also refuse outright
+    // (the keys are random, so either can happen).
     Bytes message = test::Pattern(50);
     EXPECT_NE(client.Receive(server.Send(message)), Bytes{});
-    EXPECT_NE(server.Receive(server.Send(message)), message);
+    Bytes own = server.Send(message);
+    try {
+        EXPECT_NE(server.Receive(own), message);
+    } catch (const std::exception&) {
+    }
 }
 
 TEST(FilterPair, CheckBlockOfAnotherKeyIsRefused) {
