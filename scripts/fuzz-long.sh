@@ -5,7 +5,9 @@
 # bloating. Prints, per target, the executions, the coverage of libFuzzer's last stats line (cov:
 # edges, ft: features), the inputs the corpus gained, and the crashes with where they were saved.
 #
-# Usage: scripts/fuzz-long.sh MINUTES   (a positive number, fractions allowed: 0.2 is 12 seconds)
+# Usage: scripts/fuzz-long.sh MINUTES [TARGET...]
+#   MINUTES: a positive number, fractions allowed (0.2 is 12 seconds); TARGET: only these targets
+#   (all of them when none is named).
 #
 # - Builds the fuzz preset first (configures build-fuzz/ when it is not there yet).
 # - A crash (also a leak, a timeout of 10 s per input, more than 1024 MB, or undefined behaviour)
@@ -19,11 +21,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 usage() {
-  echo "usage: scripts/fuzz-long.sh MINUTES   (minutes per target, e.g. 30 or 0.2)" >&2
+  echo "usage: scripts/fuzz-long.sh MINUTES [TARGET...]   (minutes per target, e.g. 30 or 0.2)" >&2
   exit 2
 }
-[ $# -eq 1 ] || usage
+[ $# -ge 1 ] || usage
 minutes=$1
+shift
 [[ $minutes =~ ^([0-9]+(\.[0-9]*)?|\.[0-9]+)$ ]] || usage
 seconds=$(awk -v m="$minutes" 'BEGIN { s = int(m * 60 + 0.5); print s }')
 [ "$seconds" -ge 1 ] || usage
@@ -35,6 +38,13 @@ cmake --build --preset fuzz -j "$(nproc)"
 # The targets are the fuzz preset's tests, one per libFuzzer target.
 mapfile -t targets < <(ctest --test-dir "$build" -N | awk '/Test +#[0-9]+: /{ print $3 }')
 [ ${#targets[@]} -gt 0 ] || { echo "fuzz-long: no fuzz targets in $build" >&2; exit 1; }
+if [ $# -gt 0 ]; then
+  for wanted in "$@"; do
+    printf '%s\n' "${targets[@]}" | grep -qx -- "$wanted" ||
+      { echo "fuzz-long: no fuzz target named $wanted (there are: ${targets[*]})" >&2; exit 2; }
+  done
+  targets=("$@")
+fi
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
