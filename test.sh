@@ -4,6 +4,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
 jobs=$(nproc)
+# New build folders use Ninja (it keeps both cores busy across folders); existing ones keep theirs.
+export CMAKE_GENERATOR=${CMAKE_GENERATOR:-Ninja}
 
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$jobs"

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the window need; skips apt when all are present.
 set -euo pipefail
 packages=(
-  cmake g++ clang libclang-rt-14-dev libgtest-dev pkg-config
+  cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev pkg-config
   zlib1g-dev libssl-dev openssl libjpeg62-turbo-dev
   qt6-base-dev libgl-dev
   xvfb xauth xdotool time

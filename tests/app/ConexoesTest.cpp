@@ -14,9 +14,6 @@ namespace {
 
 using server::TServerOptions;
 
-constexpr int Arrow = IMainView::IconProcessing;
-constexpr int Check = IMainView::IconDone;
-
 // The requests of one connection in order: the method, with the command text for a prepare
 // ("prepare TZvServer.PropertsFile").
 std::vector<std::string> Requests(const Bytes& received) {
@@ -163,7 +160,7 @@ TEST(Conexoes, BufferSizeIsAnnouncedOnlyWhenNotTheDefault) {
 }
 
 // A tree of nested folders with files of many sizes.
-void WriteTree(const RunUnderTest& r) {
+void WriteNestedTree(const RunUnderTest& r) {
     unsigned seed = 1;
     for (int d = 0; d < 4; ++d) {
         for (int f = 0; f < 8; ++f) {
@@ -198,8 +195,8 @@ std::vector<std::u16string> Texts(const FakeView& v) {
 TEST(Conexoes, FourConnectionsPublishTheSameTreeAsOne) {
     ServerUnderTest um, quatro;
     RunUnderTest r1(um.port), r4(quatro.port);
-    WriteTree(r1);
-    WriteTree(r4);
+    WriteNestedTree(r1);
+    WriteNestedTree(r4);
     r4.opcoes.Conexoes = 4;
     ASSERT_EQ(r1.Click(), std::nullopt);
     ASSERT_EQ(r4.Click(), std::nullopt);

@@ -13,6 +13,11 @@
 
 namespace ab::testing {
 
+// The icons a row shows, by what they mean.
+constexpr int Arrow = IMainView::IconProcessing;
+constexpr int Check = IMainView::IconDone;
+constexpr int Cross = IMainView::IconFailed;
+
 class FakeView : public IMainView {
   public:
     struct Row {

@@ -21,10 +21,6 @@ using server::TServerKind;
 using server::TServerOptions;
 namespace C = AppConstants;
 
-constexpr int Arrow = IMainView::IconProcessing;
-constexpr int Check = IMainView::IconDone;
-constexpr int Cross = IMainView::IconFailed;
-
 std::string B64(std::u16string_view name) {
     return ToUtf8(EncoderBase64(name));
 }

@@ -35,6 +35,20 @@ inline std::vector<std::uint8_t> Hex(std::string_view text) {
     return out;
 }
 
+// The worked example's packet: one file "S01\\a.txt" of five bytes "ABCDE".
+inline const std::vector<std::uint8_t> kWorkedPacket = Hex(R"(
+    96 19 E0 BD 01 00 00 00 18 00 00 00 03 00 01 00
+    00 00 03 00 00 00 88 00 04 4E 6F 6D 65 01 00 49
+    00 00 00 01 00 05 57 49 44 54 48 02 00 02 00 C8
+    00 08 44 61 74 61 48 6F 72 61 08 00 08 00 00 00
+    00 00 07 41 72 71 75 69 76 6F 04 00 4B 00 00 00
+    01 00 07 53 55 42 54 59 50 45 02 00 49 00 07 00
+    42 69 6E 61 72 79 00 01 00 0A 43 48 41 4E 47 45
+    5F 4C 4F 47 04 00 82 00 03 00 00 00 01 00 00 00
+    00 00 00 00 04 00 00 00 04 00 09 53 30 31 5C 61
+    2E 74 78 74 00 20 26 F5 53 EA CC 42 05 00 00 00
+    41 42 43 44 45)");
+
 inline std::vector<std::uint8_t> Bytes(std::string_view s) {
     return {s.begin(), s.end()};
 }

@@ -19,19 +19,7 @@ namespace {
 
 using testing::Bytes;
 using testing::Hex;
-
-const std::vector<std::uint8_t> kGolden = Hex(R"(
-    96 19 E0 BD 01 00 00 00 18 00 00 00 03 00 01 00
-    00 00 03 00 00 00 88 00 04 4E 6F 6D 65 01 00 49
-    00 00 00 01 00 05 57 49 44 54 48 02 00 02 00 C8
-    00 08 44 61 74 61 48 6F 72 61 08 00 08 00 00 00
-    00 00 07 41 72 71 75 69 76 6F 04 00 4B 00 00 00
-    01 00 07 53 55 42 54 59 50 45 02 00 49 00 07 00
-    42 69 6E 61 72 79 00 01 00 0A 43 48 41 4E 47 45
-    5F 4C 4F 47 04 00 82 00 03 00 00 00 01 00 00 00
-    00 00 00 00 04 00 00 00 04 00 09 53 30 31 5C 61
-    2E 74 78 74 00 20 26 F5 53 EA CC 42 05 00 00 00
-    41 42 43 44 45)");
+using testing::kWorkedPacket;
 
 class SendFileSet : public ::testing::Test {
   protected:
@@ -67,10 +55,10 @@ class SendFileSet : public ::testing::Test {
 TEST_F(SendFileSet, WorkedExampleIsByteExactAndRepeatable) {
     const auto path = tmp_.Write("a.txt", "ABCDE");
     Fill(u"S01\\a.txt", 42349.4375, path);
-    EXPECT_EQ(cds_.Data(), kGolden);
-    EXPECT_EQ(cds_.Data(), kGolden);        // reading changes nothing
+    EXPECT_EQ(cds_.Data(), kWorkedPacket);
+    EXPECT_EQ(cds_.Data(), kWorkedPacket);  // reading changes nothing
     Fill(u"S01\\a.txt", 42349.4375, path);  // the second attempt is record 1 again
-    EXPECT_EQ(cds_.Data(), kGolden);
+    EXPECT_EQ(cds_.Data(), kWorkedPacket);
     EXPECT_EQ(cds_.RecordCount(), 1);
     EXPECT_EQ(cds_.ChangeCount(), 1);
 }
@@ -81,8 +69,9 @@ TEST_F(SendFileSet, PartsAreThePacketWithoutCopyingTheContent) {
     auto parts = cds_.DataParts();
     ASSERT_TRUE(parts.Content);
     EXPECT_EQ(parts.Content, fields_.Arquivo.Content());  // the store's own bytes
-    EXPECT_EQ(parts.Head, std::vector<std::uint8_t>(kGolden.begin(), kGolden.end() - 5));
-    EXPECT_EQ(parts.Size(), kGolden.size());
+    EXPECT_EQ(parts.Head,
+              std::vector<std::uint8_t>(kWorkedPacket.begin(), kWorkedPacket.end() - 5));
+    EXPECT_EQ(parts.Size(), kWorkedPacket.size());
 
     Fill(u"S01\\a.txt", 42349.4375, tmp_.Write("empty", ""));
     parts = cds_.DataParts();
@@ -102,7 +91,7 @@ TEST_F(SendFileSet, DeferredContentMakesTheSamePacket) {
         Fill(u"S01\\a.txt", 42349.4375, path);
         const auto whole = cds_.Data();
         if (size == 5) {
-            ASSERT_EQ(whole, kGolden);
+            ASSERT_EQ(whole, kWorkedPacket);
         }
 
         Fill(u"S01\\a.txt", 42349.4375, path, true);
@@ -144,7 +133,7 @@ TEST_F(SendFileSet, DeferredContentThatChangedIsRefused) {
 
 TEST_F(SendFileSet, EmptyFileIsANullColumn) {
     Fill(u"S01\\a.txt", 42349.4375, tmp_.Write("empty", ""));
-    auto expected = std::vector<std::uint8_t>(kGolden.begin(), kGolden.begin() + 156);
+    auto expected = std::vector<std::uint8_t>(kWorkedPacket.begin(), kWorkedPacket.begin() + 156);
     expected[0x89] = 0x10;
     EXPECT_EQ(cds_.Data(), expected);
     EXPECT_TRUE(fields_.Arquivo.IsNull());
@@ -157,7 +146,7 @@ TEST_F(SendFileSet, LargeFileKeepsRowOffsetAndContent) {
     Fill(u"S01\\a.txt", 42349.4375, tmp_.Write("big", content));
     const auto packet = cds_.Data();
     ASSERT_EQ(packet.size(), 70'160u);
-    EXPECT_TRUE(std::equal(kGolden.begin(), kGolden.begin() + 0x9C, packet.begin()));
+    EXPECT_TRUE(std::equal(kWorkedPacket.begin(), kWorkedPacket.begin() + 0x9C, packet.begin()));
     EXPECT_EQ(packet[0x9C] | packet[0x9D] << 8 | packet[0x9E] << 16 | packet[0x9F] << 24, 70'000);
     EXPECT_TRUE(
         std::equal(content.begin(), content.end(), packet.begin() + 0xA0,
@@ -244,7 +233,7 @@ TEST_F(SendFileSet, FailedLoadNeverReachesAPacket) {
     EXPECT_THROW(fields_.Arquivo.LoadFromFile(missing), EFOpenError);
     EXPECT_EQ(cds_.State(), TDataSetState::dsInsert);
     Fill(u"S01\\a.txt", 42349.4375, tmp_.Write("a.txt", "ABCDE"));
-    EXPECT_EQ(cds_.Data(), kGolden);
+    EXPECT_EQ(cds_.Data(), kWorkedPacket);
 }
 
 // A file of 2 GiB or more would go out with a negative length and no bytes: refused unread.

@@ -12,15 +12,7 @@ namespace ab {
 namespace {
 
 using testing::Hex;
-
-const std::vector<std::uint8_t> kGolden = Hex(R"(
-    96 19 E0 BD 01 00 00 00 18 00 00 00 03 00 01 00 00 00 03 00 00 00 88 00
-    04 4E 6F 6D 65 01 00 49 00 00 00 01 00 05 57 49 44 54 48 02 00 02 00 C8 00
-    08 44 61 74 61 48 6F 72 61 08 00 08 00 00 00 00 00
-    07 41 72 71 75 69 76 6F 04 00 4B 00 00 00 01 00
-       07 53 55 42 54 59 50 45 02 00 49 00 07 00 42 69 6E 61 72 79 00
-    01 00 0A 43 48 41 4E 47 45 5F 4C 4F 47 04 00 82 00 03 00 00 00 01 00 00 00 00 00 00 00 04 00 00 00
-    04 00 09 53 30 31 5C 61 2E 74 78 74 00 20 26 F5 53 EA CC 42 05 00 00 00 41 42 43 44 45)");
+using testing::kWorkedPacket;
 
 int CodeOf(std::span<const std::uint8_t> bytes) {
     try {
@@ -32,7 +24,7 @@ int CodeOf(std::span<const std::uint8_t> bytes) {
 }
 
 TEST(PacketReader, DecodesTheWorkedExample) {
-    const auto p = ReadDataPacket(kGolden);
+    const auto p = ReadDataPacket(kWorkedPacket);
     EXPECT_EQ(p.Level, 1);
     EXPECT_EQ(p.Flags, 3u);
     EXPECT_EQ(p.RowOffset, 0x88);
@@ -57,9 +49,9 @@ TEST(PacketReader, DecodesTheWorkedExample) {
 }
 
 TEST(PacketReader, EveryTruncationAndTrailingByteIsRefused) {
-    for (std::size_t n = 0; n < kGolden.size(); ++n)
-        EXPECT_EQ(CodeOf(std::span(kGolden).first(n)), DBERR_DATAPACKETMISMATCH) << n;
-    auto longer = kGolden;
+    for (std::size_t n = 0; n < kWorkedPacket.size(); ++n)
+        EXPECT_EQ(CodeOf(std::span(kWorkedPacket).first(n)), DBERR_DATAPACKETMISMATCH) << n;
+    auto longer = kWorkedPacket;
     longer.push_back(0);
     EXPECT_EQ(CodeOf(longer), DBERR_DATAPACKETMISMATCH);
 }
@@ -87,12 +79,12 @@ TEST(PacketReader, DamagedFieldsAreRefused) {
         {"row count", 14, 2},
     };
     for (const auto& c : cases) {
-        auto bytes = kGolden;
+        auto bytes = kWorkedPacket;
         bytes[c.at] = c.value;
         EXPECT_EQ(CodeOf(bytes), DBERR_DATAPACKETMISMATCH) << c.what;
     }
     // A huge announced row count ends at the first missing byte, with nothing allocated for it.
-    auto bytes = kGolden;
+    auto bytes = kWorkedPacket;
     bytes[14] = bytes[15] = bytes[16] = bytes[17] = 0xFF;
     EXPECT_EQ(CodeOf(bytes), DBERR_DATAPACKETMISMATCH);
 }

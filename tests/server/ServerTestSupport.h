@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -23,6 +25,14 @@
 namespace ab::server::test {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// A stamp of the worked examples: 2015-12-11 10:30:00.
+constexpr double kExampleStamp = 63585513000000.0;
+
+inline Bytes ReadFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
 
 inline Bytes Hex(std::string_view hex) {
     Bytes out;

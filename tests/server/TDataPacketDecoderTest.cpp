@@ -16,7 +16,7 @@ using test::Hex;
 using test::MakePacket;
 using test::WorkedPacket;
 
-constexpr double kExampleStamp = 63585513000000.0;  // 2015-12-11 10:30:00
+using test::kExampleStamp;
 
 TEST(TDataPacketDecoderTest, WorkedPacket) {
     const Bytes packet = WorkedPacket();

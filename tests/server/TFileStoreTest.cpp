@@ -16,10 +16,7 @@ namespace fs = std::filesystem;
 using test::Bytes;
 using test::TempDir;
 
-Bytes ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
+using test::ReadFile;
 
 TStampFields Stamp(int y, int mo, int d, int h, int mi, int s) {
     TStampFields f;

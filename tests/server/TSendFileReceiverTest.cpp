@@ -15,12 +15,9 @@ namespace fs = std::filesystem;
 using test::Ascii;
 using test::Bytes;
 
-constexpr double kExampleStamp = 63585513000000.0;
+using test::kExampleStamp;
 
-Bytes ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
+using test::ReadFile;
 
 bool OnlyFolders(const fs::path& root) {
     for (const auto& e : fs::recursive_directory_iterator(root))

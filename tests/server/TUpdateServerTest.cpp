@@ -25,7 +25,7 @@ using test::Cat;
 using test::Hex;
 using test::RawClient;
 
-constexpr double kExampleStamp = 63585513000000.0;  // 2015-12-11 10:30:00
+using test::kExampleStamp;
 
 const std::string kPassword = "6485B9B5C668BE12667E6690BE732C1F";  // MD5 of the pass phrase
 
@@ -89,10 +89,7 @@ Bytes SendFileRow(const Bytes& packet, bool check = true) {
                 value, Bytes{static_cast<std::uint8_t>(check ? 0x60 : 0x20), 0xC0}});
 }
 
-Bytes ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
+using test::ReadFile;
 
 void SetMtime(const fs::path& p, int y, int mo, int d, int h, int mi, int s) {
     std::tm tm{};

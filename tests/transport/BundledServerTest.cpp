@@ -82,7 +82,7 @@ struct Server {
 };
 
 // The updater's designed list and before-connect event.
-void Design(TSQLConnection& conn, int port) {
+void DesignUpdater(TSQLConnection& conn, int port) {
     conn.SetDriverName(u"DataSnap");
     conn.Params().Lines() = {u"DriverUnit=Data.DBXDataSnap",
                              u"CommunicationProtocol=tcp/ip",
@@ -206,7 +206,7 @@ TEST(BundledServer, HandshakeBytesAsReceivedAndReplyForms) {
         o.protocolVersion = version;
         Server s(o);
         TSQLConnection conn;
-        Design(conn, s.port);
+        DesignUpdater(conn, s.port);
         conn.SetConnected(true);
         auto* link = static_cast<TDBXClientConnection*>(conn.GetDBXConnection());
         ASSERT_NE(link, nullptr);
@@ -241,7 +241,7 @@ TEST(BundledServer, RefusedLoginClosesWithoutDisconnect) {
     o.refuseLogin = true;
     Server s(o);
     TSQLConnection conn;
-    Design(conn, s.port);
+    DesignUpdater(conn, s.port);
     try {
         conn.SetConnected(true);
         FAIL() << "connected";
@@ -257,7 +257,7 @@ TEST(BundledServer, EchoTellsTheServerKindApart) {
     {
         Server s;
         TSQLConnection conn;
-        Design(conn, s.port);
+        DesignUpdater(conn, s.port);
         conn.SetConnected(true);
         EXPECT_EQ(Echo(conn, u"Atualização"), u"Atualização");
     }
@@ -266,7 +266,7 @@ TEST(BundledServer, EchoTellsTheServerKindApart) {
         o.kind = TServerKind::Cliente;
         Server s(o);
         TSQLConnection conn;
-        Design(conn, s.port);
+        DesignUpdater(conn, s.port);
         conn.SetConnected(true);
         EXPECT_THROW(Echo(conn, u"x"), TDBXError);
         // The connection stays usable after the failed probe.
@@ -279,7 +279,7 @@ TEST(BundledServer, EchoTellsTheServerKindApart) {
 TEST(BundledServer, PublishingCallsWithAFiveMillionByteFile) {
     Server s;
     TSQLConnection conn;
-    Design(conn, s.port);
+    DesignUpdater(conn, s.port);
     conn.SetConnected(true);
     TDBXConnection& link = *conn.GetDBXConnection();
     const std::u16string prefix = u"TZvServer.";
@@ -358,7 +358,7 @@ TEST(BundledServer, SegmentBlocksFollowTheClientBufferSize) {
         SCOPED_TRACE(c.kb ? ToUtf8(c.kb) : "absent");
         Server s;
         TSQLConnection conn;
-        Design(conn, s.port);
+        DesignUpdater(conn, s.port);
         if (c.kb)
             conn.Params().Add(u"BufferKBSize", c.kb);
         conn.SetConnected(true);
@@ -385,7 +385,7 @@ PublishOutcome Publish(Server& s, TServerKind kind, const Bytes& packet,
     const std::u16string asked = kind == TServerKind::Pai ? u"UzAxXGEudHh0"  // S01\a.txt
                                                           : u"UzAxXGEudHh0Lmh4Zg==";
     TSQLConnection conn;
-    Design(conn, s.port);
+    DesignUpdater(conn, s.port);
     PublishOutcome out;
     out.step = 0;
     try {
@@ -474,7 +474,7 @@ TEST(BundledServer, ReconnectAfterTheServerDropsTheConnection) {
     o.dropInPullFirst = 1;
     Server s(o);
     TSQLConnection conn;
-    Design(conn, s.port);
+    DesignUpdater(conn, s.port);
     conn.SetConnected(true);
     const Bytes content = RandomBytes(200'000);
     const Bytes packet = Packet(u"S01\\again.bin", content, s.root.Path());
@@ -499,7 +499,7 @@ TEST(BundledServer, ALostConnectionIsNoticedAndTheNextConnectStartsAfresh) {
         o.dropInPullFirst = dropInPull ? 1 : 0;
         Server s(o);
         TSQLConnection conn;
-        Design(conn, s.port);
+        DesignUpdater(conn, s.port);
         int before = 0;
         conn.BeforeConnect = [inner = conn.BeforeConnect, &before](TSQLConnection& c) {
             ++before;
@@ -532,7 +532,7 @@ TEST(BundledServer, ALostConnectionIsNoticedAndTheNextConnectStartsAfresh) {
 TEST(BundledServer, AStoppedServerIsNoticedAndTheReconnectFailsCleanly) {
     Server s;
     TSQLConnection conn;
-    Design(conn, s.port);
+    DesignUpdater(conn, s.port);
     conn.SetConnected(true);
     s.server->Stop();
     EXPECT_ANY_THROW(PropertsFile(*conn.GetDBXConnection(), u"TZvServer.", u"eC50eHQ="));
@@ -550,7 +550,7 @@ TEST(BundledServer, AServerErrorAnswerLeavesTheConnectionUp) {
     o.sendFileErrorFirst = 1;
     Server s(o);
     TSQLConnection conn;
-    Design(conn, s.port);
+    DesignUpdater(conn, s.port);
     conn.SetConnected(true);
     TDBXConnection* link = conn.GetDBXConnection();
     const Bytes packet = Packet(u"S01\\erro.bin", RandomBytes(1000), s.root.Path());
@@ -572,7 +572,7 @@ TEST(BundledServer, AbortEndsAConnectWaitingOnASilentServer) {
         o.silent = true;
         Server s(o);
         TSQLConnection conn;
-        Design(conn, s.port);
+        DesignUpdater(conn, s.port);
         conn.Params().Add(u"ConnectTimeout", connectTimeout);
         std::optional<TDBXError> error;
         std::atomic<bool> returned{false};
@@ -605,7 +605,7 @@ TEST(BundledServer, AbortEndsAConnectWaitingOnASilentServer) {
 TEST(BundledServer, AbortOfAnIdleConnectionDropsItWithoutADisconnect) {
     Server s;
     TSQLConnection conn;
-    Design(conn, s.port);
+    DesignUpdater(conn, s.port);
     conn.Abort();
     conn.SetConnected(true);
     ASSERT_TRUE(conn.GetConnected());
@@ -673,7 +673,7 @@ TEST(BundledServer, StreamedFileSendsTheSameBytesAsThePacketInMemory) {
         SCOPED_TRACE(streamed ? "streamed" : "in memory");
         Server s;
         TSQLConnection conn;
-        Design(conn, s.port);
+        DesignUpdater(conn, s.port);
         conn.SetConnected(true);
         TDBXConnection& link = *conn.GetDBXConnection();
         const fs::path file = s.root.Path() / "big.bin";
@@ -730,7 +730,7 @@ TEST(BundledServer, FileChangedDuringItsSendIsNeverStored) {
         };
         Server s(o);
         TSQLConnection conn;
-        Design(conn, s.port);
+        DesignUpdater(conn, s.port);
         conn.SetConnected(true);
         const TOleVariant packet = StreamedPacket(u"S01\\torn.bin", file);
         // A later clock tick than the open, for the status-change time to move.
@@ -767,7 +767,7 @@ TEST(BundledServer, SilentServerTimesOutAndDroppedServerDisconnectsQuietly) {
         o.silent = true;
         Server s(o);
         TSQLConnection conn;
-        Design(conn, s.port);
+        DesignUpdater(conn, s.port);
         conn.Params().Add(u"ConnectTimeout", u"500");
         try {
             conn.SetConnected(true);
@@ -780,7 +780,7 @@ TEST(BundledServer, SilentServerTimesOutAndDroppedServerDisconnectsQuietly) {
     {
         Server s;
         TSQLConnection conn;
-        Design(conn, s.port);
+        DesignUpdater(conn, s.port);
         conn.SetConnected(true);
         s.server->Stop();  // the server closes first
         EXPECT_NO_THROW(conn.SetConnected(false));
@@ -803,7 +803,7 @@ TEST_P(BundledServerFilters, PublishingCallsThroughAdoptedFilters) {
     o.filters = GetParam();
     Server s(o);
     TSQLConnection conn;
-    Design(conn, s.port);
+    DesignUpdater(conn, s.port);
     conn.SetConnected(true);
     TDBXConnection& link = *conn.GetDBXConnection();
     const Bytes content = RandomBytes(5'000'000);

@@ -20,7 +20,7 @@ using test::Handshake;
 using test::ScriptedServer;
 using test::Step;
 
-std::string Bytes(std::initializer_list<int> bytes) {
+std::string Raw(std::initializer_list<int> bytes) {
     std::string s;
     for (int b : bytes)
         s.push_back(static_cast<char>(b));
@@ -57,12 +57,12 @@ const std::string kPrepareReply =
 
 std::string ExecuteWith(const std::string& base64) {
     return R"({"method":"execute","params":[{"handle":[7]},{"data":[)" +
-           std::to_string(base64.size() + 2) + "," + Bytes({0x20 + int(base64.size())}) + base64 +
-           Bytes({0xC0}) + "]}]}";
+           std::to_string(base64.size() + 2) + "," + Raw({0x20 + int(base64.size())}) + base64 +
+           Raw({0xC0}) + "]}]}";
 }
 std::string ReplyWith(const std::string& text) {
     return R"({"result":[{"data":[)" + std::to_string(text.size() + 2) + "," +
-           Bytes({0xC0, 0x20 + int(text.size())}) + text + "]}]}";
+           Raw({0xC0, 0x20 + int(text.size())}) + text + "]}]}";
 }
 
 TEST(TDBXCommand, PropertsFileExchangeBytes) {
@@ -129,7 +129,7 @@ TEST(TDBXCommand, ErrorsAndStates) {
     ExpectError([&] { command->ExecuteUpdate(); }, 30, u"Operation failed.  Connection was closed");
     ExpectError([&] { command->Prepare(); }, 30, u"Operation failed.  Connection was closed");
     command.reset();  // freeing it is still fine
-    const std::string row = Bytes({0x21, 'x'});
+    const std::string row = Raw({0x21, 'x'});
     EXPECT_EQ(
         AfterHandshake(server.Received(0)),
         R"({"method":"prepare","params":[-1,false,"DataSnap.ServerMethod","TZvServer.EchoString"]})"
@@ -168,7 +168,7 @@ TEST(TSqlServerMethod, EchoSendsPrepareExecuteWithParametersAndClose) {
     steps.push_back({"EchoString\"]}", R"({"result":[{"handle":[4]},{"parameters":[2,)"
                                        R"([26,0,1,0,0,"Value",0,0,0],)"
                                        R"([26,0,4,2000,0,"ReturnParameter",0,0,0]]}]})"});
-    steps.push_back({"]}]}", R"({"result":[{"data":[7,)" + Bytes({0xC0, 0x25}) + "Hello]}]}"});
+    steps.push_back({"]}]}", R"({"result":[{"data":[7,)" + Raw({0xC0, 0x25}) + "Hello]}]}"});
     steps.push_back(
         {"EchoString\"]}", R"({"error":{"name":"E","code":2,"message":"no such method"})"});
     ScriptedServer server({steps});
@@ -201,7 +201,7 @@ TEST(TSqlServerMethod, EchoSendsPrepareExecuteWithParametersAndClose) {
         R"({"method":"prepare","params":[-1,false,"DataSnap.ServerMethod","TZvServer.EchoString"]})"
         R"({"method":"execute","params":[{"handle":[4]},{"parameters":[2,)"
         R"([26,0,1,0,0,"Value",0,12,128],[26,0,4,2000,0,"ReturnParameter",0,0,128]]},{"data":[7,)" +
-            Bytes({0x25}) + "Hello" + Bytes({0xC0}) + "]}]}" +
+            Raw({0x25}) + "Hello" + Raw({0xC0}) + "]}]}" +
             R"({"method":"command_close","params":[4]})"
             R"({"method":"prepare","params":[-1,false,"DataSnap.ServerMethod","TZvServer.EchoString"]})"
             R"({"method":"disconnect","params":[7]})");
