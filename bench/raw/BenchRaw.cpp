@@ -44,129 +44,21 @@
 #include "platform/Text.h"
 #include "server/TServerOptions.h"
 
+#include "RawClient.h"
+
 namespace {
 
 using namespace ab;
+using namespace ab::bench;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
 // With 32 KiB buffers: the inline part of a large first parameter and the data bytes per segment.
 constexpr std::size_t kInline = 30717;
 constexpr std::size_t kSegment = 32747;
-constexpr std::uint8_t kFilterQuery[5] = {0x05, 0x05, 0x05, 0x05, 0x05};
 
 double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
-}
-
-// ---- the raw-socket client ----
-
-class RawClient {
-  public:
-    explicit RawClient(int port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int one = 1;
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<std::uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-            throw std::runtime_error("connect");
-    }
-    ~RawClient() { ::close(fd_); }
-    RawClient(const RawClient&) = delete;
-    RawClient& operator=(const RawClient&) = delete;
-
-    void Send(const void* data, std::size_t n) {
-        const char* p = static_cast<const char*>(data);
-        while (n > 0) {
-            const ssize_t k = ::send(fd_, p, n, MSG_NOSIGNAL);
-            if (k <= 0)
-                throw std::runtime_error("send");
-            p += k;
-            n -= static_cast<std::size_t>(k);
-        }
-    }
-    void Send(const std::string& s) { Send(s.data(), s.size()); }
-    std::string Receive(std::size_t n) {
-        std::string s;
-        while (s.size() < n)
-            s.push_back(static_cast<char>(Byte()));
-        return s;
-    }
-    // One JSON object, braces counted outside strings. The replies read here are a login reply, a
-    // prepare reply, segment requests and result rows whose data bytes hold no brace or quote (a
-    // short text of digits, a boolean). An error object is left open by the server: it ends
-    // after its inner object.
-    std::string ReceiveObject() {
-        std::string s;
-        int depth = 0;
-        bool inString = false, escape = false;
-        for (;;) {
-            const char c = static_cast<char>(Byte());
-            s.push_back(c);
-            if (inString) {
-                if (escape)
-                    escape = false;
-                else if (c == '\\')
-                    escape = true;
-                else if (c == '"')
-                    inString = false;
-                continue;
-            }
-            if (c == '"')
-                inString = true;
-            else if (c == '{')
-                ++depth;
-            else if (c == '}' && --depth == 0)
-                return s;
-            if (depth == 1 && s.starts_with("{\"error\":{") && c == '}')
-                throw std::runtime_error("error reply: " + s);
-        }
-    }
-
-  private:
-    std::uint8_t Byte() {
-        if (pos_ == len_) {
-            const ssize_t k = ::recv(fd_, buf_, sizeof buf_, 0);
-            if (k <= 0)
-                throw std::runtime_error("recv");
-            len_ = static_cast<std::size_t>(k);
-            pos_ = 0;
-        }
-        return static_cast<std::uint8_t>(buf_[pos_++]);
-    }
-    int fd_;
-    char buf_[32768];
-    std::size_t pos_ = 0, len_ = 0;
-};
-
-int HandleOf(const std::string& reply) {
-    const auto at = reply.find("\"handle\":[");
-    if (at == std::string::npos)
-        throw std::runtime_error("no handle in " + reply);
-    return std::atoi(reply.c_str() + at + 10);
-}
-
-std::string Prepare(const std::string& method) {
-    return R"({"method":"prepare","params":[-1,false,"DataSnap.ServerMethod","TZvServer.)" +
-           method + "\"]}";
-}
-
-std::string ExecuteStart(int handle, std::size_t rowBytes) {
-    return R"({"method":"execute","params":[{"handle":[)" + std::to_string(handle) +
-           R"(]},{"data":[)" + std::to_string(rowBytes) + ",";
-}
-
-void RawHandshake(RawClient& c) {
-    c.Send(kFilterQuery, sizeof kFilterQuery);
-    c.Receive(5);
-    c.Send(
-        R"({"method":"connect","params":[{"DriverName":"DataSnap","DSAuthenticationPassword":")" +
-        ToUtf8(server::DefaultPassword()) + R"(","DSAuthenticationUser":")" +
-        ToUtf8(server::DefaultUser()) + R"("}]})");
-    c.ReceiveObject();
 }
 
 // ---- arvore ----
@@ -335,7 +227,9 @@ Contagem Contar(const std::vector<std::uint8_t>& b) {
     const auto at = [&](std::size_t p, std::string_view s) {
         return p + s.size() <= b.size() && std::memcmp(b.data() + p, s.data(), s.size()) == 0;
     };
-    if (b.size() >= 5 && std::memcmp(b.data(), kFilterQuery, 5) == 0) {
+    if (b.size() >= 5 && std::all_of(b.begin(), b.begin() + 5, [](std::uint8_t x) {
+            return x == TransportConstants::FilterQueryByte;
+        })) {
         c.handshake = 1;
         i = 5;
     }

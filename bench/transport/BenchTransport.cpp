@@ -35,9 +35,12 @@
 #include "transport/TDBXConnection.h"
 #include "transport/TSQLConnection.h"
 
+#include "RawClient.h"
+
 namespace {
 
 using namespace ab;
+using namespace ab::bench;
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
@@ -83,115 +86,6 @@ struct ServerProcess {
     pid_t pid = -1;
     int port = 0;
 };
-
-// ---- the raw-socket client ----
-
-class RawClient {
-  public:
-    explicit RawClient(int port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int one = 1;
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<std::uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-            throw std::runtime_error("connect");
-    }
-    ~RawClient() { ::close(fd_); }
-
-    void Send(const void* data, std::size_t n) {
-        const char* p = static_cast<const char*>(data);
-        while (n > 0) {
-            const ssize_t k = ::send(fd_, p, n, MSG_NOSIGNAL);
-            if (k <= 0)
-                throw std::runtime_error("send");
-            p += k;
-            n -= static_cast<std::size_t>(k);
-        }
-    }
-    void Send(const std::string& s) { Send(s.data(), s.size()); }
-    std::string Receive(std::size_t n) {
-        std::string s;
-        while (s.size() < n)
-            s.push_back(static_cast<char>(Byte()));
-        return s;
-    }
-    // One JSON object, braces counted outside strings (the replies here carry no brace or quote
-    // bytes inside their data blocks). An error object is left open by the server: it ends after
-    // its inner object.
-    std::string ReceiveObject() {
-        std::string s;
-        int depth = 0;
-        bool inString = false, escape = false;
-        for (;;) {
-            const char c = static_cast<char>(Byte());
-            s.push_back(c);
-            if (inString) {
-                if (escape)
-                    escape = false;
-                else if (c == '\\')
-                    escape = true;
-                else if (c == '"')
-                    inString = false;
-                continue;
-            }
-            if (c == '"')
-                inString = true;
-            else if (c == '{')
-                ++depth;
-            else if (c == '}' && --depth == 0)
-                return s;
-            if (depth == 1 && s.starts_with("{\"error\":{") && c == '}')
-                throw std::runtime_error("error reply: " + s);
-        }
-    }
-
-  private:
-    std::uint8_t Byte() {
-        if (pos_ == len_) {
-            const ssize_t k = ::recv(fd_, buf_, sizeof buf_, 0);
-            if (k <= 0)
-                throw std::runtime_error("recv");
-            len_ = static_cast<std::size_t>(k);
-            pos_ = 0;
-        }
-        return static_cast<std::uint8_t>(buf_[pos_++]);
-    }
-    int fd_;
-    char buf_[32768];
-    std::size_t pos_ = 0, len_ = 0;
-};
-
-int HandleOf(const std::string& reply) {
-    const auto at = reply.find("\"handle\":[");
-    return std::atoi(reply.c_str() + at + 10);
-}
-
-std::string Prepare(const std::string& method) {
-    return R"({"method":"prepare","params":[-1,false,"DataSnap.ServerMethod","TZvServer.)" +
-           method + "\"]}";
-}
-
-std::string ExecuteStart(int handle, std::size_t rowBytes) {
-    return R"({"method":"execute","params":[{"handle":[)" + std::to_string(handle) +
-           R"(]},{"data":[)" + std::to_string(rowBytes) + ",";
-}
-
-std::string CommandClose(int handle) {
-    return R"({"method":"command_close","params":[)" + std::to_string(handle) + "]}";
-}
-
-void RawHandshake(RawClient& c) {
-    c.Send(std::string(5, '\x05'));
-    c.Receive(5);
-    c.Send(
-        R"({"method":"connect","params":[{"DriverName":"DataSnap","DSAuthenticationPassword":")" +
-        ToUtf8(server::DefaultPassword()) + R"(","DSAuthenticationUser":")" +
-        ToUtf8(server::DefaultUser()) + R"("}]})");
-    c.ReceiveObject();
-}
 
 // (a) raw: prepare, execute with a short string and a null, command close.
 void RawPropertsFile(RawClient& c, const std::string& base64) {
