@@ -9,9 +9,12 @@
 #include <vector>
 
 #include "platform/Text.h"
+#include "support/ManualClock.h"
 
 namespace ab {
 namespace {
+
+using test::ManualClock;
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -36,18 +39,6 @@ struct Done {
 struct Step {
     std::chrono::milliseconds at;  // since the run started
     std::variant<Start, Progress, Done> event;
-};
-
-class ManualClock {
-  public:
-    TProgresso::TRelogio Relogio() {
-        return [this] { return now_; };
-    }
-    void Set(std::chrono::milliseconds since) { now_ = origin_ + since; }
-
-  private:
-    Clock::time_point origin_ = Clock::time_point(100h);
-    Clock::time_point now_ = origin_;
 };
 
 void Play(TProgresso& p, ManualClock& clock, const std::vector<Step>& steps) {

@@ -30,9 +30,12 @@
 #include "gui/TfrmPrincipal.h"
 #include "platform/Exception.h"
 #include "platform/Text.h"
+#include "support/ManualClock.h"
 
 namespace ab {
 namespace {
+
+using test::ManualClock;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -682,18 +685,6 @@ TEST_F(MainWindow, ErrorReportedOnTheWorkerShowsOnTheGuiThread) {
     ASSERT_EQ(boxes.Boxes().size(), 1u);
     ExpectBox(boxes.Boxes()[0], kAppTitle, QMessageBox::Critical, u"Insufficient memory.");
 }
-
-class ManualClock {
-  public:
-    TProgresso::TRelogio Relogio() {
-        return [this] { return now_; };
-    }
-    void Set(std::chrono::milliseconds since) { now_ = origin_ + since; }
-
-  private:
-    std::chrono::steady_clock::time_point origin_ = std::chrono::steady_clock::time_point(100h);
-    std::chrono::steady_clock::time_point now_ = origin_;
-};
 
 // The line under the list follows the run (once per batch) and gives way to the banner at its
 // end; a file a second on its way shows its percent, which goes when it is done.
