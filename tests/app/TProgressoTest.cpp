@@ -17,7 +17,6 @@ namespace {
 using test::ManualClock;
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 constexpr std::uint64_t KiB = 1024;
 constexpr std::uint64_t MiB = 1024 * KiB;
