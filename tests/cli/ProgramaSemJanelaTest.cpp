@@ -338,11 +338,13 @@ TEST_F(SemJanela, SignalFinishesTheFileInHandThenStops) {
 // A silent server and no deadlines: the first SIGTERM can only ask for a stop after the call in
 // hand, which never ends; the second one ends the connection and the program.
 TEST_F(SemJanela, SecondSignalEndsARunWaitingOnASilentServer) {
-    Servidor({"--mudo"});
+    Servidor({"--mudo", "--log"});
     WriteText(Pacote() / "a.txt", "a");
     ChildProcess& p =
         Iniciar(Argumentos({"--sem-janela", "--tempo-conexao=0", "--tempo-leitura=0"}));
-    std::this_thread::sleep_for(300ms);
+    // Connected: the program is past its start and listens for signals.
+    ASSERT_TRUE(server_->WaitForError("conexao 1: accepted", 30s)) << server_->Err();
+    std::this_thread::sleep_for(100ms);
     p.Signal(SIGTERM);
     EXPECT_EQ(p.Wait(500ms), -1) << "ended on the first signal";
     p.Signal(SIGTERM);

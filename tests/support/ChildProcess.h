@@ -102,21 +102,29 @@ class ChildProcess {
     std::string Out() const { return ReadFile(out_); }
     std::string Err() const { return ReadFile(err_); }
 
-    // Waits until standard output holds `text`; false when the time ran out or the program ended
-    // without writing it.
+    // Waits until standard output (or error) holds `text`; false when the time ran out or the
+    // program ended without writing it.
     bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
+        return WaitFor(out_, text, timeout);
+    }
+    bool WaitForError(const std::string& text, std::chrono::milliseconds timeout) {
+        return WaitFor(err_, text, timeout);
+    }
+
+  private:
+    bool WaitFor(const std::filesystem::path& file, const std::string& text,
+                 std::chrono::milliseconds timeout) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (std::chrono::steady_clock::now() < deadline) {
-            if (Out().find(text) != std::string::npos)
+            if (ReadFile(file).find(text) != std::string::npos)
                 return true;
             if (status_ >= 0 || Wait(std::chrono::milliseconds(0)) >= 0)
-                return Out().find(text) != std::string::npos;
+                return ReadFile(file).find(text) != std::string::npos;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         return false;
     }
 
-  private:
     static std::string ReadFile(const std::filesystem::path& p) {
         std::ifstream in(p, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
