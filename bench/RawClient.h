@@ -19,6 +19,30 @@
 
 namespace ab::bench {
 
+// Follows a JSON byte stream through its string literals, where braces and brackets are text.
+class JsonStrings {
+  public:
+    bool InString() const { return inString_; }
+    // True when `c` belongs to a string literal, its quotes included.
+    bool Consume(char c) {
+        if (!inString_) {
+            inString_ = c == '"';
+            return inString_;
+        }
+        if (escape_)
+            escape_ = false;
+        else if (c == '\\')
+            escape_ = true;
+        else if (c == '"')
+            inString_ = false;
+        return true;
+    }
+
+  private:
+    bool inString_ = false;
+    bool escape_ = false;
+};
+
 class RawClient {
   public:
     explicit RawClient(int port) {
@@ -60,22 +84,13 @@ class RawClient {
     std::string ReceiveObject() {
         std::string s;
         int depth = 0;
-        bool inString = false, escape = false;
+        JsonStrings strings;
         for (;;) {
             const char c = static_cast<char>(Byte());
             s.push_back(c);
-            if (inString) {
-                if (escape)
-                    escape = false;
-                else if (c == '\\')
-                    escape = true;
-                else if (c == '"')
-                    inString = false;
+            if (strings.Consume(c))
                 continue;
-            }
-            if (c == '"')
-                inString = true;
-            else if (c == '{')
+            if (c == '{')
                 ++depth;
             else if (c == '}' && --depth == 0)
                 return s;
@@ -100,28 +115,28 @@ class RawClient {
     std::size_t pos_ = 0, len_ = 0;
 };
 
-int HandleOf(const std::string& reply) {
+inline int HandleOf(const std::string& reply) {
     const auto at = reply.find("\"handle\":[");
     if (at == std::string::npos)
         throw std::runtime_error("no handle in " + reply);
     return std::atoi(reply.c_str() + at + 10);
 }
 
-std::string Prepare(const std::string& method) {
+inline std::string Prepare(const std::string& method) {
     return R"({"method":"prepare","params":[-1,false,"DataSnap.ServerMethod","TZvServer.)" +
            method + "\"]}";
 }
 
-std::string ExecuteStart(int handle, std::size_t rowBytes) {
+inline std::string ExecuteStart(int handle, std::size_t rowBytes) {
     return R"({"method":"execute","params":[{"handle":[)" + std::to_string(handle) +
            R"(]},{"data":[)" + std::to_string(rowBytes) + ",";
 }
 
-std::string CommandClose(int handle) {
+inline std::string CommandClose(int handle) {
     return R"({"method":"command_close","params":[)" + std::to_string(handle) + "]}";
 }
 
-void RawHandshake(RawClient& c) {
+inline void RawHandshake(RawClient& c) {
     c.Send(std::string(5, static_cast<char>(TransportConstants::FilterQueryByte)));
     c.Receive(5);
     c.Send(

@@ -234,16 +234,11 @@ Contagem Contar(const std::vector<std::uint8_t>& b) {
         i = 5;
     }
     int depth = 0;
-    bool inString = false, escape = false;
+    JsonStrings strings;
     while (i < b.size()) {
         const char ch = static_cast<char>(b[i]);
-        if (inString) {
-            if (escape)
-                escape = false;
-            else if (ch == '\\')
-                escape = true;
-            else if (ch == '"')
-                inString = false;
+        if (strings.InString()) {
+            strings.Consume(ch);
             ++i;
             continue;
         }
@@ -276,12 +271,12 @@ Contagem Contar(const std::vector<std::uint8_t>& b) {
             depth += 1;  // the '[' just passed
             continue;
         }
-        if (ch == '"')
-            inString = true;
-        else if (ch == '{' || ch == '[')
+        if (ch == '{' || ch == '[')
             ++depth;
         else if (ch == '}' || ch == ']')
             --depth;
+        else
+            strings.Consume(ch);  // a quote opens a string
         ++i;
     }
     return c;

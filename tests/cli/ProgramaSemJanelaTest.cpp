@@ -344,7 +344,6 @@ TEST_F(SemJanela, SecondSignalEndsARunWaitingOnASilentServer) {
         Iniciar(Argumentos({"--sem-janela", "--tempo-conexao=0", "--tempo-leitura=0"}));
     // Connected: the program is past its start and listens for signals.
     ASSERT_TRUE(server_->WaitForError("conexao 1: accepted", 30s)) << server_->Err();
-    std::this_thread::sleep_for(100ms);
     p.Signal(SIGTERM);
     EXPECT_EQ(p.Wait(500ms), -1) << "ended on the first signal";
     p.Signal(SIGTERM);
