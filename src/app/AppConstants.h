@@ -92,6 +92,21 @@ inline constexpr std::u16string_view MsgInvalidServer = u"O Servidor n\u00E3o \u
 inline constexpr std::u16string_view MsgSendFailed =
     u"N\u00E3o foi poss\u00EDvel enviar o Arquivo: \r\n";
 inline constexpr std::u16string_view MsgContinue = u"Continuar?";
+// What the walk reports besides files, and why a file failed.
+inline constexpr std::u16string_view MsgNotARegularFile = u"n\u00E3o \u00E9 um arquivo comum (%s)";
+inline constexpr std::u16string_view KindFifo = u"FIFO";
+inline constexpr std::u16string_view KindSocket = u"socket";
+inline constexpr std::u16string_view KindCharDevice = u"dispositivo de caracteres";
+inline constexpr std::u16string_view KindBlockDevice = u"dispositivo de blocos";
+inline constexpr std::u16string_view KindOther = u"tipo desconhecido";
+inline constexpr std::u16string_view MsgLinkOutside =
+    u"liga\u00E7\u00E3o para uma pasta fora da pasta publicada: %s";
+inline constexpr std::u16string_view MsgLinkAbove =
+    u"liga\u00E7\u00E3o para uma pasta acima dela: %s";
+inline constexpr std::u16string_view MsgFolderUnreadable =
+    u"a pasta n\u00E3o p\u00F4de ser lida: %s";
+inline constexpr std::u16string_view MsgServerRefused = u"o servidor recusou o arquivo";
+
 // A run ended from outside (a second close, a second signal) does not reconnect after a failure.
 inline constexpr std::u16string_view MsgRunAborted = u"Execu\u00E7\u00E3o interrompida.";
 

@@ -18,6 +18,9 @@ struct TArquivoEvento {
     std::u16string Local;       // full local path
     std::u16string Destino;     // destination name on the server
     std::uint64_t Tamanho = 0;  // size when the walk listed it
+    // Why it was not published: the reason an entry was passed over, or why its send or its
+    // folder failed. Empty otherwise.
+    std::u16string Motivo;
 };
 
 // What the server check decided for a file.
@@ -35,6 +38,7 @@ enum class TDesfecho {
     Falhou,
     Enviaria,   // dry run: would be sent
     Removeria,  // dry run: would be removed
+    Ignorado,   // not a file that can be published (a FIFO, a device, a link leading outside)
 };
 
 // The run's end, with the counts a summary or an exit status needs.
@@ -49,18 +53,21 @@ struct TResumo {
     TFim Fim = TFim::Concluida;
     bool Simulada = false;
     bool ParadaPeloUsuario = false;  // "Continuar?" answered No
-    int Arquivos = 0;                // files listed for the walk
+    int Arquivos = 0;                // entries listed for the walk (one row each)
     int Verificados = 0;             // files handled (checked, removed or sent)
     int Enviados = 0;
     int Atuais = 0;
     int Removidos = 0;
-    int Falhas = 0;
+    int Falhas = 0;     // files and folders that failed
+    int Ignorados = 0;  // entries that are not files to publish
     int Enviaria = 0;   // dry run: files that would be sent
     int Removeria = 0;  // dry run: files that would be removed
     std::uint64_t BytesEnviados = 0;
     double Segundos = 0;
-    std::vector<std::u16string> Falhados;  // local paths of the files that failed
-    std::u16string Erro;                   // the escaping error's message, as a box shows it
+    // Local paths of the files that failed, and of the folders that could not be read (ending in
+    // '/').
+    std::vector<std::u16string> Falhados;
+    std::u16string Erro;  // the escaping error's message, as a box shows it
 
     // 0 all current, 1 refused start, 2 server unreachable or login refused, 3 files failed,
     // 4 interrupted, 5 an error escaped.
@@ -74,6 +81,7 @@ class IMainView {
     static constexpr int IconProcessing = 0;  // blue arrow
     static constexpr int IconDone = 1;        // green check
     static constexpr int IconFailed = 2;      // red cross
+    static constexpr int IconIgnored = 3;     // passed over: not a file that can be published
 
     virtual ~IMainView() = default;
 

@@ -13,8 +13,10 @@
 #include "app/ExceptionText.h"
 #include "app/TZvServerClient.h"
 #include "app/UFuncoes.h"
+#include "app/Varredura.h"
 #include "dbx/TDBXError.h"
 #include "dbx/TOleVariant.h"
+#include "packet/PacketConstants.h"
 #include "packet/SendFileDataSet.h"
 #include "packet/TClientDataSet.h"
 #include "platform/DateTime.h"
@@ -56,6 +58,19 @@ std::uint64_t SizeOf(const std::u16string& path) {
     return FileSize(path).value_or(0);
 }
 
+// A row names the file; an entry that is not published also says why.
+std::u16string TextoDaLinha(const TEntradaVarredura::TTipo tipo, std::u16string_view local,
+                            std::u16string_view motivo) {
+    const bool pasta = local.ends_with(u'/');
+    std::u16string texto =
+        ReadableName(FilePart(pasta ? local.substr(0, local.size() - 1) : local));
+    if (pasta)
+        texto += u'/';
+    if (tipo != TEntradaVarredura::TTipo::Arquivo)
+        texto += u" (" + std::u16string(motivo) + u")";
+    return texto;
+}
+
 }  // namespace
 
 int TResumo::CodigoSaida() const {
@@ -93,7 +108,9 @@ struct TAtualizador::TLigacao {
 };
 
 struct TAtualizador::TItem {
+    TEntradaVarredura::TTipo Tipo = TEntradaVarredura::TTipo::Arquivo;
     TArquivoEvento Arquivo;
+    std::u16string Texto;  // its row's text
     bool EmTeste = false;
 };
 
@@ -145,8 +162,7 @@ class TAtualizador::TDistribuidor {
         }
         TItem item = itens_[proximo_++];
         run_.Vista([&](IMainView& v) {
-            item.Arquivo.Row =
-                v.AddRow(std::u16string(FilePart(item.Arquivo.Local)), IMainView::IconProcessing);
+            item.Arquivo.Row = v.AddRow(item.Texto, IMainView::IconProcessing);
             v.ScrollToRow(item.Arquivo.Row);
             v.ProcessEvents();
         });
@@ -190,13 +206,15 @@ class TAtualizador::TDistribuidor {
 };
 
 TAtualizador::TAtualizador(IMainView& view, TClientDataSet& cdsSendFile, TDadosPrograma dados,
-                           TPausa pausa, TDBXConnectionFactory* factory, TOpcoesExecucao opcoes)
+                           TPausa pausa, TDBXConnectionFactory* factory, TOpcoesExecucao opcoes,
+                           TLeitorDePastas leitor)
     : view_(view),
       cdsSendFile_(cdsSendFile),
       dados_(std::move(dados)),
       pausa_(std::move(pausa)),
       factory_(factory),
       opcoes_(opcoes),
+      leitor_(leitor ? std::move(leitor) : TLeitorDePastas(ListDirectory)),
       ConnBrevant_(factory) {
     if (!pausa_)
         pausa_ = [](std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); };
@@ -341,23 +359,26 @@ void TAtualizador::EnviarAquivos() {
     const std::size_t tamanho = pasta.size();
     const std::u16string logo = UpperCaseMesmo(pasta + std::u16string(C::LogoFileName));
 
-    std::vector<std::u16string> lista;
-    ListagemArquivos(lista, pasta, C::ListMask, true, false, true);
-
     std::vector<TItem> itens;
-    itens.reserve(lista.size());
     std::uint64_t bytes = 0;
-    for (std::u16string& arquivo : lista) {
-        const std::u16string maiusculo = UpperCaseMesmo(arquivo);
-        if (maiusculo == logo || maiusculo == programa)
+    for (TEntradaVarredura& entrada : Varrer(pasta, leitor_)) {
+        using TTipo = TEntradaVarredura::TTipo;
+        const std::u16string maiusculo = UpperCaseMesmo(entrada.Caminho);
+        if (entrada.Tipo == TTipo::Arquivo && (maiusculo == logo || maiusculo == programa))
             continue;
         TItem item;
-        item.EmTeste = FilePart(maiusculo) == C::TestMarkerName;
-        std::u16string relativo = arquivo.substr(std::min(tamanho, arquivo.size()));
+        item.Tipo = entrada.Tipo;
+        item.EmTeste = entrada.Tipo == TTipo::Arquivo && FilePart(maiusculo) == C::TestMarkerName;
+        // The server reads names in its code page: a name's bytes that are not UTF-8 go as the
+        // characters that code page gives them.
+        std::u16string relativo = ReadableName(
+            std::u16string_view(entrada.Caminho).substr(std::min(tamanho, entrada.Caminho.size())));
         std::replace(relativo.begin(), relativo.end(), u'/', u'\\');
         item.Arquivo.Destino = ArquivoPastaDestino(relativo);
-        item.Arquivo.Tamanho = SizeOf(arquivo);
-        item.Arquivo.Local = std::move(arquivo);
+        item.Arquivo.Tamanho = entrada.Tipo == TTipo::Arquivo ? SizeOf(entrada.Caminho) : 0;
+        item.Arquivo.Motivo = std::move(entrada.Motivo);
+        item.Arquivo.Local = std::move(entrada.Caminho);
+        item.Texto = TextoDaLinha(item.Tipo, item.Arquivo.Local, item.Arquivo.Motivo);
         bytes += item.Arquivo.Tamanho;
         itens.push_back(std::move(item));
     }
@@ -425,11 +446,12 @@ void TAtualizador::Trabalhar(TLigacao& ligacao, TDistribuidor& distribuidor) {
 
 void TAtualizador::ProcessarArquivo(TLigacao& ligacao, TDistribuidor& distribuidor,
                                     const TItem& item) {
-    const TArquivoEvento& arquivo = item.Arquivo;
+    TArquivoEvento arquivo = item.Arquivo;
     FArquivoEmTeste = item.EmTeste;
     auto concluir = [&](int icon, TDesfecho desfecho) {
         std::lock_guard lock(vistaMutex_);
-        ++resumo_.Verificados;
+        if (item.Tipo == TEntradaVarredura::TTipo::Arquivo)
+            ++resumo_.Verificados;
         switch (desfecho) {
             case TDesfecho::Enviado:
                 ++resumo_.Enviados;
@@ -451,6 +473,9 @@ void TAtualizador::ProcessarArquivo(TLigacao& ligacao, TDistribuidor& distribuid
             case TDesfecho::Removeria:
                 ++resumo_.Removeria;
                 break;
+            case TDesfecho::Ignorado:
+                ++resumo_.Ignorados;
+                break;
         }
         view_.SetRowIcon(arquivo.Row, icon);
         view_.FileDone(arquivo, desfecho);
@@ -459,6 +484,15 @@ void TAtualizador::ProcessarArquivo(TLigacao& ligacao, TDistribuidor& distribuid
         Vista([&](IMainView& view) { view.FileVerdict(arquivo, v); });
     };
 
+    // Nothing to ask the server about: the row says why, and the walk goes on.
+    if (item.Tipo == TEntradaVarredura::TTipo::Ignorado) {
+        concluir(IMainView::IconIgnored, TDesfecho::Ignorado);
+        return;
+    }
+    if (item.Tipo == TEntradaVarredura::TTipo::PastaFalhou) {
+        concluir(IMainView::IconFailed, TDesfecho::Falhou);
+        return;
+    }
     if (item.EmTeste && !dados_.VersaoPraTeste) {
         veredito(TVeredito::Remover);
         if (opcoes_.Simular) {
@@ -480,7 +514,7 @@ void TAtualizador::ProcessarArquivo(TLigacao& ligacao, TDistribuidor& distribuid
         concluir(IMainView::IconProcessing, TDesfecho::Enviaria);
         return;
     }
-    if (Enviar(ligacao, arquivo)) {
+    if (Enviar(ligacao, arquivo, &arquivo.Motivo)) {
         concluir(IMainView::IconDone, TDesfecho::Enviado);
         return;
     }
@@ -490,8 +524,8 @@ void TAtualizador::ProcessarArquivo(TLigacao& ligacao, TDistribuidor& distribuid
         distribuidor.Parar();
         return;
     }
-    if (!distribuidor.Continuar(std::u16string(C::MsgSendFailed) + arquivo.Local + u"\r\n" +
-                                u"\r\n" + std::u16string(C::MsgContinue))) {
+    if (!distribuidor.Continuar(std::u16string(C::MsgSendFailed) + ReadableName(arquivo.Local) +
+                                u"\r\n" + u"\r\n" + std::u16string(C::MsgContinue))) {
         std::lock_guard lock(vistaMutex_);
         resumo_.ParadaPeloUsuario = true;
     }
@@ -548,10 +582,14 @@ bool TAtualizador::SendFile(const std::u16string& nomeArquivo, const std::u16str
     TArquivoEvento arquivo;
     arquivo.Local = nomeArquivo;
     arquivo.Destino = nomeDestino;
-    return Enviar(Principal(), arquivo);
+    return Enviar(Principal(), arquivo, nullptr);
 }
 
-bool TAtualizador::Enviar(TLigacao& ligacao, const TArquivoEvento& arquivo) {
+bool TAtualizador::Enviar(TLigacao& ligacao, const TArquivoEvento& arquivo,
+                          std::u16string* motivo) {
+    // The packet's 4-byte length cannot carry it: the refusal is local, and no new connection
+    // could change it.
+    const bool grandeDemais = FileSize(arquivo.Local).value_or(0) > dsMaxBlobLength;
     int erro = 0;
     bool enviado = false;
     do {
@@ -580,9 +618,15 @@ bool TAtualizador::Enviar(TLigacao& ligacao, const TArquivoEvento& arquivo) {
             });
             enviado = Chamar(ligacao, u"SendFile",
                              [&](TZvServerClient& proxy) { return proxy.SendFile(dados, true); });
+            if (!enviado && motivo)
+                *motivo = std::u16string(C::MsgServerRefused);
         } catch (const std::exception&) {
             enviado = false;
+            if (motivo)
+                *motivo = ApplicationErrorText(std::current_exception());
         }
+        if (!enviado && grandeDemais)
+            break;
         if (!enviado) {
             ++erro;
             ligacao.Conn.SetConnected(false);

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "app/IMainView.h"
+#include "app/Varredura.h"
 #include "transport/TSQLConnection.h"
 #include "transport/TSqlServerMethod.h"
 
@@ -68,9 +69,10 @@ class TAtualizador {
 
     // `cdsSendFile` must carry the three send-file fields and be created by the window. `pausa`
     // waits between closing and reopening after a failed send (a real sleep when empty).
+    // `leitor` reads the folders of the walk (ListDirectory when empty).
     TAtualizador(IMainView& view, TClientDataSet& cdsSendFile, TDadosPrograma dados,
                  TPausa pausa = {}, TDBXConnectionFactory* factory = nullptr,
-                 TOpcoesExecucao opcoes = {});
+                 TOpcoesExecucao opcoes = {}, TLeitorDePastas leitor = {});
     ~TAtualizador();
     TAtualizador(const TAtualizador&) = delete;
     TAtualizador& operator=(const TAtualizador&) = delete;
@@ -119,7 +121,8 @@ class TAtualizador {
     void ProcessarArquivo(TLigacao& ligacao, TDistribuidor& distribuidor, const TItem& item);
     bool Precisa(TLigacao& ligacao, bool emTeste, const std::u16string& nomeArquivo,
                  const std::u16string& nomeDestino);
-    bool Enviar(TLigacao& ligacao, const TArquivoEvento& arquivo);
+    // At most two attempts; `motivo`, when given, gets why the last one failed.
+    bool Enviar(TLigacao& ligacao, const TArquivoEvento& arquivo, std::u16string* motivo);
     // Runs `call` on the connection's proxy (cached or fresh); a deadline that passed becomes an
     // error naming the server and what the run was waiting for.
     template <class F>
@@ -141,6 +144,7 @@ class TAtualizador {
     TPausa pausa_;
     TDBXConnectionFactory* factory_;
     TOpcoesExecucao opcoes_;
+    TLeitorDePastas leitor_;
     std::atomic<bool> FArquivoEmTeste{false};
     std::recursive_mutex vistaMutex_;
     TResumo resumo_;

@@ -15,10 +15,10 @@ std::string Utf8(const std::u16string& s) {
     return ToUtf8(s);
 }
 
-// A JSON string literal of UTF-8 text.
+// A JSON string literal of UTF-8 text (names that are not UTF-8 as the server reads them).
 std::string Json(const std::u16string& text) {
     std::string out = "\"";
-    for (const unsigned char c : ToUtf8(text)) {
+    for (const unsigned char c : ToUtf8(ReadableName(text))) {
         switch (c) {
             case '"':
                 out += "\\\"";
@@ -62,6 +62,8 @@ const char* Acao(TDesfecho d) {
             return "enviaria";
         case TDesfecho::Removeria:
             return "removeria";
+        case TDesfecho::Ignorado:
+            return "ignorado";
     }
     return "";
 }
@@ -99,14 +101,49 @@ std::string Arquivo(const TArquivoEvento& a) {
            ",\"tamanho\":" + std::to_string(a.Tamanho);
 }
 
-// A line of text for a terminal or a log: control characters of file names are not let through.
+// A line of text for a terminal or a log: names that are not UTF-8 as the server reads them, and
+// no control characters of file names let through.
 std::string Visivel(const std::u16string& text) {
-    std::string out = ToUtf8(text);
+    std::string out = ToUtf8(ReadableName(text));
     for (char& c : out) {
         if (static_cast<unsigned char>(c) < 0x20)
             c = '?';
     }
     return out;
+}
+
+// A box's text on one line: each run of blanks that holds a line break becomes one space.
+std::string UmaLinha(const std::u16string& text) {
+    std::u16string linha;
+    linha.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t fim = i;
+        bool quebra = false;
+        while (fim < text.size() && (text[fim] == u' ' || text[fim] == u'\t' ||
+                                     text[fim] == u'\r' || text[fim] == u'\n')) {
+            quebra = quebra || text[fim] == u'\r' || text[fim] == u'\n';
+            ++fim;
+        }
+        if (quebra) {
+            linha += u' ';
+            i = fim;
+        } else if (fim > i) {
+            linha.append(text, i, fim - i);
+            i = fim;
+        } else {
+            linha += text[i++];
+        }
+    }
+    return Visivel(Trim(linha));
+}
+
+// The tab-separated line of a file: action, destination, size, and why when there is a reason.
+std::string LinhaDoArquivo(const TArquivoEvento& arquivo, const char* acao) {
+    std::string linha = std::string(acao) + "\t" + Visivel(arquivo.Destino) + "\t" +
+                        std::to_string(arquivo.Tamanho);
+    if (!arquivo.Motivo.empty())
+        linha += "\t" + UmaLinha(arquivo.Motivo);
+    return linha + "\n";
 }
 
 }  // namespace
@@ -158,7 +195,7 @@ void TTerminalView::Caixa(const char* tipo, const std::u16string& texto) {
         std::fflush(out_);
     }
     ApagarProgresso();
-    std::fprintf(err_, "%s: %s\n", tipo, Visivel(texto).c_str());
+    std::fprintf(err_, "%s: %s\n", tipo, UmaLinha(texto).c_str());
     std::fflush(err_);
 }
 
@@ -188,7 +225,7 @@ void TTerminalView::ErroFatal(const std::u16string& texto) {
         std::fflush(out_);
     }
     ApagarProgresso();
-    std::fprintf(err_, "erro: %s\n", Visivel(texto).c_str());
+    std::fprintf(err_, "erro: %s\n", UmaLinha(texto).c_str());
     std::fflush(err_);
 }
 
@@ -225,23 +262,23 @@ void TTerminalView::FileProgress(const TArquivoEvento& arquivo, std::uint64_t en
 void TTerminalView::FileDone(const TArquivoEvento& arquivo, TDesfecho desfecho) {
     progresso_.FileDone(arquivo, desfecho);
     switch (formato_) {
-        case Formato::Json:
-            std::fprintf(out_, "{\"evento\":\"arquivo\",%s,\"acao\":\"%s\"}\n",
-                         Arquivo(arquivo).c_str(), Acao(desfecho));
+        case Formato::Json: {
+            const std::string motivo =
+                arquivo.Motivo.empty() ? "" : ",\"motivo\":" + Json(arquivo.Motivo);
+            std::fprintf(out_, "{\"evento\":\"arquivo\",%s,\"acao\":\"%s\"%s}\n",
+                         Arquivo(arquivo).c_str(), Acao(desfecho), motivo.c_str());
             Despejar();
             break;
+        }
         case Formato::Linhas:
-            std::fprintf(out_, "%s\t%s\t%llu\n", Acao(desfecho), Visivel(arquivo.Destino).c_str(),
-                         static_cast<unsigned long long>(arquivo.Tamanho));
+            std::fputs(LinhaDoArquivo(arquivo, Acao(desfecho)).c_str(), out_);
             Despejar();
             break;
         case Formato::Progresso:
             // On a terminal only what needs attention stays on screen above the progress line.
-            if (desfecho == TDesfecho::Falhou) {
+            if (desfecho == TDesfecho::Falhou || desfecho == TDesfecho::Ignorado) {
                 ApagarProgresso();
-                std::fprintf(out_, "%s\t%s\t%llu\n", Acao(desfecho),
-                             Visivel(arquivo.Destino).c_str(),
-                             static_cast<unsigned long long>(arquivo.Tamanho));
+                std::fputs(LinhaDoArquivo(arquivo, Acao(desfecho)).c_str(), out_);
             }
             DesenharProgresso(false);
             break;
@@ -260,13 +297,14 @@ void TTerminalView::RunEnded(const TResumo& r) {
         std::fprintf(out_,
                      "{\"evento\":\"resumo\",\"fim\":\"%s\",\"simulada\":%s,\"arquivos\":%d,"
                      "\"verificados\":%d,\"enviados\":%d,\"atuais\":%d,\"removidos\":%d,"
-                     "\"falhas\":%d,\"enviaria\":%d,\"removeria\":%d,\"bytes\":%llu,\"segundos\":%."
+                     "\"falhas\":%d,\"ignorados\":%d,\"enviaria\":%d,\"removeria\":%d,\"bytes\":%"
+                     "llu,\"segundos\":%."
                      "3f,\"bytes_por_segundo\":%.0f,"
                      "\"falhados\":%s,\"codigo_saida\":%d}\n",
                      Fim(r.Fim), r.Simulada ? "true" : "false", r.Arquivos, r.Verificados,
-                     r.Enviados, r.Atuais, r.Removidos, r.Falhas, r.Enviaria, r.Removeria,
-                     static_cast<unsigned long long>(r.BytesEnviados), r.Segundos, taxa,
-                     falhados.c_str(), r.CodigoSaida());
+                     r.Enviados, r.Atuais, r.Removidos, r.Falhas, r.Ignorados, r.Enviaria,
+                     r.Removeria, static_cast<unsigned long long>(r.BytesEnviados), r.Segundos,
+                     taxa, falhados.c_str(), r.CodigoSaida());
         std::fflush(out_);
         return;
     }
@@ -284,6 +322,8 @@ void TTerminalView::RunEnded(const TResumo& r) {
                          std::to_string(r.Removeria) + ", atuais " + std::to_string(r.Atuais)
                    : "enviados " + std::to_string(r.Enviados) + ", removidos " +
                          std::to_string(r.Removidos) + ", falhas " + std::to_string(r.Falhas);
+    if (r.Ignorados > 0)
+        contagem += ", ignorados " + std::to_string(r.Ignorados);
     char tempo[32];
     std::snprintf(tempo, sizeof tempo, "%.1f s", r.Segundos);
     for (char* c = tempo; *c; ++c) {

@@ -40,6 +40,15 @@ void DrawCross(QPainter& p) {
     p.drawLine(b);
 }
 
+// A grey circle with a bar: passed over, neither done nor failed.
+void DrawSkipped(QPainter& p) {
+    p.setPen(QPen(QColor(0x6A, 0x6A, 0x6A), 1.6));
+    p.setBrush(QColor(0xD8, 0xD8, 0xD8));
+    p.drawEllipse(QPointF(8.0, 8.0), 6.2, 6.2);
+    p.setPen(QPen(QColor(0x55, 0x55, 0x55), 2.2, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QLineF(4.8, 8.0, 11.2, 8.0));
+}
+
 }  // namespace
 
 QPixmap DrawProgressIcon(int index) {
@@ -58,8 +67,11 @@ QPixmap DrawProgressIcon(int index) {
             case 1:
                 DrawCheck(p);
                 break;
-            default:
+            case 2:
                 DrawCross(p);
+                break;
+            default:
+                DrawSkipped(p);
                 break;
         }
     }

@@ -5,10 +5,15 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Text.h"
+
 namespace ab {
 
+// A file name's bytes that are not UTF-8 show as the characters the server reads them as.
 inline QString ToQString(std::u16string_view s) {
-    return QString(reinterpret_cast<const QChar*>(s.data()), static_cast<qsizetype>(s.size()));
+    const std::u16string readable = ReadableName(s);
+    return QString(reinterpret_cast<const QChar*>(readable.data()),
+                   static_cast<qsizetype>(readable.size()));
 }
 
 inline std::u16string FromQString(const QString& s) {

@@ -5,7 +5,7 @@
 
 namespace ab {
 
-TProgressListModel::TProgressListModel(std::array<QIcon, 3> icons, QObject* parent)
+TProgressListModel::TProgressListModel(std::array<QIcon, kProgressIconCount> icons, QObject* parent)
     : QAbstractListModel(parent), icons_(std::move(icons)) {}
 
 int TProgressListModel::rowCount(const QModelIndex& parent) const {

@@ -12,12 +12,15 @@
 #include <array>
 #include <vector>
 
+#include "gui/ProgressIcons.h"
+
 namespace ab {
 
 class TProgressListModel : public QAbstractListModel {
   public:
-    // The icons by index (0 arrow, 1 check, 2 cross).
-    explicit TProgressListModel(std::array<QIcon, 3> icons, QObject* parent = nullptr);
+    // The icons by index (0 arrow, 1 check, 2 cross, 3 passed over).
+    explicit TProgressListModel(std::array<QIcon, kProgressIconCount> icons,
+                                QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -51,7 +54,7 @@ class TProgressListModel : public QAbstractListModel {
     TRow* Row(int row);
     void Changed(int row);
 
-    std::array<QIcon, 3> icons_;
+    std::array<QIcon, kProgressIconCount> icons_;
     std::vector<TRow> rows_;     // what views know of
     std::vector<TRow> pending_;  // added in the open batch
     int batch_ = 0;

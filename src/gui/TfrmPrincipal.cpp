@@ -194,7 +194,7 @@ void TfrmPrincipal::BuildControls() {
     vPorta_->SetAssociate(edtPorta_);
     vPorta_->SetPosition(211);
 
-    std::array<QIcon, 3> icons;
+    std::array<QIcon, kProgressIconCount> icons;
     for (std::size_t i = 0; i < icons.size(); ++i)
         icons[i] = QIcon(imgListView_[i]);
     lvModel_ = new TProgressListModel(std::move(icons), this);

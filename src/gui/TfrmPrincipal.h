@@ -35,6 +35,7 @@
 #include "app/Arranque.h"
 #include "app/IMainView.h"
 #include "app/TProgresso.h"
+#include "gui/ProgressIcons.h"
 #include "gui/TQueuedView.h"
 #include "packet/TClientDataSet.h"
 #include "platform/CommandLine.h"
@@ -184,7 +185,7 @@ class TfrmPrincipal : public QWidget, public IMainView, public IViewBatch {
     int scrollTarget_ = -1;
     bool lineChanged_ = false;
 
-    std::array<QPixmap, 3> imgListView_;
+    std::array<QPixmap, kProgressIconCount> imgListView_;
 
     QLabel* imgLogo_ = nullptr;
     QLabel* lblVersaoTeste_ = nullptr;

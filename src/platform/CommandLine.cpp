@@ -70,9 +70,9 @@ CommandLine CommandLine::FromArgv(int argc, const char* const* argv) {
     char buffer[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer);
     if (n > 0 && static_cast<std::size_t>(n) < sizeof buffer) {
-        program = FromUtf8(std::string_view(buffer, static_cast<std::size_t>(n)));
+        program = FromFileName(std::string_view(buffer, static_cast<std::size_t>(n)));
     } else if (argc > 0 && argv[0] != nullptr) {
-        program = FromUtf8(argv[0]);
+        program = FromFileName(argv[0]);
     }
     // The program token is always quoted (and stripped of quotes, which a path on the original
     // system could not hold), so neither an empty argv[0] nor its characters shift the arguments.
@@ -82,7 +82,7 @@ CommandLine CommandLine::FromArgv(int argc, const char* const* argv) {
         token = u"AtualizadorBrevant";
     std::vector<std::u16string> args;
     for (int i = 1; i < argc; ++i)
-        args.push_back(FromUtf8(argv[i] != nullptr ? argv[i] : ""));
+        args.push_back(FromFileName(argv[i] != nullptr ? argv[i] : ""));
     std::u16string line = u"\"" + token + u"\"";
     if (!args.empty())
         line += u" " + Join(args);

@@ -3,8 +3,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <time.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <filesystem>
@@ -44,6 +48,41 @@ TFileTimes TimesOf(const struct statx& stx) {
     return times;
 }
 
+TEntryKind KindOfType(unsigned char dType) {
+    switch (dType) {
+        case DT_REG:
+            return TEntryKind::File;
+        case DT_DIR:
+            return TEntryKind::Directory;
+        case DT_FIFO:
+            return TEntryKind::Fifo;
+        case DT_SOCK:
+            return TEntryKind::Socket;
+        case DT_CHR:
+            return TEntryKind::CharDevice;
+        case DT_BLK:
+            return TEntryKind::BlockDevice;
+        default:
+            return TEntryKind::Other;
+    }
+}
+
+TEntryKind KindOfMode(mode_t mode) {
+    if (S_ISREG(mode))
+        return TEntryKind::File;
+    if (S_ISDIR(mode))
+        return TEntryKind::Directory;
+    if (S_ISFIFO(mode))
+        return TEntryKind::Fifo;
+    if (S_ISSOCK(mode))
+        return TEntryKind::Socket;
+    if (S_ISCHR(mode))
+        return TEntryKind::CharDevice;
+    if (S_ISBLK(mode))
+        return TEntryKind::BlockDevice;
+    return TEntryKind::Other;
+}
+
 bool IsWildcard(char16_t c) {
     return c == u'*' || c == u'?';
 }
@@ -54,23 +93,63 @@ char16_t FoldAscii(char16_t c) {
 
 }  // namespace
 
-std::vector<TDirEntry> ReadDirectory(std::u16string_view directory) {
-    std::vector<TDirEntry> entries;
-    const std::string path = ToUtf8(directory);
+TDirListing ListDirectory(std::u16string_view directory) {
+    TDirListing listing;
+    const std::string path = ToFileName(directory);
     DIR* dir = opendir(path.c_str());
-    if (dir == nullptr)
-        return entries;
+    if (dir == nullptr) {
+        listing.Error = errno;
+        return listing;
+    }
     const int dirFd = dirfd(dir);
-    while (const dirent* e = readdir(dir)) {
-        bool isDirectory = e->d_type == DT_DIR;
+    for (;;) {
+        errno = 0;
+        const dirent* e = readdir(dir);
+        if (e == nullptr) {
+            listing.Error = errno;
+            break;
+        }
+        TDirEntry entry{FromFileName(e->d_name)};
+        entry.Kind = KindOfType(e->d_type);
+        entry.IsLink = e->d_type == DT_LNK;
         if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
             struct stat st {};
-            isDirectory = fstatat(dirFd, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+            if (fstatat(dirFd, e->d_name, &st, 0) == 0) {
+                entry.Kind = KindOfMode(st.st_mode);
+                if (e->d_type == DT_UNKNOWN)
+                    entry.IsLink = fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                                   S_ISLNK(st.st_mode);
+            } else if (fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                       S_ISLNK(st.st_mode)) {
+                entry.Kind = TEntryKind::Dangling;
+                entry.IsLink = true;
+            } else {
+                entry.Kind = TEntryKind::Dangling;  // vanished since it was read
+            }
         }
-        entries.push_back({FromUtf8(e->d_name), isDirectory});
+        entry.IsDirectory = entry.Kind == TEntryKind::Directory;
+        listing.Entries.push_back(std::move(entry));
     }
     closedir(dir);
-    return entries;
+    return listing;
+}
+
+std::vector<TDirEntry> ReadDirectory(std::u16string_view directory) {
+    return ListDirectory(directory).Entries;
+}
+
+std::u16string SystemErrorText(int error) {
+    char buf[256];
+    return FromUtf8(strerror_r(error, buf, sizeof buf));
+}
+
+std::optional<std::u16string> RealPath(std::u16string_view path) {
+    char* resolved = realpath(ToFileName(path).c_str(), nullptr);
+    if (resolved == nullptr)
+        return std::nullopt;
+    std::u16string result = FromFileName(resolved);
+    free(resolved);
+    return result;
 }
 
 bool MatchesMask(std::u16string_view name, std::u16string_view mask) {
@@ -100,7 +179,7 @@ bool MatchesMask(std::u16string_view name, std::u16string_view mask) {
 
 std::optional<TFileTimes> GetFileTimes(std::u16string_view path) {
     struct statx stx {};
-    if (path.empty() || !StatPath(ToUtf8(path), stx))
+    if (path.empty() || !StatPath(ToFileName(path), stx))
         return std::nullopt;
     return TimesOf(stx);
 }
@@ -113,7 +192,7 @@ std::optional<TFoundFile> FindFirstFile(std::u16string_view pattern) {
         return std::nullopt;
     struct statx stx {};
     // '*' and '?' are legal in Linux names: an entry named exactly so is the one meant.
-    if (StatPath(ToUtf8(pattern), stx))
+    if (StatPath(ToFileName(pattern), stx))
         return TFoundFile{std::u16string(last), S_ISDIR(stx.stx_mode), TimesOf(stx)};
     if (std::find_if(last.begin(), last.end(), IsWildcard) == last.end())
         return std::nullopt;
@@ -127,7 +206,7 @@ std::optional<TFoundFile> FindFirstFile(std::u16string_view pattern) {
         if (full.back() != u'/')
             full += u'/';
         full += e.Name;
-        if (!StatPath(ToUtf8(full), stx))
+        if (!StatPath(ToFileName(full), stx))
             continue;  // vanished since it was listed
         return TFoundFile{e.Name, e.IsDirectory, TimesOf(stx)};
     }
@@ -136,34 +215,35 @@ std::optional<TFoundFile> FindFirstFile(std::u16string_view pattern) {
 
 std::optional<TFileId> GetFileId(std::u16string_view path) {
     struct stat st {};
-    if (path.empty() || stat(ToUtf8(path).c_str(), &st) != 0)
+    if (path.empty() || stat(ToFileName(path).c_str(), &st) != 0)
         return std::nullopt;
     return TFileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
 bool FileExists(std::u16string_view path) {
     struct stat st {};
-    return !path.empty() && stat(ToUtf8(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+    return !path.empty() && stat(ToFileName(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool DirectoryExists(std::u16string_view path) {
     struct stat st {};
-    return !path.empty() && stat(ToUtf8(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return !path.empty() && stat(ToFileName(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::optional<std::uint64_t> FileSize(std::u16string_view path) {
     struct stat st {};
-    if (path.empty() || stat(ToUtf8(path).c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+    if (path.empty() || stat(ToFileName(path).c_str(), &st) != 0 || S_ISDIR(st.st_mode))
         return std::nullopt;
     return static_cast<std::uint64_t>(st.st_size);
 }
 
 std::u16string ExpandFileName(std::u16string_view path) {
     std::error_code ec;
-    std::filesystem::path p = std::filesystem::absolute(std::filesystem::path(ToUtf8(path)), ec);
+    std::filesystem::path p =
+        std::filesystem::absolute(std::filesystem::path(ToFileName(path)), ec);
     if (ec)
         return std::u16string(path);
-    return FromUtf8(p.lexically_normal().string());
+    return FromFileName(p.lexically_normal().string());
 }
 
 std::int64_t FileTimeToLocalFileTime(std::int64_t utcFileTime) {

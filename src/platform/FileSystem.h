@@ -1,7 +1,8 @@
 // Linux file-system services the tool relies on: folder enumeration (every entry, hidden ones
 // included, in the file system's order), name patterns, file times as UTC file times (100 ns since
 // 1601-01-01) with their conversion to local time, existence checks and path expansion.
-// Paths are UTF-16 inside the program and UTF-8 towards the system; the separator is '/'.
+// Paths are UTF-16 inside the program and bytes towards the system (FromFileName / ToFileName, so
+// a name that is not UTF-8 reaches the system unchanged); the separator is '/'.
 #pragma once
 
 #include <cstdint>
@@ -14,14 +15,31 @@
 
 namespace ab {
 
+// What a folder entry is, symbolic links followed.
+enum class TEntryKind { File, Directory, Fifo, Socket, CharDevice, BlockDevice, Dangling, Other };
+
 struct TDirEntry {
     std::u16string Name;
     bool IsDirectory = false;  // a symbolic link counts as what it points to
+    TEntryKind Kind = TEntryKind::File;
+    bool IsLink = false;  // the entry itself is a symbolic link
 };
 
-// Every entry of a folder in readdir order, "." and ".." included. Empty when the folder cannot be
-// opened.
+// A folder's entries in readdir order, "." and ".." included, and the system's error number when
+// the folder could not be opened or its reading stopped early (0 when every entry was read).
+struct TDirListing {
+    std::vector<TDirEntry> Entries;
+    int Error = 0;
+};
+TDirListing ListDirectory(std::u16string_view directory);
+// The entries alone: empty when the folder cannot be opened.
 std::vector<TDirEntry> ReadDirectory(std::u16string_view directory);
+
+// The system's text for an error number.
+std::u16string SystemErrorText(int error);
+
+// The absolute path with every symbolic link resolved; nullopt when some part does not exist.
+std::optional<std::u16string> RealPath(std::u16string_view path);
 
 // Name pattern with '*' (any run) and '?' (one character), ASCII letters compared without case;
 // "*.*" matches every name, with or without a dot.

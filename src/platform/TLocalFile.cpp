@@ -21,8 +21,7 @@ namespace ab {
 namespace {
 
 std::u16string SystemMessage(int error) {
-    char buf[256];
-    return FromUtf8(strerror_r(error, buf, sizeof buf));
+    return SystemErrorText(error);
 }
 
 std::int64_t Ns(const struct timespec& t) {
@@ -39,16 +38,22 @@ constexpr std::u16string_view kChanged = u"The file changed while it was being r
 
 TLocalFile::TLocalFile(std::u16string_view path) : fullPath_(ExpandFileName(path)) {
     // O_NONBLOCK keeps a FIFO from blocking the open; only regular files are read.
-    fd_ = open(ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    fd_ = open(ToFileName(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd_ < 0)
         Fail(SystemMessage(errno));
+    // The destructor does not run for a constructor that throws: the descriptor goes here.
+    auto refuse = [&](const std::u16string& reason) {
+        close(fd_);
+        fd_ = -1;
+        Fail(reason);
+    };
     struct stat st {};
     if (fstat(fd_, &st) != 0)
-        Fail(SystemMessage(errno));
+        refuse(SystemMessage(errno));
     if (S_ISDIR(st.st_mode))
-        Fail(SystemMessage(EISDIR));
+        refuse(SystemMessage(EISDIR));
     if (!S_ISREG(st.st_mode))
-        Fail(u"Not a regular file");
+        refuse(u"Not a regular file");
     size_ = static_cast<std::uint64_t>(st.st_size);
     lastWrite_ = UnixTimeToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
     identity_ = IdentityOf(st);

@@ -47,9 +47,10 @@ void AppendUtf16(std::u16string& out, char32_t cp) {
     }
 }
 
-}  // namespace
-
-std::u16string FromUtf8(std::string_view utf8) {
+// UTF-8 decoding; `invalid` is given the bytes of each sequence that does not decode and says
+// what stands for them.
+template <class Invalid>
+std::u16string DecodeUtf8(std::string_view utf8, Invalid invalid) {
     std::u16string out;
     out.reserve(utf8.size());
     std::size_t i = 0;
@@ -70,8 +71,7 @@ std::u16string FromUtf8(std::string_view utf8) {
         } else if ((b0 & 0xF8) == 0xF0) {
             extra = 3, cp = b0 & 0x07, min = 0x10000;
         } else {
-            out.push_back(0xFFFD);
-            ++i;
+            i += invalid(out, utf8.substr(i, 1));
             continue;
         }
         std::size_t j = i + 1;
@@ -84,8 +84,7 @@ std::u16string FromUtf8(std::string_view utf8) {
             cp = (cp << 6) | (static_cast<unsigned char>(utf8[j]) & 0x3F);
         }
         if (!ok || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            out.push_back(0xFFFD);
-            i = ok ? j : i + 1;
+            i += invalid(out, utf8.substr(i, ok ? j - i : 1));
             continue;
         }
         AppendUtf16(out, cp);
@@ -94,7 +93,9 @@ std::u16string FromUtf8(std::string_view utf8) {
     return out;
 }
 
-std::string ToUtf8(std::u16string_view text) {
+// UTF-8 encoding; `lone` says what an unpaired surrogate becomes.
+template <class Lone>
+std::string EncodeUtf8(std::u16string_view text, Lone lone) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -103,12 +104,61 @@ std::string ToUtf8(std::u16string_view text) {
             AppendUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00));
             ++i;
         } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
-            AppendUtf8(out, 0xFFFD);
+            lone(out, c);
         } else {
             AppendUtf8(out, c);
         }
     }
     return out;
+}
+
+constexpr char16_t kEscapeBase = 0xDC00;
+
+bool IsEscapedByte(char16_t c) {
+    return c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF;
+}
+
+}  // namespace
+
+std::u16string FromUtf8(std::string_view utf8) {
+    // A sequence that is whole but stands for no character is one replacement; a broken one gives
+    // one per byte.
+    return DecodeUtf8(utf8, [](std::u16string& out, std::string_view bad) {
+        out.push_back(0xFFFD);
+        return bad.size();
+    });
+}
+
+std::u16string FromFileName(std::string_view bytes) {
+    // One byte at a time, so that every byte comes back as it was.
+    return DecodeUtf8(bytes, [](std::u16string& out, std::string_view bad) {
+        out.push_back(static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(bad[0])));
+        return std::size_t{1};
+    });
+}
+
+std::string ToFileName(std::u16string_view name) {
+    return EncodeUtf8(name, [](std::string& out, char16_t c) {
+        if (IsEscapedByte(c))
+            out.push_back(static_cast<char>(c - kEscapeBase));
+        else
+            AppendUtf8(out, 0xFFFD);
+    });
+}
+
+std::u16string ReadableName(std::u16string_view name) {
+    std::u16string out(name);
+    for (char16_t& c : out) {
+        if (IsEscapedByte(c)) {
+            const auto b = static_cast<unsigned char>(c - kEscapeBase);
+            c = b <= 0x9F && kCp1252High[b - 0x80] ? kCp1252High[b - 0x80] : b;
+        }
+    }
+    return out;
+}
+
+std::string ToUtf8(std::u16string_view text) {
+    return EncodeUtf8(text, [](std::string& out, char16_t) { AppendUtf8(out, 0xFFFD); });
 }
 
 std::string ToAnsi(std::u16string_view text) {

@@ -13,6 +13,17 @@ namespace ab {
 std::u16string FromUtf8(std::string_view utf8);
 std::string ToUtf8(std::u16string_view text);
 
+// A Linux file name is bytes in no particular encoding. FromFileName reads it as UTF-8 and turns
+// each byte that is not part of a valid sequence into the lone surrogate U+DC00 + byte (U+DC80 to
+// U+DCFF); ToFileName gives exactly the same bytes back, so a name read from a folder reaches every
+// system call unchanged. Other unpaired surrogates become U+FFFD on the way out, as in ToUtf8.
+std::u16string FromFileName(std::string_view bytes);
+std::string ToFileName(std::u16string_view name);
+// A name as people and the server read it: each byte kept by FromFileName becomes its
+// Windows-1252 character (the code page the server side uses for names: F3 reads as "ó");
+// everything else is unchanged.
+std::u16string ReadableName(std::u16string_view name);
+
 // UTF-16 -> Windows-1252; characters the code page cannot represent become '?'.
 std::string ToAnsi(std::u16string_view text);
 // Windows-1252 -> UTF-16 (the five unassigned bytes map to the same code points).

@@ -48,6 +48,7 @@ class FakeView : public IMainView {
     std::uint64_t StartedBytes = 0;
     std::vector<std::pair<int, TVeredito>> Verdicts;  // row, verdict
     std::vector<std::pair<int, TDesfecho>> Done;      // row, outcome
+    std::vector<std::u16string> Reasons;              // each outcome's reason, in the same order
     std::vector<std::pair<int, std::uint64_t>> Progress;
     std::optional<TResumo> Ended;
     int EndedCount = 0;
@@ -104,7 +105,10 @@ class FakeView : public IMainView {
     void FileProgress(const TArquivoEvento& a, std::uint64_t enviados) override {
         Progress.emplace_back(a.Row, enviados);
     }
-    void FileDone(const TArquivoEvento& a, TDesfecho d) override { Done.emplace_back(a.Row, d); }
+    void FileDone(const TArquivoEvento& a, TDesfecho d) override {
+        Done.emplace_back(a.Row, d);
+        Reasons.push_back(a.Motivo);
+    }
     void RunEnded(const TResumo& r) override {
         ++EndedCount;
         Ended = r;

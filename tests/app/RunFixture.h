@@ -11,6 +11,7 @@
 
 #include "FakeView.h"
 #include "app/TAtualizador.h"
+#include "app/UFuncoes.h"
 #include "packet/SendFileDataSet.h"
 #include "packet/TClientDataSet.h"
 #include "platform/Exception.h"
@@ -19,6 +20,11 @@
 #include "support/TestFiles.h"
 
 namespace ab::testing {
+
+// A destination name as the run asks the server about it.
+inline std::string B64(std::u16string_view name) {
+    return ToUtf8(EncoderBase64(name));
+}
 
 // The bundled server with its own store under a temporary folder.
 struct ServerUnderTest {

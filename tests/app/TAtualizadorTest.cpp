@@ -21,10 +21,6 @@ using server::TServerKind;
 using server::TServerOptions;
 namespace C = AppConstants;
 
-std::string B64(std::u16string_view name) {
-    return ToUtf8(EncoderBase64(name));
-}
-
 // Local file (relative to the package, '/'), its destination name, and where the store keeps it.
 struct Published {
     const char* local;

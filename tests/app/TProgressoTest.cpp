@@ -46,9 +46,9 @@ void Play(TProgresso& p, ManualClock& clock, const std::vector<Step>& steps) {
         if (const auto* e = std::get_if<Start>(&s.event)) {
             p.RunStarted(e->arquivos, e->bytes);
         } else if (const auto* e = std::get_if<Progress>(&s.event)) {
-            p.FileProgress({e->row, u"", u"", e->tamanho}, e->enviados);
+            p.FileProgress({e->row, u"", u"", e->tamanho, {}}, e->enviados);
         } else if (const auto* e = std::get_if<Done>(&s.event)) {
-            p.FileDone({e->row, u"", u"", e->tamanho}, e->desfecho);
+            p.FileDone({e->row, u"", u"", e->tamanho, {}}, e->desfecho);
         }
     }
 }
@@ -171,7 +171,7 @@ TEST(Progresso, CountsBehindTheText) {
     EXPECT_DOUBLE_EQ(*p.Taxa(), 500.0);
     EXPECT_EQ(p.Restante(), 1s);  // by files 1.25 s, more than by bytes (0.8 s)
     clock.Set(3000ms);
-    p.FileDone({2, u"", u"", 1000}, TDesfecho::Enviado);
+    p.FileDone({2, u"", u"", 1000, {}}, TDesfecho::Enviado);
     EXPECT_EQ(p.BytesEnviados(), 2000u);
     EXPECT_EQ(p.Restante(), 0s);
 }
@@ -186,13 +186,13 @@ TEST(Progresso, PercentOnceAFileHasTravelledASecond) {
     EXPECT_EQ(p.Percentual(1), std::nullopt);
     clock.Set(1100ms);
     EXPECT_EQ(p.Percentual(1), 10);
-    p.FileProgress({1, u"", u"", 1000}, 999);
+    p.FileProgress({1, u"", u"", 1000, {}}, 999);
     EXPECT_EQ(p.Percentual(1), 99);
-    p.FileProgress({1, u"", u"", 1000}, 1000);
+    p.FileProgress({1, u"", u"", 1000, {}}, 1000);
     EXPECT_EQ(p.Percentual(1), 100);
     EXPECT_EQ(p.Percentual(2), std::nullopt);  // empty file
     EXPECT_EQ(p.Percentual(0), std::nullopt);  // not on its way
-    p.FileDone({1, u"", u"", 1000}, TDesfecho::Enviado);
+    p.FileDone({1, u"", u"", 1000, {}}, TDesfecho::Enviado);
     EXPECT_EQ(p.Percentual(1), std::nullopt);
 }
 

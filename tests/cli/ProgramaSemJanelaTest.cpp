@@ -12,6 +12,7 @@
 
 #include "dbx/TJSONValue.h"
 #include "platform/Text.h"
+#include "support/ArvoreLinux.h"
 #include "support/ChildProcess.h"
 #include "support/TestFiles.h"
 
@@ -110,6 +111,40 @@ void EscreverArvore(const fs::path& pacote) {
     WriteText(pacote / "Scripts" / "Carga.sql", "select 1;");
     WriteText(pacote / "Scripts" / "EM_TESTE.SQL", "marker");
     WriteText(pacote / "Sub" / "A\xC3\xA7\xC3\xA3o" / "\xC3\xA9.txt", "acento");
+}
+
+// A folder as Linux holds it: every file published under its readable name, what cannot be
+// published reported once with its reason, the link to nothing failed, and the question readable.
+TEST_F(SemJanela, PublishesTheTreeAsLinuxHoldsIt) {
+    Servidor();
+    ArvoreLinux::Escrever(Pacote(), dir_.Path() / "fora");
+    const Resultado r = Rodar({"--sem-janela", "--continuar-em-falha"});
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+    EXPECT_EQ(ArvoreLinux::Armazenados(Armazem()), ArvoreLinux::Guardados());
+
+    std::map<std::string, std::string> acoes;  // destination -> the rest of its line
+    for (const std::string& line : Lines(r.out)) {
+        const auto tab = line.find('\t');
+        if (tab == std::string::npos)
+            continue;
+        const auto tab2 = line.find('\t', tab + 1);
+        acoes[line.substr(tab + 1, tab2 - tab - 1)] = line.substr(0, tab) + line.substr(tab2);
+    }
+    EXPECT_EQ(acoes.size(), static_cast<std::size_t>(ArvoreLinux::kLinhas)) << r.out;
+    EXPECT_EQ(acoes["S01\\Relat\xC3\xB3rios\\r.txt"], "enviado\t9");
+    EXPECT_EQ(acoes["S01\\n\xC3\xA3o.txt"], "enviado\t3");
+    EXPECT_EQ(acoes["S01\\fifo"], "ignorado\t0\tn\xC3\xA3o \xC3\xA9 um arquivo comum (FIFO)");
+    EXPECT_EQ(acoes["S01\\raiz\\"],
+              "ignorado\t0\tliga\xC3\xA7\xC3\xA3o para uma pasta fora da pasta publicada: /");
+    EXPECT_TRUE(acoes["S01\\quebrado"].starts_with("falhou\t0\tCannot open file")) << r.out;
+    EXPECT_NE(r.out.find("resumo: verificados 7, enviados 6, removidos 0, falhas 1, ignorados 6,"),
+              std::string::npos)
+        << r.out;
+    // The question on one readable line.
+    EXPECT_NE(r.err.find("pergunta: N\xC3\xA3o foi poss\xC3\xADvel enviar o Arquivo: " +
+                         (Pacote() / "quebrado").string() + " Continuar?\n"),
+              std::string::npos)
+        << r.err;
 }
 
 TEST_F(SemJanela, PublishesWithoutADisplayThenFindsEverythingCurrent) {
@@ -292,7 +327,9 @@ TEST_F(SemJanela, ContinuesAfterAFailureWhenToldTo) {
     WriteText(Pacote() / "Sub" / "b.txt", "b");
     const Resultado r = Rodar({"--sem-janela", "--continuar-em-falha"});
     EXPECT_EQ(r.status, 3) << r.err;
-    EXPECT_NE(r.out.find("falhou\tS01\\a.txt\t1\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("falhou\tS01\\a.txt\t1\to servidor recusou o arquivo\n"),
+              std::string::npos)
+        << r.out;
     EXPECT_NE(r.out.find("enviado\tS01\\Sub\\b.txt\t1\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("falhas 1"), std::string::npos);
     EXPECT_NE(r.err.find("falhou: " + (Pacote() / "a.txt").string()), std::string::npos) << r.err;

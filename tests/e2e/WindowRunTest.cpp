@@ -28,6 +28,7 @@
 #include "gui/TfrmPrincipal.h"
 #include "platform/Text.h"
 #include "server/TUpdateServer.h"
+#include "support/ArvoreLinux.h"
 
 namespace ab {
 namespace {
@@ -202,6 +203,30 @@ TEST_F(WindowRun, ClickPublishesEverythingAndClosesTheWindow) {
     EXPECT_FALSE(window_->cdsSendFile().Active());
     EXPECT_TRUE(boxes.Boxes().empty());
     EXPECT_EQ(ExitStatus(), 0);
+}
+
+// A folder as Linux holds it, in the window: every file stored, a row for each entry with its
+// readable name, the grey sign and the reason for what was passed over, and the question for the
+// link to nothing only.
+TEST_F(WindowRun, PublishesTheTreeAsLinuxHoldsIt) {
+    testing::ArvoreLinux::Escrever(Pacote(), dir_ / "fora");
+    Start();
+    test::BoxWatcher boxes;  // Yes to "Continuar?"
+    Click("btn_Atualizar");
+    ASSERT_TRUE(WaitForTheRun());
+    EXPECT_EQ(testing::ArvoreLinux::Armazenados(dir_ / "armazem"),
+              testing::ArvoreLinux::Guardados());
+    EXPECT_EQ(Rows(), testing::ArvoreLinux::kLinhas);
+    auto* model = window_->findChild<QTreeView*>(QStringLiteral("lv"))->model();
+    QStringList texts;
+    for (int i = 0; i < model->rowCount(); ++i)
+        texts << model->index(i, 0).data().toString();
+    EXPECT_TRUE(texts.contains(QStringLiteral("n\u00E3o.txt"))) << texts.join(u',').toStdString();
+    EXPECT_TRUE(texts.contains(QStringLiteral("fifo (n\u00E3o \u00E9 um arquivo comum (FIFO))")))
+        << texts.join(u',').toStdString();
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_TRUE(boxes.Boxes()[0].text.contains(QStringLiteral("quebrado")));
+    EXPECT_EQ(ExitStatus(), 3);
 }
 
 // The window stays responsive while the file travels: a 10 ms timer keeps firing.

@@ -360,7 +360,7 @@ Dominant Analyse(const QImage& image) {
 TEST_F(MainWindow, ProgressIconsByIndex) {
     Start(GoodArgs());
     std::vector<QImage> images;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
         const QImage image =
             window_->ProgressIcon(i).toImage().convertToFormat(QImage::Format_ARGB32);
@@ -383,7 +383,12 @@ TEST_F(MainWindow, ProgressIconsByIndex) {
     EXPECT_GT(cross.opaque, 20);
     EXPECT_GT(cross.red, 3 * cross.green);
     EXPECT_GT(cross.red, 3 * cross.blue);
-    EXPECT_TRUE(window_->ProgressIcon(3).isNull());
+    // Passed over: grey, neither green nor red.
+    const Dominant skipped = Analyse(images[3]);
+    EXPECT_GT(skipped.opaque, 40);
+    EXPECT_LT(std::abs(skipped.red - skipped.green), skipped.opaque / 10);
+    EXPECT_LT(std::abs(skipped.red - skipped.blue), skipped.opaque / 10);
+    EXPECT_TRUE(window_->ProgressIcon(4).isNull());
 
     // Rows carry the image of their index, and change it.
     const int row = window_->AddRow(u"Carga.sql", IMainView::IconProcessing);
@@ -702,8 +707,8 @@ TEST_F(MainWindow, ProgressLineAndPercentFollowTheRun) {
     w.EndBatch();
     EXPECT_EQ(line->text(), QStringLiteral("0 de 2 arquivos \u00B7 0 bytes enviados"));
 
-    const TArquivoEvento grande{v.AddRow(u"grande.bin", 0), u"/p/grande.bin", u"S01\\grande.bin",
-                                2 * MiB};
+    const TArquivoEvento grande{
+        v.AddRow(u"grande.bin", 0), u"/p/grande.bin", u"S01\\grande.bin", 2 * MiB, {}};
     v.FileProgress(grande, 0);
     clock.Set(900ms);
     v.FileProgress(grande, MiB / 2);
@@ -741,7 +746,7 @@ TEST_F(MainWindow, DryRunRowsShowWhatWouldBecomeOfEachFile) {
         };
         for (const Case& c : cases) {
             const int row = v.AddRow(c.name, IMainView::IconProcessing);
-            v.FileDone({row, c.name, c.name, 1}, c.desfecho);
+            v.FileDone({row, c.name, c.name, 1, {}}, c.desfecho);
         }
         for (int row = 0; row < 4; ++row) {
             const Case& c = cases[row];

@@ -124,10 +124,13 @@ int main(int argc, char** argv) {
             const std::u16string name = u"Relatorio" + ab::IntToStr(i + 1) + u".rpt";
             const int row = w->AddRow(name, ab::IMainView::IconProcessing);
             w->SetRowIcon(row, ab::IMainView::IconDone);
-            w->FileDone({row, name, name, 20 * 1024}, ab::TDesfecho::Enviado);
+            w->FileDone({row, name, name, 20 * 1024, {}}, ab::TDesfecho::Enviado);
         }
-        const ab::TArquivoEvento grande{w->AddRow(u"Biblioteca.dll", 0), u"Biblioteca.dll",
-                                        u"Padrao\\Biblioteca.dll", 16 * MiB};
+        const ab::TArquivoEvento grande{w->AddRow(u"Biblioteca.dll", 0),
+                                        u"Biblioteca.dll",
+                                        u"Padrao\\Biblioteca.dll",
+                                        16 * MiB,
+                                        {}};
         now += std::chrono::milliseconds(1500);
         w->FileProgress(grande, 0);
         now += std::chrono::milliseconds(1500);

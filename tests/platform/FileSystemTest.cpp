@@ -73,6 +73,66 @@ TEST_F(TempDir, ReadDirectoryListsHiddenEntriesAndKinds) {
     EXPECT_TRUE(ReadDirectory(Path("missing")).empty());
 }
 
+// What each entry is, links followed, and why a folder could not be listed.
+TEST_F(TempDir, ListDirectoryTellsKindsLinksAndErrors) {
+    Write("f", "x");
+    Write("sub/g", "x");
+    ASSERT_EQ(mkfifo((root_ / "fifo").c_str(), 0600), 0);
+    fs::create_directory_symlink(root_ / "sub", root_ / "dirlink");
+    fs::create_symlink(root_ / "f", root_ / "filelink");
+    fs::create_symlink(root_ / "nowhere", root_ / "dangling");
+    const TDirListing listing = ListDirectory(Path(""));
+    EXPECT_EQ(listing.Error, 0);
+    auto find = [&](const char16_t* name) -> const TDirEntry& {
+        static const TDirEntry none{u"?", false, TEntryKind::Other, false};
+        for (const TDirEntry& e : listing.Entries)
+            if (e.Name == name)
+                return e;
+        return none;
+    };
+    struct Case {
+        const char16_t* name;
+        TEntryKind kind;
+        bool link;
+    } cases[] = {
+        {u"f", TEntryKind::File, false},       {u"sub", TEntryKind::Directory, false},
+        {u"fifo", TEntryKind::Fifo, false},    {u"dirlink", TEntryKind::Directory, true},
+        {u"filelink", TEntryKind::File, true}, {u"dangling", TEntryKind::Dangling, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.name));
+        const TDirEntry& e = find(c.name);
+        EXPECT_EQ(e.Kind, c.kind);
+        EXPECT_EQ(e.IsLink, c.link);
+        EXPECT_EQ(e.IsDirectory, c.kind == TEntryKind::Directory);
+    }
+    EXPECT_EQ(ListDirectory(Path("missing")).Error, ENOENT);
+    EXPECT_EQ(ListDirectory(Path("f")).Error, ENOTDIR);
+    EXPECT_EQ(SystemErrorText(ENOENT), u"No such file or directory");
+    EXPECT_EQ(RealPath(Path("dirlink")), Path("sub"));
+    EXPECT_EQ(RealPath(Path("dangling")), std::nullopt);
+}
+
+// A name that is not UTF-8 is listed, opened and timed under its own bytes.
+TEST_F(TempDir, NamesThatAreNotUtf8ReachTheSystemUnchanged) {
+    const std::string latin1 = "n\xE3o.txt";
+    Write(latin1, "abc");
+    Write("Relat\xF3rios/r.txt", "x");
+    const TDirListing listing = ListDirectory(Path(""));
+    std::vector<std::u16string> names;
+    for (const TDirEntry& e : listing.Entries)
+        names.push_back(e.Name);
+    EXPECT_NE(std::find(names.begin(), names.end(), FromFileName("n\xE3o.txt")), names.end());
+    EXPECT_NE(std::find(names.begin(), names.end(), FromFileName("Relat\xF3rios")), names.end());
+    const std::u16string file = Path("") + u"/" + FromFileName("n\xE3o.txt");
+    EXPECT_TRUE(FileExists(file));
+    EXPECT_EQ(FileSize(file), 3u);
+    EXPECT_TRUE(GetFileTimes(file));
+    EXPECT_EQ(ReadWholeFile(file), (std::vector<std::uint8_t>{'a', 'b', 'c'}));
+    EXPECT_TRUE(DirectoryExists(Path("") + u"/" + FromFileName("Relat\xF3rios")));
+    EXPECT_EQ(ReadDirectory(Path("") + u"/" + FromFileName("Relat\xF3rios")).size(), 3u);
+}
+
 TEST_F(TempDir, FileTimesAndFindFirst) {
     Write("a.txt", "x");
     const timespec times[2] = {{1'451'703'845, 678'000'000}, {1'449'829'800, 250'000'000}};
@@ -132,6 +192,21 @@ TEST_F(TempDir, OpenErrorsNameTheFullPathAndTheReason) {
     }
     ASSERT_EQ(mkfifo((root_ / "fifo").c_str(), 0600), 0);
     EXPECT_THROW(TLocalFile(Path("fifo")), EFOpenError);  // refused, not blocking
+}
+
+// A refused open gives its descriptor back.
+TEST_F(TempDir, RefusedOpensLeaveNoDescriptorOpen) {
+    ASSERT_EQ(mkfifo((root_ / "fifo").c_str(), 0600), 0);
+    Write("sub/f", "x");
+    auto openDescriptors = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator{});
+    };
+    const auto before = openDescriptors();
+    for (int i = 0; i < 50; ++i) {
+        for (const char* name : {"fifo", "sub", "missing"})
+            EXPECT_THROW(TLocalFile(Path(name)), EFOpenError) << name;
+    }
+    EXPECT_EQ(openDescriptors(), before);
 }
 
 // The file changes between open and the end of the read: grown, shrunk, rewritten in place.

@@ -1,0 +1,249 @@
+// The walk over a folder as Linux holds it, and the run over it against the bundled server: names
+// that are not UTF-8, special files, folder links inside and outside, a link to nothing, a folder
+// that cannot be read, a file too large for the packet.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <map>
+
+#include "RunFixture.h"
+#include "app/UFuncoes.h"
+#include "app/Varredura.h"
+#include "support/ArvoreLinux.h"
+
+namespace ab::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using TTipo = TEntradaVarredura::TTipo;
+
+long DescritoresAbertos() {
+    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator{});
+}
+
+// The walk: relative path (as bytes) -> what it is and why.
+std::map<std::string, std::pair<TTipo, std::u16string>> Varredura(
+    const fs::path& pasta, const TLeitorDePastas& leitor = ListDirectory) {
+    const std::u16string raiz = FromFileName(pasta.string()) + u"/";
+    std::map<std::string, std::pair<TTipo, std::u16string>> achados;
+    for (const auto& e : Varrer(raiz, leitor))
+        achados[ToFileName(e.Caminho.substr(raiz.size()))] = {e.Tipo, e.Motivo};
+    return achados;
+}
+
+TEST(Varredura, ListsEveryFileAndSaysWhyTheRestIsNotPublished) {
+    TempDir dir("walk");
+    const fs::path pacote = dir.Path() / "pacote";
+    const fs::path fora = dir.Path() / "fora";
+    ArvoreLinux::Escrever(pacote, fora);
+    const std::string real = fs::canonical(fora).string();
+
+    const auto achados = Varredura(pacote);
+    const std::map<std::string, std::pair<TTipo, std::u16string>> esperados = {
+        {"LeiaMe.txt", {TTipo::Arquivo, u""}},
+        {"Relat\xF3rios/r.txt", {TTipo::Arquivo, u""}},
+        {"n\xE3o.txt", {TTipo::Arquivo, u""}},
+        {"Scripts/c.sql", {TTipo::Arquivo, u""}},
+        {"dentro/c.sql", {TTipo::Arquivo, u""}},
+        {"ligado.txt", {TTipo::Arquivo, u""}},
+        {"quebrado", {TTipo::Arquivo, u""}},
+        {"fifo", {TTipo::Ignorado, u"n\u00E3o \u00E9 um arquivo comum (FIFO)"}},
+        {"socket", {TTipo::Ignorado, u"n\u00E3o \u00E9 um arquivo comum (socket)"}},
+        {"fora/",
+         {TTipo::Ignorado,
+          u"liga\u00E7\u00E3o para uma pasta fora da pasta publicada: " + FromUtf8(real)}},
+        {"raiz/",
+         {TTipo::Ignorado, u"liga\u00E7\u00E3o para uma pasta fora da pasta publicada: /"}},
+        {"Scripts/acima/",
+         {TTipo::Ignorado, u"liga\u00E7\u00E3o para uma pasta acima dela: " +
+                               FromUtf8(fs::canonical(pacote).string())}},
+        // The same folder through the link inside: its own link up is seen from there too.
+        {"dentro/acima/",
+         {TTipo::Ignorado, u"liga\u00E7\u00E3o para uma pasta acima dela: " +
+                               FromUtf8(fs::canonical(pacote).string())}},
+    };
+    EXPECT_EQ(achados, esperados);
+}
+
+// A folder's own entries come before its subfolders', and a subfolder's whole listing before the
+// next subfolder's.
+TEST(Varredura, KeepsTheListingOrder) {
+    TempDir dir("walk");
+    WriteText(dir.Path() / "a" / "x", "");
+    WriteText(dir.Path() / "a" / "s" / "y", "");
+    WriteText(dir.Path() / "b" / "z", "");
+    WriteText(dir.Path() / "f", "");
+    std::vector<std::string> ordem;
+    const std::u16string raiz = FromUtf8(dir.Path().string()) + u"/";
+    for (const auto& e : Varrer(raiz))
+        ordem.push_back(ToUtf8(e.Caminho.substr(raiz.size())));
+    ASSERT_EQ(ordem.size(), 4u);
+    EXPECT_EQ(ordem[0], "f");
+    const auto at = [&](const char* p) { return std::find(ordem.begin(), ordem.end(), p); };
+    EXPECT_LT(at("a/x"), at("a/s/y"));
+    EXPECT_TRUE(at("b/z") < at("a/x") || at("b/z") > at("a/s/y"));
+}
+
+// A folder that cannot be opened, or whose reading stops early, is a failure with the system's
+// reason; what was read of it and every other folder is still walked.
+TEST(Varredura, AFolderThatCannotBeReadIsAFailureAndTheWalkGoesOn) {
+    TempDir dir("walk");
+    WriteText(dir.Path() / "ok" / "a.txt", "a");
+    WriteText(dir.Path() / "trancada" / "b.txt", "b");
+    WriteText(dir.Path() / "cortada" / "c.txt", "c");
+    const TLeitorDePastas leitor = [](std::u16string_view pasta) {
+        TDirListing listagem = ListDirectory(pasta);
+        if (pasta.ends_with(u"/trancada/"))
+            return TDirListing{{}, EACCES};
+        if (pasta.ends_with(u"/cortada/"))
+            listagem.Error = EIO;
+        return listagem;
+    };
+    const auto achados = Varredura(dir.Path(), leitor);
+    EXPECT_EQ(achados.at("ok/a.txt").first, TTipo::Arquivo);
+    EXPECT_EQ(
+        achados.at("trancada/"),
+        std::make_pair(TTipo::PastaFalhou,
+                       std::u16string(u"a pasta n\u00E3o p\u00F4de ser lida: Permission denied")));
+    EXPECT_FALSE(achados.count("trancada/b.txt"));
+    EXPECT_EQ(
+        achados.at("cortada/"),
+        std::make_pair(TTipo::PastaFalhou,
+                       std::u16string(u"a pasta n\u00E3o p\u00F4de ser lida: Input/output error")));
+    EXPECT_EQ(achados.at("cortada/c.txt").first, TTipo::Arquivo);
+}
+
+// The whole tree against the bundled server: exactly the expected destinations stored (the folder
+// that is not UTF-8 spelled in the server's code page), each entry's row and outcome, the counts,
+// and no descriptor left open.
+TEST(PublicacaoLinux, PublishesTheTreeAsLinuxHoldsIt) {
+    ServerUnderTest s;
+    const long antes = DescritoresAbertos();
+    {
+        RunUnderTest r(s.port);
+        ArvoreLinux::Escrever(r.Pacote(), r.dir.Path() / "fora");
+
+        EXPECT_EQ(r.Click(), std::nullopt);
+
+        EXPECT_EQ(ArvoreLinux::Armazenados(s.Store()), ArvoreLinux::Guardados());
+        const std::string received = s.AllReceived();
+        // Asked about and sent under the Windows-1252 spelling.
+        EXPECT_NE(received.find(B64(u"S01\\Relat\u00F3rios\\r.txt")), std::string::npos);
+        EXPECT_NE(received.find("S01\\Relat\xF3rios\\r.txt"), std::string::npos);
+        EXPECT_NE(received.find("S01\\n\xE3o.txt"), std::string::npos);
+        EXPECT_EQ(received.find("segredo"), std::string::npos);
+
+        const TResumo& resumo = *r.view.Ended;
+        EXPECT_EQ(resumo.Enviados, ArvoreLinux::kEnviados);
+        EXPECT_EQ(resumo.Falhas, ArvoreLinux::kFalhas);
+        EXPECT_EQ(resumo.Ignorados, ArvoreLinux::kIgnorados);
+        EXPECT_EQ(resumo.Verificados, ArvoreLinux::kEnviados + ArvoreLinux::kFalhas);
+        EXPECT_EQ(resumo.Arquivos, ArvoreLinux::kLinhas);
+        EXPECT_EQ(resumo.Falhados,
+                  std::vector<std::u16string>{FromUtf8((r.Pacote() / "quebrado").string())});
+        EXPECT_EQ(resumo.CodigoSaida(), 3);
+
+        // One row per entry, readable names, the grey sign and the reason for what was passed
+        // over; only the link to nothing was asked about with "Continuar?".
+        std::map<std::u16string, int> icones;
+        for (const auto& row : r.view.Rows)
+            icones[row.Text] = row.Icon();
+        EXPECT_EQ(r.view.Rows.size(), static_cast<std::size_t>(ArvoreLinux::kLinhas));
+        EXPECT_EQ(icones.at(u"n\u00E3o.txt"), Check);
+        EXPECT_EQ(icones.at(u"quebrado"), Cross);
+        EXPECT_EQ(icones.at(u"fifo (n\u00E3o \u00E9 um arquivo comum (FIFO))"),
+                  IMainView::IconIgnored);
+        EXPECT_EQ(icones.at(u"raiz/ (liga\u00E7\u00E3o para uma pasta fora da pasta publicada: /)"),
+                  IMainView::IconIgnored);
+        ASSERT_EQ(r.view.Boxes.size(), 1u);
+        EXPECT_EQ(r.view.Boxes[0].Kind, FakeView::BoxKind::Question);
+        EXPECT_NE(r.view.Boxes[0].Text.find(u"quebrado"), std::u16string::npos);
+        EXPECT_EQ(r.Pauses.size(), 2u);  // the link to nothing keeps its two attempts
+        for (std::size_t i = 0; i < r.view.Done.size(); ++i) {
+            if (r.view.Done[i].second == TDesfecho::Falhou)
+                EXPECT_NE(r.view.Reasons[i].find(u"No such file or directory"),
+                          std::u16string::npos);
+        }
+
+        // A second run finds everything current and sends nothing.
+        const int envios = s.server->SendFileCalls();
+        r.atualizador.reset();
+        r.view = FakeView{};
+        r.view.Porta = s.port;
+        EXPECT_EQ(r.Click(), std::nullopt);
+        EXPECT_EQ(s.server->SendFileCalls(), envios);  // the link to nothing never leaves
+        EXPECT_EQ(r.view.Ended->Atuais, ArvoreLinux::kEnviados);
+        r.atualizador.reset();
+    }
+    for (std::size_t i = 0; i < s.server->ConnectionCount(); ++i)
+        ASSERT_TRUE(s.server->WaitConnectionClosed(i, 10s));
+    EXPECT_EQ(DescritoresAbertos(), antes);
+}
+
+TEST(PublicacaoLinux, AFolderThatCannotBeReadFailsTheRun) {
+    ServerUnderTest s;
+    RunUnderTest r(s.port);
+    WriteText(r.Pacote() / "a.txt", "a");
+    WriteText(r.Pacote() / "trancada" / "b.txt", "b");
+    WriteText(r.Pacote() / "z" / "c.txt", "c");
+    r.atualizador = std::make_unique<TAtualizador>(
+        r.view, r.cds, r.dados, [](std::chrono::milliseconds) {}, nullptr, r.opcoes,
+        [](std::u16string_view pasta) {
+            return pasta.ends_with(u"/trancada/") ? TDirListing{{}, EACCES} : ListDirectory(pasta);
+        });
+
+    EXPECT_EQ(r.Click(), std::nullopt);
+
+    EXPECT_TRUE(fs::exists(s.Store() / "S01" / "a.txt"));
+    EXPECT_TRUE(fs::exists(s.Store() / "S01" / "z" / "c.txt"));
+    const TResumo& resumo = *r.view.Ended;
+    EXPECT_EQ(resumo.Falhas, 1);
+    EXPECT_EQ(resumo.Falhados,
+              std::vector<std::u16string>{FromUtf8((r.Pacote() / "trancada").string()) + u"/"});
+    EXPECT_EQ(resumo.CodigoSaida(), 3);
+    const auto linha = std::find_if(r.view.Rows.begin(), r.view.Rows.end(), [](const auto& row) {
+        return row.Text.starts_with(u"trancada/");
+    });
+    ASSERT_NE(linha, r.view.Rows.end());
+    EXPECT_EQ(linha->Text, u"trancada/ (a pasta n\u00E3o p\u00F4de ser lida: Permission denied)");
+    EXPECT_EQ(linha->Icon(), Cross);
+    // Not a send that failed: nobody is asked whether to go on.
+    EXPECT_TRUE(r.view.Boxes.empty());
+}
+
+// 2 GiB cannot be carried by the packet's 4-byte length: refused once, without a new connection.
+TEST(PublicacaoLinux, AFileOf2GiBFailsOnceWithoutReconnecting) {
+    ServerUnderTest s;
+    RunUnderTest r(s.port);
+    WriteText(r.Pacote() / "a.txt", "a");
+    {
+        const int fd = ::open((r.Pacote() / "imenso.bin").c_str(), O_CREAT | O_WRONLY, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, off_t{1} << 31), 0);  // sparse
+        ::close(fd);
+    }
+
+    EXPECT_EQ(r.Click(), std::nullopt);
+
+    EXPECT_TRUE(r.Pauses.empty());
+    EXPECT_EQ(s.server->ConnectionCount(), 1u);
+    EXPECT_EQ(s.server->SendFileCalls(), 1);  // a.txt only
+    const TResumo& resumo = *r.view.Ended;
+    EXPECT_EQ(resumo.Falhas, 1);
+    EXPECT_EQ(resumo.Enviados, 1);
+    ASSERT_EQ(r.view.Boxes.size(), 1u);
+    EXPECT_EQ(r.view.Boxes[0].Kind, FakeView::BoxKind::Question);
+    const auto falhou = std::find_if(r.view.Done.begin(), r.view.Done.end(),
+                                     [](const auto& d) { return d.second == TDesfecho::Falhou; });
+    ASSERT_NE(falhou, r.view.Done.end());
+    const std::u16string& motivo = r.view.Reasons[falhou - r.view.Done.begin()];
+    EXPECT_NE(motivo.find(u"has 2147483648 bytes; a file of 2 GiB (2147483648 bytes) or more "
+                          u"cannot be sent"),
+              std::u16string::npos)
+        << ToUtf8(motivo);
+}
+
+}  // namespace
+}  // namespace ab::testing
