@@ -162,9 +162,10 @@ TEST(PublicacaoLinux, PublishesTheTreeAsLinuxHoldsIt) {
         EXPECT_NE(r.view.Boxes[0].Text.find(u"quebrado"), std::u16string::npos);
         EXPECT_EQ(r.Pauses.size(), 2u);  // the link to nothing keeps its two attempts
         for (std::size_t i = 0; i < r.view.Done.size(); ++i) {
-            if (r.view.Done[i].second == TDesfecho::Falhou)
+            if (r.view.Done[i].second == TDesfecho::Falhou) {
                 EXPECT_NE(r.view.Reasons[i].find(u"No such file or directory"),
                           std::u16string::npos);
+            }
         }
 
         // A second run finds everything current and sends nothing.
