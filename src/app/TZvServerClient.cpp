@@ -61,6 +61,18 @@ std::u16string TZvServerClient::PropertsFile(std::u16string_view arquivo) {
     return Value(command, 1).GetWideString();
 }
 
+void TZvServerClient::PropertsFileBegin(std::u16string_view arquivo) {
+    TDBXCommand& command = Command(FPropertsFileCommand, C::PropertsFileMethod);
+    Value(command, 0).SetWideString(arquivo);
+    command.BeginExecuteUpdate();
+}
+
+std::u16string TZvServerClient::PropertsFileEnd() {
+    TDBXCommand& command = *FPropertsFileCommand;
+    command.FinishExecuteUpdate();
+    return Value(command, 1).GetWideString();
+}
+
 bool TZvServerClient::SendFile(const TOleVariant& dados, bool checarMaisAtual) {
     TDBXCommand& command = Command(FSendFileCommand, C::SendFileMethod);
     Value(command, 0).SetAsVariant(dados);
@@ -69,11 +81,64 @@ bool TZvServerClient::SendFile(const TOleVariant& dados, bool checarMaisAtual) {
     return Value(command, 2).GetBoolean();
 }
 
+void TZvServerClient::SendFileBegin(const TOleVariant& dados, bool checarMaisAtual) {
+    TDBXCommand& command = Command(FSendFileCommand, C::SendFileMethod);
+    Value(command, 0).SetAsVariant(dados);
+    Value(command, 1).SetBoolean(checarMaisAtual);
+    command.BeginExecuteUpdate();
+}
+
+bool TZvServerClient::SendFileEnd() {
+    TDBXCommand& command = *FSendFileCommand;
+    command.FinishExecuteUpdate();
+    return Value(command, 2).GetBoolean();
+}
+
 bool TZvServerClient::RemoveFile(std::u16string_view arquivo) {
     TDBXCommand& command = Command(FRemoveFileCommand, C::RemoveFileMethod);
     Value(command, 0).SetWideString(arquivo);
     command.ExecuteUpdate();
     return Value(command, 1).GetBoolean();
+}
+
+void TZvServerClient::RemoveFileBegin(std::u16string_view arquivo) {
+    TDBXCommand& command = Command(FRemoveFileCommand, C::RemoveFileMethod);
+    Value(command, 0).SetWideString(arquivo);
+    command.BeginExecuteUpdate();
+}
+
+bool TZvServerClient::RemoveFileEnd() {
+    TDBXCommand& command = *FRemoveFileCommand;
+    command.FinishExecuteUpdate();
+    return Value(command, 1).GetBoolean();
+}
+
+const std::unique_ptr<TDBXCommand>* TZvServerClient::Slot(std::u16string_view method) const {
+    if (method == C::PropertsFileMethod)
+        return &FPropertsFileCommand;
+    if (method == C::SendFileMethod)
+        return &FSendFileCommand;
+    if (method == C::RemoveFileMethod)
+        return &FRemoveFileCommand;
+    if (method == C::AlertarZvClientesMethod)
+        return &FAlertarZvClientesCommand;
+    if (method == C::DataHoraBrevantMethod)
+        return &FDataHoraBrevantCommand;
+    return nullptr;
+}
+
+bool TZvServerClient::Prepared(std::u16string_view method) const {
+    const auto* slot = Slot(method);
+    return slot && *slot;
+}
+
+bool TZvServerClient::SendFileTravelsInline(const TOleVariant& dados) const {
+    if (!FSendFileCommand)
+        return false;
+    // The array goes as its stream form: a type byte and an 8-byte count before its elements.
+    constexpr std::size_t kPrefixo = 1 + 8;
+    const std::size_t limite = FSendFileCommand->FirstParameterInlineLimit();
+    return dados.IsByteArray() && kPrefixo + dados.Size() < limite;
 }
 
 bool TZvServerClient::AlertarZvClientes(std::u16string_view alerta) {

@@ -37,6 +37,23 @@ class TZvServerClient {
     bool RemoveFile(std::u16string_view arquivo);
     bool AlertarZvClientes(std::u16string_view alerta);
     std::u16string DataHoraBrevant();
+
+    // Requests in flight: each *Begin writes its request at once, the matching *End reads its
+    // reply; replies are read in the order the requests left. A command not prepared yet is
+    // prepared by its *Begin, which reads the prepare's answer: it must be called with no reply
+    // owed. A SendFile whose packet does not travel whole inline (see SendFileTravelsInline) must
+    // have no other request in flight, before or after it, until its reply was read.
+    void PropertsFileBegin(std::u16string_view arquivo);
+    std::u16string PropertsFileEnd();
+    void SendFileBegin(const TOleVariant& dados, bool checarMaisAtual);
+    bool SendFileEnd();
+    void RemoveFileBegin(std::u16string_view arquivo);
+    bool RemoveFileEnd();
+    // Whether the method's command is prepared on this proxy (so that its *Begin reads nothing).
+    bool Prepared(std::u16string_view method) const;
+    // Whether the packet travels whole inside the SendFile request, with nothing for the server
+    // to pull; false while the command is not prepared.
+    bool SendFileTravelsInline(const TOleVariant& dados) const;
     // The sender travels as an already marshalled JSON value; nullptr sends null.
     void DSServerModuleCreate(const TJSONValue* sender);
     void DSServerModuleDestroy(const TJSONValue* sender);
@@ -45,6 +62,7 @@ class TZvServerClient {
 
   private:
     TDBXCommand& Command(std::unique_ptr<TDBXCommand>& slot, std::u16string_view method);
+    const std::unique_ptr<TDBXCommand>* Slot(std::u16string_view method) const;
     void ModuleCall(std::unique_ptr<TDBXCommand>& slot, std::u16string_view method,
                     const TJSONValue* sender);
 

@@ -30,6 +30,16 @@ void TDBXJSonClientOutputConnectionHandler::DbxPrepare(TDBXPrepareMessage& messa
 }
 
 void TDBXJSonClientOutputConnectionHandler::DbxExecute(TDBXExecuteMessage& message) {
+    DbxExecuteRequest(message);
+    input_.DbxExecute(message);
+}
+
+void TDBXJSonClientOutputConnectionHandler::DbxExecuteReply(TDBXExecuteMessage& message) {
+    message.ResetResults();
+    input_.DbxExecute(message);
+}
+
+void TDBXJSonClientOutputConnectionHandler::DbxExecuteRequest(TDBXExecuteMessage& message) {
     message.ResetResults();
     writer_.WriteExecuteStart();
     if (message.Prepared) {
@@ -53,7 +63,6 @@ void TDBXJSonClientOutputConnectionHandler::DbxExecute(TDBXExecuteMessage& messa
     writer_.WriteArrayEnd();
     writer_.WriteObjectEnd();
     writer_.Flush();
-    input_.DbxExecute(message);
 }
 
 void TDBXJSonClientOutputConnectionHandler::DbxNextResult(TDBXNextResultMessage& message) {

@@ -10,6 +10,10 @@
 //   The request's parameters object is sent when the list is not empty and (execute) its types
 //   changed; the data block when the row is not empty, and the row is emptied right after.
 //   command close and reader close are written directly with the writer (no reply).
+// An execute may also be taken apart: DbxExecuteRequest writes and flushes the request only, and
+// DbxExecuteReply later reads its reply into the same message. Several requests may be written
+// before their replies are read, in the order they were written, as long as the server needs
+// nothing more of them (no segment of a parameter left to pull).
 #pragma once
 
 namespace ab {
@@ -27,6 +31,8 @@ class TDBXJSonClientOutputConnectionHandler {
 
     void DbxPrepare(TDBXPrepareMessage& message);
     void DbxExecute(TDBXExecuteMessage& message);
+    void DbxExecuteRequest(TDBXExecuteMessage& message);
+    void DbxExecuteReply(TDBXExecuteMessage& message);
     void DbxNextResult(TDBXNextResultMessage& message);
 
     TDBXJSonClientInputConnectionHandler& InputHandler() { return input_; }

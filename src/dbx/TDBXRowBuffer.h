@@ -22,6 +22,7 @@
 // writes or replaces the content.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -75,6 +76,11 @@ class TDBXRowBuffer {
     std::span<const std::uint8_t> WrittenBytes() const { return {buf_.data(), off_}; }
     // The inline allowance for the next string or byte field.
     int InlineAllowance() const;
+    // The least allowance the first field of a row of this buffer ever gets (the buffer only
+    // grows): a first field shorter than this always travels whole inline.
+    int FirstFieldAllowance() const {
+        return minBufSize_ < MaxInline + 3 ? MaxInline : std::min(minBufSize_ - 3, MaxInlineLength);
+    }
     int LastInlineByteCount() const { return lastInlineCount_; }
 
     void WriteNull();

@@ -56,6 +56,11 @@ void TDBXClientCommand::DerivedPrepare() {
 }
 
 void TDBXClientCommand::Execute() {
+    WriteExecute();
+    ReadExecuteReply();
+}
+
+void TDBXClientCommand::WriteExecute() {
     TDBXClientConnection& connection = Connection();
     TDBXRowBuffer& row = RowBuffer();
     row.BeginExecution(commandHandle_);
@@ -68,7 +73,12 @@ void TDBXClientCommand::Execute() {
     message_.CommandText = GetText();
     message_.Parameters = &parameters_;
     message_.ParameterBuffer = &row;
-    connection.GetConnectionHandler()->DbxExecute(message_);
+    connection.GetConnectionHandler()->DbxExecuteRequest(message_);
+}
+
+void TDBXClientCommand::ReadExecuteReply() {
+    TDBXClientConnection& connection = Connection();
+    connection.GetConnectionHandler()->DbxExecuteReply(message_);
     commandHandle_ = message_.CommandHandle;
     rowsAffected_ = message_.RowsAffected;
     if (message_.IsolationLevel >= 0)
@@ -79,6 +89,20 @@ void TDBXClientCommand::DerivedExecuteUpdate() {
     Execute();
     lastReader_ = std::move(message_.Reader);
     CloseLastReader();
+}
+
+void TDBXClientCommand::DerivedBeginExecuteUpdate() {
+    WriteExecute();
+}
+
+void TDBXClientCommand::DerivedFinishExecuteUpdate() {
+    ReadExecuteReply();
+    lastReader_ = std::move(message_.Reader);
+    CloseLastReader();
+}
+
+std::size_t TDBXClientCommand::FirstParameterInlineLimit() const {
+    return rowBuffer_ ? static_cast<std::size_t>(rowBuffer_->FirstFieldAllowance()) : 0;
 }
 
 TDBXJSonReader* TDBXClientCommand::DerivedExecuteQuery() {

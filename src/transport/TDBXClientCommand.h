@@ -27,12 +27,15 @@ class TDBXClientCommand : public TDBXCommand {
     std::int64_t GetRowsAffected() override { return rowsAffected_; }
     std::int32_t GetCommandHandle() const { return commandHandle_; }
     TDBXRowBuffer* GetParameterRowBuffer() const { return rowBuffer_.get(); }
+    std::size_t FirstParameterInlineLimit() const override;
 
   protected:
     void DerivedOpen() override;
     void DerivedClose() override;
     void DerivedPrepare() override;
     void DerivedExecuteUpdate() override;
+    void DerivedBeginExecuteUpdate() override;
+    void DerivedFinishExecuteUpdate() override;
     TDBXJSonReader* DerivedExecuteQuery() override;
     TDBXParameterList& DerivedGetParameters() override { return parameters_; }
     void CloseLastReader() override;
@@ -41,6 +44,9 @@ class TDBXClientCommand : public TDBXCommand {
     TDBXClientConnection& Connection() const;
     TDBXRowBuffer& RowBuffer();
     void Execute();
+    // The request of an execution, then its reply.
+    void WriteExecute();
+    void ReadExecuteReply();
 
     TDBXJSonStreamWriter* writer_ = nullptr;
     TDBXJSonStreamReader* reader_ = nullptr;

@@ -72,6 +72,16 @@ void TDBXCommand::ExecuteUpdate() {
     DerivedExecuteUpdate();
 }
 
+void TDBXCommand::BeginExecuteUpdate() {
+    BeforeExecution();
+    DerivedBeginExecuteUpdate();
+}
+
+void TDBXCommand::FinishExecuteUpdate() {
+    CheckConnection();
+    DerivedFinishExecuteUpdate();
+}
+
 TDBXJSonReader* TDBXCommand::ExecuteQuery() {
     BeforeExecution();
     return DerivedExecuteQuery();

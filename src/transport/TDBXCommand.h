@@ -40,6 +40,17 @@ class TDBXCommand {
     // Opens; the list is empty before the prepare.
     TDBXParameterList& GetParameters();
     void ExecuteUpdate();
+    // ExecuteUpdate taken apart, for requests in flight: BeginExecuteUpdate writes the request,
+    // FinishExecuteUpdate reads its reply. The requests of several commands of one connection may
+    // be written before their replies are read, each reply then read in the order the requests
+    // left; the parameters' output values are those of the reply read last. Only for requests
+    // whose parameters travel whole (see FirstParameterInlineLimit): a parameter the server must
+    // pull in segments is served from the command's current values.
+    void BeginExecuteUpdate();
+    void FinishExecuteUpdate();
+    // Bytes below which the first parameter's value (its stream form, for a byte array)
+    // travels whole inside the request; 0 when not known (not prepared).
+    virtual std::size_t FirstParameterInlineLimit() const { return 0; }
     // The table of the reply, or nullptr; owned by the command, valid until the next execution
     // or close.
     TDBXJSonReader* ExecuteQuery();
@@ -65,6 +76,8 @@ class TDBXCommand {
     virtual void DerivedClose() = 0;
     virtual void DerivedPrepare() = 0;
     virtual void DerivedExecuteUpdate() = 0;
+    virtual void DerivedBeginExecuteUpdate() = 0;
+    virtual void DerivedFinishExecuteUpdate() = 0;
     virtual TDBXJSonReader* DerivedExecuteQuery() = 0;
     virtual TDBXParameterList& DerivedGetParameters() = 0;
     virtual void CloseLastReader() = 0;

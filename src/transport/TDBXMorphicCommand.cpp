@@ -67,6 +67,18 @@ void TDBXMorphicCommand::DerivedExecuteUpdate() {
     delegate_->ExecuteUpdate();
 }
 
+void TDBXMorphicCommand::DerivedBeginExecuteUpdate() {
+    delegate_->BeginExecuteUpdate();
+}
+
+void TDBXMorphicCommand::DerivedFinishExecuteUpdate() {
+    delegate_->FinishExecuteUpdate();
+}
+
+std::size_t TDBXMorphicCommand::FirstParameterInlineLimit() const {
+    return delegate_ ? delegate_->FirstParameterInlineLimit() : 0;
+}
+
 TDBXJSonReader* TDBXMorphicCommand::DerivedExecuteQuery() {
     return delegate_->ExecuteQuery();
 }

@@ -17,6 +17,7 @@ class TDBXMorphicCommand : public TDBXCommand {
     void SetCommandType(std::u16string_view type) override;
     void SetText(std::u16string_view text) override;
     std::int64_t GetRowsAffected() override;
+    std::size_t FirstParameterInlineLimit() const override;
     void DetachConnection() override;
 
     TDBXCommand* GetDelegate() const { return delegate_.get(); }
@@ -26,6 +27,8 @@ class TDBXMorphicCommand : public TDBXCommand {
     void DerivedClose() override;
     void DerivedPrepare() override;
     void DerivedExecuteUpdate() override;
+    void DerivedBeginExecuteUpdate() override;
+    void DerivedFinishExecuteUpdate() override;
     TDBXJSonReader* DerivedExecuteQuery() override;
     TDBXParameterList& DerivedGetParameters() override;
     void CloseLastReader() override;
