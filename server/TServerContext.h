@@ -27,6 +27,7 @@ struct TServerContext {
     std::atomic<int> pulls{0};
     std::atomic<std::int32_t> nextConnectionHandle{1};
     std::atomic<std::int64_t> messages{0};
+    std::atomic<int> logins{0};
 
     // Counts one message, fully read; its number (from 1) and the fault it was chosen for. When
     // both faults name the same message, the drop wins.

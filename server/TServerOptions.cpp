@@ -97,6 +97,8 @@ TServerOptions ParseServerOptions(const std::vector<std::string>& args, bool& he
         } else if (option == "--recusar-login") {
             flag();
             o.refuseLogin = true;
+        } else if (option == "--recusar-login-depois-de") {
+            o.refuseLoginAfter = static_cast<int>(Number(option, next(), 0, 1000000));
         } else if (option == "--sendfile-falso") {
             o.sendFileFalseFirst = static_cast<int>(Number(option, next(), 0, 1000000));
         } else if (option == "--sendfile-erro") {
@@ -173,6 +175,8 @@ Options:
 
 Fault injection (for tests):
   --recusar-login       refuse every login with an error reply and close the connection
+  --recusar-login-depois-de N
+                        accept the first N logins, refuse every later one (a reconnect)
   --sendfile-erro N     the first N SendFile calls answer an error reply
   --sendfile-falso N    the next N SendFile calls (after those) answer false
   --cair-no-segmento N  the first N SendFile calls that pull segments close the connection

@@ -29,6 +29,7 @@ struct TServerOptions {
 
     // Fault injection.
     bool refuseLogin = false;
+    int refuseLoginAfter = 0;    // logins after the first N that succeeded are refused (0: off)
     int sendFileFalseFirst = 0;  // SendFile answers false for the first N calls
     int sendFileErrorFirst = 0;  // SendFile answers an error for the first N calls
     int dropInPullFirst = 0;     // the first N segment pulls end by closing the connection
@@ -45,6 +46,8 @@ struct TServerOptions {
     // just before each segment request of a value, with the request's number (from 1), so a
     // test can act at a known point of a transfer.
     std::function<void(int request)> beforeSegmentRequest;
+    // Test hook likewise: called before each SendFile call is handled, with its number (from 1).
+    std::function<void(int call)> beforeSendFile;
 
     // What each connection received: kept in memory for ReceivedBytes, and/or written to
     // <dir>/conexao-<n>.bin (n from 1, in accept order).

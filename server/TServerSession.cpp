@@ -249,8 +249,11 @@ void TServerSession::OnConnect(const Request& request) {
     const auto& o = context_.options;
     const std::u16string user = o.user.empty() ? DefaultUser() : o.user;
     const std::u16string password = o.password.empty() ? DefaultPassword() : o.password;
-    if (o.refuseLogin || PropertyValue(props, kPropUser) != user ||
-        AsciiUpper(PropertyValue(props, kPropPassword)) != AsciiUpper(password)) {
+    const bool credenciais =
+        PropertyValue(props, kPropUser) == user &&
+        AsciiUpper(PropertyValue(props, kPropPassword)) == AsciiUpper(password);
+    if (o.refuseLogin || !credenciais ||
+        (o.refuseLoginAfter > 0 && context_.logins.fetch_add(1) >= o.refuseLoginAfter)) {
         Log("login refused for " + ToUtf8(PropertyValue(props, kPropUser)));
         writer_.Error(kErrorClassName, kErrInvalidUser, u"Invalid username or password");
         ended_ = true;
@@ -477,6 +480,8 @@ void TServerSession::Execute(std::int64_t handle, Command& command,
     const bool isSendFile = method.id == TServerMethodId::SendFile;
     const int call = isSendFile ? context_.sendFileCalls.fetch_add(1) + 1 : 0;
     const auto& o = context_.options;
+    if (isSendFile && o.beforeSendFile)
+        o.beforeSendFile(call);
     std::vector<std::uint8_t> reply;
     try {
         // Input values: texts are collected (bounded), the packet goes straight to the store.

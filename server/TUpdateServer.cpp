@@ -330,6 +330,10 @@ int TUpdateServer::SendFileCalls() const {
     return context_ ? context_->sendFileCalls.load() : 0;
 }
 
+int TUpdateServer::Logins() const {
+    return context_ ? context_->logins.load() : 0;
+}
+
 std::int64_t TUpdateServer::MessageCount() const {
     return context_ ? context_->messages.load() : 0;
 }

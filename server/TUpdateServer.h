@@ -70,6 +70,8 @@ class TUpdateServer {
     std::vector<std::u16string> Alerts() const;
     // SendFile executions so far, the injected failures included.
     int SendFileCalls() const;
+    // Logins accepted or refused by the refuse-after count so far (0 without that knob).
+    int Logins() const;
     // Messages received so far from every connection (see TServerOptions::dropAtMessage).
     std::int64_t MessageCount() const;
 

@@ -2,8 +2,11 @@
 // window's controls and boxes, and the run's events (start, a file's verdict, bytes on their way,
 // a file done, the end). The window renders them; the terminal front end prints them.
 //
-// The run may call a view from a thread other than the one that made it, but never from two
-// threads at once: the run serialises its calls.
+// The run may call a view from a thread other than the one that made it, and never from two
+// threads at once but for one case: while AskWarningYesNo waits for its answer, the run's other
+// connections go on reporting their files (progress, verdicts, outcomes) from their threads. A
+// view whose question waits must take those calls meanwhile; one that answers at once need only
+// make its question safe beside them.
 #pragma once
 
 #include <cstdint>
@@ -119,6 +122,9 @@ class IMainView {
     // Bytes of the file's content gone to the server so far, at most about 30 times a second.
     virtual void FileProgress(const TArquivoEvento& arquivo, std::uint64_t enviados) {}
     virtual void FileDone(const TArquivoEvento& arquivo, TDesfecho desfecho) {}
+    // One of several connections left the run (it could not connect, or its link failed); the
+    // others go on with its files. `conexao` counts from 1 (ConnBrevant).
+    virtual void ConnectionDropped(int conexao, const std::u16string& motivo) {}
     // Always the last event of a run, however it ended.
     virtual void RunEnded(const TResumo& resumo) {}
 };

@@ -1,6 +1,8 @@
 // The publishing run.
 #include "app/TAtualizador.h"
 
+#include "app/TAtualizadorPartes.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <optional>
@@ -89,121 +91,34 @@ int TResumo::CodigoSaida() const {
     return Falhas > 0 ? 3 : 0;
 }
 
-// One connection of the run with what goes with it: the record set its packets are built in and,
-// when commands are cached, the proxy that holds them for the life of the connection.
-struct TAtualizador::TLigacao {
-    TLigacao(TSQLConnection& conn, TClientDataSet& cds) : Conn(conn), Cds(cds) {}
-    TLigacao(std::unique_ptr<TSQLConnection> conn, std::unique_ptr<TClientDataSet> cds)
-        : Conn(*conn), Cds(*cds), ConnPropria(std::move(conn)), CdsProprio(std::move(cds)) {}
-
-    TSQLConnection& Conn;
-    TClientDataSet& Cds;
-    std::unique_ptr<TSQLConnection> ConnPropria;
-    std::unique_ptr<TClientDataSet> CdsProprio;
-    // Declared after the connection: it goes first, closing its commands on a live link.
-    std::unique_ptr<TZvServerClient> Proxy;
-    // Opened connections so far; a proxy from an earlier one is stale (its commands were closed).
-    std::uint64_t Geracao = 0;
-    std::uint64_t GeracaoProxy = 0;
-};
-
-struct TAtualizador::TItem {
-    TEntradaVarredura::TTipo Tipo = TEntradaVarredura::TTipo::Arquivo;
-    TArquivoEvento Arquivo;
-    std::u16string Texto;  // its row's text
-    bool EmTeste = false;
-};
-
-template <class F>
-auto TAtualizador::Chamar(TLigacao& ligacao, std::u16string_view oQue, F&& call) {
-    try {
-        if (!opcoes_.ComandosEmCache) {
-            TZvServerClient proxy(ligacao.Conn.GetDBXConnection());
-            return call(proxy);
-        }
-        std::uint64_t geracao;
-        {
-            std::lock_guard lock(ligacoesMutex_);
-            geracao = ligacao.Geracao;
-        }
-        if (!ligacao.Proxy || ligacao.GeracaoProxy != geracao) {
-            // The stale proxy's commands were closed with their connection: freeing them sends
-            // nothing.
-            ligacao.Proxy.reset();
-            ligacao.Proxy = std::make_unique<TZvServerClient>(ligacao.Conn.GetDBXConnection());
-            ligacao.GeracaoProxy = geracao;
-        }
-        return call(*ligacao.Proxy);
-    } catch (const TDBXError& e) {
-        if (IsDeadline(e))
-            throw Exception(
-                EsperaEsgotada(opcoes_.TempoLeituraMs, u"a resposta de " + std::u16string(oQue)));
-        throw;
+TZvServerClient* TAtualizador::ProxyEmCache(TLigacao& ligacao) {
+    if (!opcoes_.ComandosEmCache)
+        return nullptr;
+    std::uint64_t geracao;
+    {
+        std::lock_guard lock(ligacoesMutex_);
+        geracao = ligacao.Geracao;
     }
+    if (!ligacao.Proxy || ligacao.GeracaoProxy != geracao) {
+        // The stale proxy's commands were closed with their connection: freeing them sends
+        // nothing.
+        ligacao.Proxy.reset();
+        ligacao.Proxy = std::make_unique<TZvServerClient>(ligacao.Conn.GetDBXConnection());
+        ligacao.GeracaoProxy = geracao;
+    }
+    return ligacao.Proxy.get();
 }
 
-// Hands the walk's files to the connections in list order, adding each file's row as it is taken,
-// so rows keep the walk's order whichever connection handles them.
-class TAtualizador::TDistribuidor {
-  public:
-    TDistribuidor(TAtualizador& run, std::vector<TItem> itens)
-        : run_(run), itens_(std::move(itens)) {}
-
-    // The next file, its row added; nothing once the walk is done or stopped, or the window was
-    // asked to close.
-    std::optional<TItem> Proximo() {
-        std::unique_lock lock(mutex_);
-        livre_.wait(lock, [&] { return !perguntando_; });
-        if (parado_ || run_.abortado_ || proximo_ >= itens_.size())
-            return std::nullopt;
-        if (run_.Vista([](IMainView& v) { return v.CloseRequested(); })) {
-            parado_ = true;
-            return std::nullopt;
-        }
-        TItem item = itens_[proximo_++];
-        run_.Vista([&](IMainView& v) {
-            item.Arquivo.Row = v.AddRow(item.Texto, IMainView::IconProcessing);
-            v.ScrollToRow(item.Arquivo.Row);
-            v.ProcessEvents();
-        });
-        return item;
-    }
-
-    void Parar() {
-        std::lock_guard lock(mutex_);
-        parado_ = true;
-        livre_.notify_all();
-    }
-
-    // "Continuar?", one at a time, with no file taken while it is open. No stops the walk; once
-    // stopped, nobody is asked again.
-    bool Continuar(const std::u16string& texto) {
-        std::lock_guard pergunta(perguntaMutex_);
-        {
-            std::lock_guard lock(mutex_);
-            if (parado_)
-                return false;
-            perguntando_ = true;
-        }
-        const bool sim = run_.Vista([&](IMainView& v) { return v.AskWarningYesNo(texto); });
-        std::lock_guard lock(mutex_);
-        perguntando_ = false;
-        if (!sim)
-            parado_ = true;
-        livre_.notify_all();
-        return sim;
-    }
-
-  private:
-    TAtualizador& run_;
-    std::vector<TItem> itens_;
-    std::mutex mutex_;
-    std::mutex perguntaMutex_;
-    std::condition_variable livre_;
-    std::size_t proximo_ = 0;
-    bool perguntando_ = false;
-    bool parado_ = false;
-};
+bool PrecisaEnviar(const std::u16string& resposta, const std::u16string& nomeArquivo) {
+    const std::u16string dtServidor = Trim(SubString(resposta, C::StampSeparator, 0));
+    if (dtServidor.empty())
+        return true;
+    if (!FileExists(nomeArquivo))
+        return false;
+    const std::u16string dtLocal =
+        FormatStamp14(GetDateFile(nomeArquivo, TTipoDateFile::TdfModificao));
+    return dtLocal > dtServidor;
+}
 
 TAtualizador::TAtualizador(IMainView& view, TClientDataSet& cdsSendFile, TDadosPrograma dados,
                            TPausa pausa, TDBXConnectionFactory* factory, TOpcoesExecucao opcoes,
@@ -219,7 +134,8 @@ TAtualizador::TAtualizador(IMainView& view, TClientDataSet& cdsSendFile, TDadosP
     if (!pausa_)
         pausa_ = [](std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); };
     opcoes_.Conexoes = std::max(1, opcoes_.Conexoes);
-    ligacoes_.push_back(std::make_unique<TLigacao>(ConnBrevant_, cdsSendFile_));
+    opcoes_.PedidosEmCurso = std::clamp(opcoes_.PedidosEmCurso, 1, 256);
+    ligacoes_.push_back(std::make_unique<TLigacao>(1, ConnBrevant_, cdsSendFile_));
     PrepararConexao(ConnBrevant_, 0);
     DesignEchoString(FEchoString_, ConnBrevant_);
 }
@@ -241,14 +157,24 @@ void TAtualizador::PrepararConexao(TSQLConnection& connection, std::size_t index
     if (opcoes_.TempoLeituraMs > 0)
         params.SetValue(TC::CommunicationTimeout, IntToStr(opcoes_.TempoLeituraMs));
     connection.BeforeConnect = [this](TSQLConnection& c) {
-        // A run being ended opens nothing more.
+        // A run being ended opens nothing more. The connection's abort signal is in place before
+        // this runs, so an Abort either is seen here or ends the connect under way.
         if (abortado_)
             throw Exception(std::u16string(C::MsgRunAborted));
+        std::u16string endereco;
+        int porta = 0;
         Vista([&](IMainView& v) {
-            endereco_ = Trim(v.EnderecoText());
-            porta_ = v.PortaPosition();
+            endereco = Trim(v.EnderecoText());
+            porta = v.PortaPosition();
         });
-        ConnBrevantBeforeConnect(c, endereco_, porta_);
+        if (abortado_)
+            throw Exception(std::u16string(C::MsgRunAborted));
+        {
+            std::lock_guard lock(enderecoMutex_);
+            endereco_ = endereco;
+            porta_ = porta;
+        }
+        ConnBrevantBeforeConnect(c, endereco, porta);
     };
     connection.AfterConnect = [this, index](TSQLConnection&) {
         std::lock_guard lock(ligacoesMutex_);
@@ -324,6 +250,11 @@ void TAtualizador::Executar() {
     if (ConnBrevant_.GetConnected())
         ConectadoServidorBrevant = ConexaoZvPai();
 
+    // The walk's further connections stay open for the alert, and close however the run leaves.
+    struct TFecharOutras {
+        TAtualizador& run;
+        ~TFecharOutras() { run.FecharOutras(); }
+    } fecharOutras{*this};
     EnviarAquivos();
 
     // A close asked for during the walk ends the run here: the window closes when it returns.
@@ -332,7 +263,7 @@ void TAtualizador::Executar() {
         return;
     }
     if (ConectadoServidorBrevant && !opcoes_.Simular)
-        AlertarZvClientes();
+        Alertar();
     Vista([](IMainView& v) { v.SetAtualizarEnabled(true); });
     // A dry run leaves its verdicts on the screen.
     if (!opcoes_.Simular)
@@ -352,21 +283,21 @@ bool TAtualizador::ConexaoZvPai() {
     }
 }
 
-void TAtualizador::EnviarAquivos() {
-    FArquivoEmTeste = false;
+std::vector<TAtualizador::TItem> TAtualizador::Listar(std::uint64_t& bytes) {
     const std::u16string programa = UpperCaseMesmo(dados_.ProgramPath);
     const std::u16string& pasta = dados_.ProgramFolder;
     const std::size_t tamanho = pasta.size();
     const std::u16string logo = UpperCaseMesmo(pasta + std::u16string(C::LogoFileName));
 
     std::vector<TItem> itens;
-    std::uint64_t bytes = 0;
+    bytes = 0;
     for (TEntradaVarredura& entrada : Varrer(pasta, leitor_)) {
         using TTipo = TEntradaVarredura::TTipo;
         const std::u16string maiusculo = UpperCaseMesmo(entrada.Caminho);
         if (entrada.Tipo == TTipo::Arquivo && (maiusculo == logo || maiusculo == programa))
             continue;
         TItem item;
+        item.Ordem = itens.size();
         item.Tipo = entrada.Tipo;
         item.EmTeste = entrada.Tipo == TTipo::Arquivo && FilePart(maiusculo) == C::TestMarkerName;
         // The server reads names in its code page: a name's bytes that are not UTF-8 go as the
@@ -382,15 +313,23 @@ void TAtualizador::EnviarAquivos() {
         bytes += item.Arquivo.Tamanho;
         itens.push_back(std::move(item));
     }
+    return itens;
+}
+
+void TAtualizador::EnviarAquivos() {
+    FArquivoEmTeste = false;
+    FecharOutras();
+    std::uint64_t bytes = 0;
+    std::vector<TItem> itens = Listar(bytes);
     resumo_.Arquivos = static_cast<int>(itens.size());
     Vista([&](IMainView& v) { v.RunStarted(resumo_.Arquivos, bytes); });
 
-    TDistribuidor distribuidor(*this, std::move(itens));
+    TDistribuidor distribuidor(*this, std::move(itens), opcoes_.Conexoes);
     std::mutex erroMutex;
     std::exception_ptr erro;
     auto trabalhar = [&](TLigacao& ligacao) {
         try {
-            Trabalhar(ligacao, distribuidor);
+            TTrabalho(*this, ligacao, &distribuidor).Executar();
         } catch (...) {
             std::lock_guard lock(erroMutex);
             if (!erro)
@@ -398,8 +337,30 @@ void TAtualizador::EnviarAquivos() {
             distribuidor.Parar();
         }
     };
+    auto perdida = [&](int numero, std::exception_ptr e) {
+        // Ending the run on purpose is not a connection's failure.
+        if (!abortado_) {
+            const std::u16string motivo = ApplicationErrorText(e);
+            Vista([&](IMainView& v) { v.ConnectionDropped(numero, motivo); });
+        }
+        distribuidor.Sair();
+    };
 
+    // Every thread started is joined, however this returns.
     std::vector<std::thread> outras;
+    struct TJuntar {
+        std::vector<std::thread>& threads;
+        TDistribuidor& distribuidor;
+        ~TJuntar() {
+            bool parar = std::uncaught_exceptions() > 0;
+            for (std::thread& t : threads) {
+                if (parar)
+                    distribuidor.Parar();
+                if (t.joinable())
+                    t.join();
+            }
+        }
+    } juntar{outras, distribuidor};
     for (int i = 1; i < opcoes_.Conexoes; ++i) {
         auto cds = std::make_unique<TClientDataSet>(std::u16string(kSendFileDataSetName));
         AddSendFileFields(*cds);
@@ -408,127 +369,103 @@ void TAtualizador::EnviarAquivos() {
         {
             std::lock_guard lock(ligacoesMutex_);
             ligacoes_.push_back(std::make_unique<TLigacao>(
-                std::make_unique<TSQLConnection>(factory_), std::move(cds)));
+                i + 1, std::make_unique<TSQLConnection>(factory_), std::move(cds)));
             ligacao = ligacoes_.back().get();
             PrepararConexao(ligacao->Conn, ligacoes_.size() - 1);
         }
-        outras.emplace_back([&, ligacao] {
-            try {
-                ligacao->Conn.SetConnected(true);
-            } catch (const std::exception&) {
-                // The other connections take its share of the files.
-                return;
-            }
-            trabalhar(*ligacao);
-            // Its proxy closes its commands, then the connection says goodbye.
-            ligacao->Proxy.reset();
-            try {
-                ligacao->Conn.SetConnected(false);
-            } catch (const std::exception&) {
-            }
-        });
+        try {
+            outras.emplace_back([&, ligacao] {
+                try {
+                    ligacao->Conn.SetConnected(true);
+                } catch (...) {
+                    // The other connections take its share of the files.
+                    ligacao->Saiu = true;
+                    perdida(ligacao->Numero, std::current_exception());
+                    return;
+                }
+                trabalhar(*ligacao);
+            });
+        } catch (...) {
+            // No thread for it (a process limit): the run goes on with the others.
+            ligacao->Saiu = true;
+            perdida(ligacao->Numero, std::current_exception());
+        }
     }
     trabalhar(Principal());
     for (std::thread& t : outras)
         t.join();
-    {
-        std::lock_guard lock(ligacoesMutex_);
-        ligacoes_.resize(1);
-    }
     if (erro)
         std::rethrow_exception(erro);
 }
 
-void TAtualizador::Trabalhar(TLigacao& ligacao, TDistribuidor& distribuidor) {
-    while (std::optional<TItem> item = distribuidor.Proximo())
-        ProcessarArquivo(ligacao, distribuidor, *item);
+void TAtualizador::FecharOutras() {
+    std::vector<std::unique_ptr<TLigacao>> outras;
+    {
+        std::lock_guard lock(ligacoesMutex_);
+        if (ligacoes_.size() <= 1)
+            return;
+        outras.assign(std::make_move_iterator(ligacoes_.begin() + 1),
+                      std::make_move_iterator(ligacoes_.end()));
+        ligacoes_.resize(1);
+    }
+    for (auto& ligacao : outras) {
+        // Its proxy closes its commands, then the connection says goodbye.
+        ligacao->Proxy.reset();
+        try {
+            ligacao->Conn.SetConnected(false);
+        } catch (const std::exception&) {
+        }
+    }
 }
 
-void TAtualizador::ProcessarArquivo(TLigacao& ligacao, TDistribuidor& distribuidor,
-                                    const TItem& item) {
-    TArquivoEvento arquivo = item.Arquivo;
-    FArquivoEmTeste = item.EmTeste;
-    auto concluir = [&](int icon, TDesfecho desfecho) {
-        std::lock_guard lock(vistaMutex_);
-        if (item.Tipo == TEntradaVarredura::TTipo::Arquivo)
-            ++resumo_.Verificados;
-        switch (desfecho) {
-            case TDesfecho::Enviado:
-                ++resumo_.Enviados;
-                resumo_.BytesEnviados += arquivo.Tamanho;
-                break;
-            case TDesfecho::Atual:
-                ++resumo_.Atuais;
-                break;
-            case TDesfecho::Removido:
-                ++resumo_.Removidos;
-                break;
-            case TDesfecho::Falhou:
-                ++resumo_.Falhas;
-                resumo_.Falhados.push_back(arquivo.Local);
-                break;
-            case TDesfecho::Enviaria:
-                ++resumo_.Enviaria;
-                break;
-            case TDesfecho::Removeria:
-                ++resumo_.Removeria;
-                break;
-            case TDesfecho::Ignorado:
-                ++resumo_.Ignorados;
-                break;
-        }
-        view_.SetRowIcon(arquivo.Row, icon);
-        view_.FileDone(arquivo, desfecho);
-    };
-    auto veredito = [&](TVeredito v) {
-        Vista([&](IMainView& view) { view.FileVerdict(arquivo, v); });
-    };
+void TAtualizador::Concluir(const TItem& item, const TArquivoEvento& arquivo, int icone,
+                            TDesfecho desfecho) {
+    std::lock_guard lock(vistaMutex_);
+    if (item.Tipo == TEntradaVarredura::TTipo::Arquivo)
+        ++resumo_.Verificados;
+    switch (desfecho) {
+        case TDesfecho::Enviado:
+            ++resumo_.Enviados;
+            resumo_.BytesEnviados += arquivo.Tamanho;
+            break;
+        case TDesfecho::Atual:
+            ++resumo_.Atuais;
+            break;
+        case TDesfecho::Removido:
+            ++resumo_.Removidos;
+            break;
+        case TDesfecho::Falhou:
+            ++resumo_.Falhas;
+            resumo_.Falhados.push_back(arquivo.Local);
+            break;
+        case TDesfecho::Enviaria:
+            ++resumo_.Enviaria;
+            break;
+        case TDesfecho::Removeria:
+            ++resumo_.Removeria;
+            break;
+        case TDesfecho::Ignorado:
+            ++resumo_.Ignorados;
+            break;
+    }
+    view_.SetRowIcon(arquivo.Row, icone);
+    view_.FileDone(arquivo, desfecho);
+}
 
-    // Nothing to ask the server about: the row says why, and the walk goes on.
-    if (item.Tipo == TEntradaVarredura::TTipo::Ignorado) {
-        concluir(IMainView::IconIgnored, TDesfecho::Ignorado);
-        return;
-    }
-    if (item.Tipo == TEntradaVarredura::TTipo::PastaFalhou) {
-        concluir(IMainView::IconFailed, TDesfecho::Falhou);
-        return;
-    }
-    if (item.EmTeste && !dados_.VersaoPraTeste) {
-        veredito(TVeredito::Remover);
-        if (opcoes_.Simular) {
-            concluir(IMainView::IconProcessing, TDesfecho::Removeria);
-            return;
+void TAtualizador::Alertar() {
+    // Over ConnBrevant; over another connection of the walk when ConnBrevant left the run.
+    TLigacao* pela = &Principal();
+    if (pela->Saiu || !pela->Conn.GetConnected()) {
+        std::lock_guard lock(ligacoesMutex_);
+        for (const auto& ligacao : ligacoes_) {
+            if (!ligacao->Saiu && ligacao->Conn.GetConnected()) {
+                pela = ligacao.get();
+                break;
+            }
         }
-        Chamar(ligacao, u"RemoveFile",
-               [&](TZvServerClient& proxy) { return proxy.RemoveFile(arquivo.Destino); });
-        concluir(IMainView::IconDone, TDesfecho::Removido);
-        return;
     }
-    if (!Precisa(ligacao, item.EmTeste, arquivo.Local, arquivo.Destino)) {
-        veredito(TVeredito::Atual);
-        concluir(IMainView::IconDone, TDesfecho::Atual);
-        return;
-    }
-    veredito(TVeredito::Enviar);
-    if (opcoes_.Simular) {
-        concluir(IMainView::IconProcessing, TDesfecho::Enviaria);
-        return;
-    }
-    if (Enviar(ligacao, arquivo, &arquivo.Motivo)) {
-        concluir(IMainView::IconDone, TDesfecho::Enviado);
-        return;
-    }
-    concluir(IMainView::IconFailed, TDesfecho::Falhou);
-    // Nobody is left to answer the question once the window was asked to close.
-    if (Vista([](IMainView& v) { return v.CloseRequested(); }) || abortado_) {
-        distribuidor.Parar();
-        return;
-    }
-    if (!distribuidor.Continuar(std::u16string(C::MsgSendFailed) + ReadableName(arquivo.Local) +
-                                u"\r\n" + u"\r\n" + std::u16string(C::MsgContinue))) {
-        std::lock_guard lock(vistaMutex_);
-        resumo_.ParadaPeloUsuario = true;
-    }
+    Chamar(*pela, u"AlertarZvClientes",
+           [&](TZvServerClient& proxy) { return proxy.AlertarZvClientes(C::AlertText); });
 }
 
 std::u16string TAtualizador::ArquivoPastaDestino(std::u16string_view arquivo) const {
@@ -555,89 +492,22 @@ std::u16string TAtualizador::ArquivoPastaDestino(std::u16string_view arquivo,
 
 bool TAtualizador::PrecisaAtualizarArquivo(const std::u16string& nomeArquivo,
                                            const std::u16string& nomeDestino) {
-    return Precisa(Principal(), FArquivoEmTeste, nomeArquivo, nomeDestino);
-}
-
-bool TAtualizador::Precisa(TLigacao& ligacao, bool emTeste, const std::u16string& nomeArquivo,
-                           const std::u16string& nomeDestino) {
-    if (emTeste)
+    if (FArquivoEmTeste)
         return true;
     std::u16string nome = nomeDestino;
     if (!ConectadoServidorBrevant)
         nome += C::ClientNameSuffix;
-    const std::u16string resposta = Chamar(ligacao, u"PropertsFile", [&](TZvServerClient& proxy) {
-        return proxy.PropertsFile(EncoderBase64(nome));
-    });
-    const std::u16string dtServidor = Trim(SubString(resposta, C::StampSeparator, 0));
-    if (dtServidor.empty())
-        return true;
-    if (!FileExists(nomeArquivo))
-        return false;
-    const std::u16string dtLocal =
-        FormatStamp14(GetDateFile(nomeArquivo, TTipoDateFile::TdfModificao));
-    return dtLocal > dtServidor;
+    const std::u16string resposta =
+        Chamar(Principal(), u"PropertsFile",
+               [&](TZvServerClient& proxy) { return proxy.PropertsFile(EncoderBase64(nome)); });
+    return PrecisaEnviar(resposta, nomeArquivo);
 }
 
 bool TAtualizador::SendFile(const std::u16string& nomeArquivo, const std::u16string& nomeDestino) {
     TArquivoEvento arquivo;
     arquivo.Local = nomeArquivo;
     arquivo.Destino = nomeDestino;
-    return Enviar(Principal(), arquivo, nullptr);
-}
-
-bool TAtualizador::Enviar(TLigacao& ligacao, const TArquivoEvento& arquivo,
-                          std::u16string* motivo) {
-    // The packet's 4-byte length cannot carry it: the refusal is local, and no new connection
-    // could change it.
-    const bool grandeDemais = FileSize(arquivo.Local).value_or(0) > dsMaxBlobLength;
-    int erro = 0;
-    bool enviado = false;
-    do {
-        try {
-            // Only the destination name is a '\' path here; a local Linux file name may hold
-            // backslashes of its own.
-            const std::u16string destino = SingleBackslashes(arquivo.Destino);
-            const TDateTime dataArquivo = GetDateFile(arquivo.Local, TTipoDateFile::TdfModificao);
-            TClientDataSet& cds = ligacao.Cds;
-            cds.EmptyDataSet();
-            cds.Append();
-            cds.FieldByName(kFieldNome).SetAsString(destino);
-            cds.FieldByName(kFieldDataHora).SetAsDateTime(dataArquivo);
-            // The content stays in the file and is read from it while the server pulls the
-            // packet, so a large file is never held in memory.
-            cds.FieldByName(kFieldArquivo).LoadFromFileDeferred(arquivo.Local);
-            cds.Post();
-            // About 30 progress events a second, and the last one always.
-            std::chrono::steady_clock::time_point ultimo{};
-            const TOleVariant dados = DataPacketVariant(cds, [&](std::uint64_t enviados) {
-                const auto agora = std::chrono::steady_clock::now();
-                if (agora - ultimo < C::ProgressInterval && enviados < arquivo.Tamanho)
-                    return;
-                ultimo = agora;
-                Vista([&](IMainView& v) { v.FileProgress(arquivo, enviados); });
-            });
-            enviado = Chamar(ligacao, u"SendFile",
-                             [&](TZvServerClient& proxy) { return proxy.SendFile(dados, true); });
-            if (!enviado && motivo)
-                *motivo = std::u16string(C::MsgServerRefused);
-        } catch (const std::exception&) {
-            enviado = false;
-            if (motivo)
-                *motivo = ApplicationErrorText(std::current_exception());
-        }
-        if (!enviado && grandeDemais)
-            break;
-        if (!enviado) {
-            ++erro;
-            ligacao.Conn.SetConnected(false);
-            // A run being ended does not reconnect.
-            if (abortado_)
-                throw Exception(std::u16string(C::MsgRunAborted));
-            pausa_(C::ReconnectPause);
-            ligacao.Conn.SetConnected(true);
-        }
-    } while (!enviado && erro < C::SendAttempts);
-    return enviado;
+    return TTrabalho(*this, Principal(), nullptr).EnviarSozinho(arquivo);
 }
 
 bool TAtualizador::RemoveArquivo(const std::u16string& nomeArquivo) {
@@ -659,6 +529,7 @@ std::u16string TAtualizador::EsperaEsgotada(int ms, std::u16string_view oQue) co
 }
 
 std::u16string TAtualizador::Servidor() const {
+    std::lock_guard lock(enderecoMutex_);
     return endereco_ + u":" + IntToStr(porta_);
 }
 

@@ -14,14 +14,46 @@
 // With Conexoes > 1 the walk opens further connections, each on its own thread with its own record
 // set, and hands them the files in walk order: rows appear in that order, each file's row shows its
 // outcome when that file is done, one "Continuar?" is asked at a time (no new file is taken while
-// it is open) and No stops every connection after its file in hand. The alert goes once, over
-// ConnBrevant. The view is called from those threads one call at a time.
+// it is open, while the files already in hand go on) and No stops every connection after its files
+// in hand. The alert goes once, at the end, over a working connection (ConnBrevant when it works).
+//
+// Requests in flight (PedidosEmCurso N > 1, with cached commands): each connection keeps up to N
+// requests written whose answers it has not read yet. The questions about its next files leave
+// ahead, and so do a removal of the test marker and a send whose packet travels whole inside its
+// request; a send the server must pull in segments leaves only when nothing else is in flight,
+// and nothing follows it until its answer is in. Answers are read in the order the requests left,
+// and each connection shows its files' verdicts and outcomes in the order it took them; the files
+// in hand are those whose requests are on their way. A failed send closes the connection as
+// always: the answers still owed are dropped, and their files are handled again from the start on
+// the new connection. With N = 1 request and answer alternate, message for message as without.
+//
+// Failures stay with their connection when there are several: a connection that cannot connect
+// at the start, whose reconnect after a failed send fails, or whose link breaks or passes a
+// deadline, leaves the run (IMainView::ConnectionDropped says why). The file whose send failed
+// gets the red cross ("Continuar?" as for any failed file); the files it had in hand whose answers
+// had not come go back to the others, which handle them in its place. Only the last connection
+// to leave ends the run as a single connection does: the error escapes it. A server's error answer
+// (the link still up) ends the run at once, after the answers before it were applied.
 //
 // Local paths use '/'; destination names use '\' (the relative path with '/' turned into '\').
 //
 // Closing the window during a run: the view reports CloseRequested(). The run finishes the files
 // in hand, then stops the walk, skips the alert and returns. Abort() (from any thread) ends every
 // connection at once, for a close that cannot wait for a silent server.
+//
+// Threads and locks. The run's own thread works ConnBrevant's share of the walk; each further
+// connection has a thread of its own, joined before the walk returns. Locks, in the order they may
+// be taken (one on the left may be held while taking one on its right, never the other way):
+//   TDistribuidor::mutex_  ->  vistaMutex_
+// and, each taken alone: ligacoesMutex_, enderecoMutex_, TLigacao's proxy is its own thread's.
+//   - TDistribuidor::mutex_: the files not yet taken or given back, who asks "Continuar?", whether
+//     the walk stopped, how many connections work. Held while a file is taken and its row added.
+//   - vistaMutex_: the calls into the view (one at a time, as IMainView asks) and resumo_. Never
+//     held across a server call, a pause or "Continuar?", which is asked without it so the other
+//     connections' events go on meanwhile (IMainView allows that).
+//   - ligacoesMutex_: ligacoes_ and each connection's Geracao, read by Abort from any thread.
+//   - enderecoMutex_: the address and port the last connect used, for messages.
+// abortado_ and FArquivoEmTeste are atomic. No lock is held across a blocking call.
 #pragma once
 
 #include <atomic>
@@ -57,9 +89,12 @@ struct TDadosPrograma {
 struct TOpcoesExecucao {
     int Conexoes = 1;
     bool ComandosEmCache = true;
+    // Requests a connection may have written before reading their answers (with cached commands
+    // only: a fresh command must hear its prepare's answer before it can execute).
+    int PedidosEmCurso = 1;
     int BufferKB = 32;       // BufferKBSize; 32 sends no property (the size servers assume)
     int TempoConexaoMs = 0;  // ConnectTimeout (TCP connect and login); 0: none
-    int TempoLeituraMs = 0;  // CommunicationTimeout (every later answer); 0: none
+    int TempoLeituraMs = 0;  // CommunicationTimeout (every later answer and write); 0: none
     bool Simular = false;    // ask about every file, move none, alert nobody
 };
 
@@ -113,20 +148,29 @@ class TAtualizador {
     struct TLigacao;
     struct TItem;
     class TDistribuidor;
+    class TTrabalho;
 
     void Executar();
     TLigacao& Principal();
     void PrepararConexao(TSQLConnection& connection, std::size_t index);
-    void Trabalhar(TLigacao& ligacao, TDistribuidor& distribuidor);
-    void ProcessarArquivo(TLigacao& ligacao, TDistribuidor& distribuidor, const TItem& item);
-    bool Precisa(TLigacao& ligacao, bool emTeste, const std::u16string& nomeArquivo,
-                 const std::u16string& nomeDestino);
-    // At most two attempts; `motivo`, when given, gets why the last one failed.
-    bool Enviar(TLigacao& ligacao, const TArquivoEvento& arquivo, std::u16string* motivo);
+    // The walk's entries with their destinations, rows' texts and sizes.
+    std::vector<TItem> Listar(std::uint64_t& bytes);
+    // The alert over ConnBrevant, or over another connection when ConnBrevant left the run.
+    void Alertar();
+    // Closes the walk's further connections and forgets them.
+    void FecharOutras();
+    // Records an entry's outcome in the summary and shows it.
+    void Concluir(const TItem& item, const TArquivoEvento& arquivo, int icone, TDesfecho desfecho);
+    // The connection's proxy: its cached one (made again after a reconnect), or nullptr when
+    // commands are not cached.
+    TZvServerClient* ProxyEmCache(TLigacao& ligacao);
     // Runs `call` on the connection's proxy (cached or fresh); a deadline that passed becomes an
     // error naming the server and what the run was waiting for.
     template <class F>
     auto Chamar(TLigacao& ligacao, std::u16string_view oQue, F&& call);
+    // Runs `f`; a deadline that passes in it becomes the error that names the server.
+    template <class F>
+    auto ComPrazo(std::u16string_view oQue, F&& f);
     // "O servidor H:P não respondeu em N s (aguardando ...)".
     std::u16string EsperaEsgotada(int ms, std::u16string_view oQue) const;
     std::u16string Servidor() const;
@@ -146,11 +190,12 @@ class TAtualizador {
     TOpcoesExecucao opcoes_;
     TLeitorDePastas leitor_;
     std::atomic<bool> FArquivoEmTeste{false};
-    std::recursive_mutex vistaMutex_;
+    std::mutex vistaMutex_;
     TResumo resumo_;
     std::chrono::steady_clock::time_point inicio_;
     std::atomic<bool> abortado_{false};
     // The address and port the last connect used, for messages.
+    mutable std::mutex enderecoMutex_;
     std::u16string endereco_;
     int porta_ = 0;
     // Declared before the echo component, which must go first (it unregisters from the link).

@@ -14,6 +14,7 @@ namespace ab {
 namespace {
 
 constexpr int kMaxConexoes = 16;
+constexpr int kMaxPedidosEmCurso = 256;
 constexpr int kMaxBufferKB = 16 * 1024;       // 16 MiB blocks: the bundled server's ceiling
 constexpr double kMaxTempoSegundos = 86'400;  // a day
 
@@ -110,6 +111,11 @@ const std::vector<TChave>& Chaves() {
          u"prepara cada m\u00E9todo uma vez por conex\u00E3o (padr\u00E3o sim); nao: um comando "
          u"novo a cada chamada, como as vers\u00F5es antigas",
          SimNao([](TConfiguracao& c) -> bool& { return c.Execucao.ComandosEmCache; })},
+        {u"pedidos-em-curso", false, u"um n\u00FAmero inteiro de 1 a 256",
+         u"pedidos que cada conex\u00E3o escreve antes de ler as respostas (padr\u00E3o 1: pedido "
+         u"e resposta alternam, como sempre; 32 em links lentos, com servidores testados assim)",
+         Numero([](TConfiguracao& c) -> int& { return c.Execucao.PedidosEmCurso; }, 1,
+                kMaxPedidosEmCurso)},
         {u"buffer-kb", false, u"um n\u00FAmero inteiro de 1 a 16384",
          u"BufferKBSize da conex\u00E3o: tamanho de cada bloco em KB (padr\u00E3o 32; 1024 para "
          u"links lentos)",

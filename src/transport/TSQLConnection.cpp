@@ -62,16 +62,18 @@ TDBXProperties TSQLConnection::BuildConnectionProperties() {
 }
 
 void TSQLConnection::DoConnect() {
-    if (BeforeConnect)
-        BeforeConnect(*this);
-    TDBXProperties list = BuildConnectionProperties();
-    state_ = State::Connecting;
+    // The signal is in place before the before-connect event: an Abort from now on ends the
+    // connect, and one made earlier is for the event to see.
     auto signal = std::make_shared<TDBXAbortSignal>();
     {
         std::lock_guard lock(abortMutex_);
         abortSignal_ = signal;
     }
     try {
+        if (BeforeConnect)
+            BeforeConnect(*this);
+        TDBXProperties list = BuildConnectionProperties();
+        state_ = State::Connecting;
         connection_ = factory_->GetConnection(list, signal);
         productName_ = connection_->GetProductName();
     } catch (...) {

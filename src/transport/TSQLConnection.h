@@ -14,7 +14,10 @@
 // disconnect sequence, which writes nothing more to the dead socket; SetConnected(true) then runs
 // the whole connect sequence again. A server's error answer leaves the connection as it is.
 //
-// Thread safety: Abort may be called from any thread; everything else belongs to one thread.
+// Thread safety: Abort may be called from any thread; everything else belongs to one thread. A
+// connect's abort signal is in place before its before-connect event runs, so an Abort made
+// during the event ends the connect that follows; one made before the event is for the event to
+// notice (the component remembers no abort between connects).
 #pragma once
 
 #include <functional>

@@ -331,5 +331,197 @@ TEST(Conexoes, EventsFrameEveryRun) {
     EXPECT_EQ(r.view.Ended->CodigoSaida(), 2);
 }
 
+// Requests in flight: with N of them a connection writes N questions before it reads an answer.
+// A server that falls silent at the first question shows it: it receives one question with N = 1
+// and sixteen with N = 16 before the run gives up waiting.
+TEST(PedidosEmCurso, QuestionsLeaveBeforeTheAnswersComeBack) {
+    // 1 filter query, 2 connect, 3-5 the metadata query, 6-8 the echo, 9 PropertsFile's prepare.
+    constexpr std::int64_t kPrimeiraPergunta = 10;
+    for (int n : {1, 16}) {
+        SCOPED_TRACE(n);
+        TServerOptions o;
+        o.silentFromMessage = kPrimeiraPergunta;
+        ServerUnderTest s(o);
+        RunUnderTest r(s.port);
+        for (int i = 0; i < 30; ++i)
+            WriteText(r.Pacote() / ("f" + std::to_string(i)), "x");
+        r.opcoes.PedidosEmCurso = n;
+        r.opcoes.TempoLeituraMs = 500;
+        EXPECT_TRUE(r.Click().has_value());  // the deadline escapes the run
+        EXPECT_EQ(s.server->MessageCount(), kPrimeiraPergunta);
+        r.atualizador.reset();
+        ASSERT_TRUE(s.server->WaitConnectionClosed(0, std::chrono::seconds(10)));
+        auto pedidos = Requests(s.server->ReceivedBytes(0));
+        pedidos.erase(pedidos.begin(),
+                      std::find(pedidos.begin(), pedidos.end(), "prepare TZvServer.PropertsFile"));
+        EXPECT_EQ(pedidos.size(), static_cast<std::size_t>(1 + n));
+    }
+}
+
+// A tree with small files, one whose packet travels inside its request, one the server pulls in
+// segments and the test marker: four connections with sixteen requests in flight store exactly
+// what one connection storing one file at a time does, show the same rows, and a republish sends
+// nothing.
+TEST(PedidosEmCurso, PublishTheSameStoreAsOneAtATime) {
+    ServerUnderTest um, muitos;
+    RunUnderTest r1(um.port), r16(muitos.port);
+    for (RunUnderTest* r : {&r1, &r16}) {
+        WriteNestedTree(*r);
+        WriteFile(r->Pacote() / "medio.bin", Pattern(20'000, 77));      // inside its request
+        WriteFile(r->Pacote() / "grande.bin", Pattern(3'000'000, 78));  // pulled in segments
+        WriteText(um.Store() / "Scripts" / "S01" / "EM_TESTE.SQL", "old marker");
+        WriteText(muitos.Store() / "Scripts" / "S01" / "EM_TESTE.SQL", "old marker");
+    }
+    r16.opcoes.Conexoes = 4;
+    r16.opcoes.PedidosEmCurso = 16;
+    ASSERT_EQ(r1.Click(), std::nullopt);
+    ASSERT_EQ(r16.Click(), std::nullopt);
+
+    EXPECT_EQ(Store(muitos.Store()), Store(um.Store()));
+    EXPECT_EQ(Store(muitos.Store()).size(), 35u);
+    EXPECT_FALSE(fs::exists(muitos.Store() / "Scripts" / "S01" / "EM_TESTE.SQL"));
+    EXPECT_EQ(Texts(r16.view), Texts(r1.view));
+    for (const auto& row : r16.view.Rows)
+        EXPECT_EQ(row.Icons, (std::vector<int>{Arrow, Check})) << ToUtf8(row.Text);
+    EXPECT_EQ(muitos.server->SendFileCalls(), 35);
+    EXPECT_EQ(muitos.server->Alerts().size(), 1u);
+    ASSERT_TRUE(r16.view.Ended);
+    EXPECT_EQ(r16.view.Ended->Enviados, 35);
+    EXPECT_EQ(r16.view.Ended->Removidos, 1);
+    EXPECT_EQ(r16.view.Verdicts.size(), r16.view.Rows.size());
+
+    r16.view = FakeView{};
+    r16.view.Porta = muitos.port;
+    r16.Run();
+    ASSERT_EQ(r16.Click(), std::nullopt);
+    EXPECT_EQ(muitos.server->SendFileCalls(), 35);
+    EXPECT_EQ(r16.view.Ended->Atuais, 35);
+    EXPECT_EQ(r16.view.Ended->CodigoSaida(), 0);
+}
+
+// One connection shows its files' verdicts and outcomes in the order of the walk, however far
+// ahead its questions went.
+TEST(PedidosEmCurso, OutcomesComeInTheWalksOrder) {
+    ServerUnderTest s;
+    RunUnderTest r(s.port);
+    for (int i = 0; i < 40; ++i)
+        WriteFile(r.Pacote() / ("f" + std::to_string(i)), Pattern(i % 3 == 0 ? 200'000 : 10, i));
+    // Some are current already.
+    ASSERT_EQ(r.Click(), std::nullopt);
+    for (int i = 0; i < 40; i += 4)
+        WriteFile(r.Pacote() / ("f" + std::to_string(i)), Pattern(i % 3 == 0 ? 200'000 : 10, i),
+                  kStamp + 60);
+    r.view = FakeView{};
+    r.view.Porta = s.port;
+    r.opcoes.PedidosEmCurso = 8;
+    r.Run();
+    ASSERT_EQ(r.Click(), std::nullopt);
+    ASSERT_EQ(r.view.Done.size(), 40u);
+    ASSERT_EQ(r.view.Verdicts.size(), 40u);
+    for (int i = 0; i < 40; ++i) {
+        EXPECT_EQ(r.view.Done[i].first, i);
+        EXPECT_EQ(r.view.Verdicts[i].first, i);
+    }
+    EXPECT_EQ(r.view.Ended->Enviados, 10);
+    EXPECT_EQ(r.view.Ended->Atuais, 30);
+}
+
+// A send answered false while questions are in flight: the connection closes as always, the
+// questions still owed are asked again on the new one, and every file ends stored once.
+TEST(PedidosEmCurso, AFailedSendAsksTheInFlightFilesAgain) {
+    TServerOptions o;
+    o.sendFileFalseFirst = 1;
+    ServerUnderTest s(o);
+    RunUnderTest r(s.port);
+    for (int i = 0; i < 30; ++i)
+        WriteText(r.Pacote() / ("f" + std::to_string(i)), "conteudo " + std::to_string(i));
+    r.opcoes.PedidosEmCurso = 16;
+    ASSERT_EQ(r.Click(), std::nullopt);
+
+    EXPECT_EQ(r.Pauses, (std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(100)}));
+    EXPECT_EQ(s.server->ConnectionCount(), 2u);
+    for (int i = 0; i < 30; ++i) {
+        const std::string nome = "f" + std::to_string(i);
+        EXPECT_EQ(ReadBytes(s.Store() / "S01" / nome), ReadBytes(r.Pacote() / nome)) << nome;
+    }
+    for (const auto& row : r.view.Rows)
+        EXPECT_EQ(row.Icon(), Check) << ToUtf8(row.Text);
+    EXPECT_EQ(r.view.Ended->Enviados, 30);
+    EXPECT_EQ(r.view.Ended->Falhas, 0);
+    // The new connection asked again about files whose questions had left on the old one.
+    const Bytes segunda = s.server->ReceivedBytes(1);
+    const std::string texto(segunda.begin(), segunda.end());
+    int perguntas = 0;
+    for (std::size_t at = 0; (at = texto.find(R"("method":"execute")", at)) != std::string::npos;
+         ++at)
+        ++perguntas;
+    EXPECT_GT(perguntas, 30 - 1);  // every file left but the first is asked about or sent there
+}
+
+// Four connections, the one whose send fails cannot log in again: it leaves the run with that file
+// failed, the others store every other file once, and the alert goes once.
+TEST(Conexoes, AConnectionThatCannotReconnectLeavesTheRunToTheOthers) {
+    for (int n : {1, 8}) {
+        SCOPED_TRACE(n);
+        TServerOptions o;
+        o.sendFileFalseFirst = 1;
+        o.refuseLoginAfter = 4;
+        // The refused send comes once the four connections are in, so the refused login is its
+        // reconnect.
+        std::atomic<server::TUpdateServer*> servidor{nullptr};
+        o.beforeSendFile = [&](int call) {
+            for (int i = 0; call == 1 && i < 1000 && (!servidor || servidor.load()->Logins() < 4);
+                 ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        };
+        ServerUnderTest s(o);
+        servidor = s.server.get();
+        RunUnderTest r(s.port);
+        for (int i = 0; i < 60; ++i)
+            WriteText(r.Pacote() / ("d" + std::to_string(i % 6)) / ("f" + std::to_string(i)),
+                      "x" + std::to_string(i));
+        r.opcoes.Conexoes = 4;
+        r.opcoes.PedidosEmCurso = n;
+        ASSERT_EQ(r.Click(), std::nullopt);
+
+        const FakeView& v = r.view;
+        ASSERT_TRUE(v.Ended);
+        EXPECT_EQ(v.Ended->Falhas, 1);
+        ASSERT_EQ(v.Ended->Falhados.size(), 1u);
+        EXPECT_EQ(v.Ended->Enviados, 59);
+        EXPECT_EQ(v.Ended->CodigoSaida(), 3);
+        EXPECT_EQ(s.server->SendFileCalls(), 60);  // the refused one, and every other once
+        EXPECT_EQ(s.server->Alerts().size(), 1u);
+        ASSERT_EQ(v.Dropped.size(), 1u);
+        EXPECT_NE(v.Dropped[0].second.find(u"Invalid username or password"), std::u16string::npos)
+            << ToUtf8(v.Dropped[0].second);
+        int cruzes = 0;
+        for (const auto& row : v.Rows) {
+            EXPECT_NE(row.Icon(), Arrow) << ToUtf8(row.Text);
+            cruzes += row.Icon() == Cross;
+        }
+        EXPECT_EQ(cruzes, 1);
+        // The failed file was asked about, as any failed file is.
+        ASSERT_EQ(v.Boxes.size(), 1u);
+        EXPECT_EQ(v.Boxes[0].Kind, FakeView::BoxKind::Question);
+    }
+}
+
+// An extra connection that cannot log in at the start is reported and the others do the work.
+TEST(Conexoes, AnExtraConnectionThatCannotConnectIsReported) {
+    TServerOptions o;
+    o.refuseLoginAfter = 2;
+    ServerUnderTest s(o);
+    RunUnderTest r(s.port);
+    for (int i = 0; i < 20; ++i)
+        WriteText(r.Pacote() / ("f" + std::to_string(i)), "x");
+    r.opcoes.Conexoes = 4;
+    ASSERT_EQ(r.Click(), std::nullopt);
+    EXPECT_EQ(r.view.Ended->Enviados, 20);
+    EXPECT_EQ(r.view.Ended->CodigoSaida(), 0);
+    EXPECT_EQ(r.view.Dropped.size(), 2u);
+    EXPECT_EQ(s.server->Alerts().size(), 1u);
+}
+
 }  // namespace
 }  // namespace ab::testing

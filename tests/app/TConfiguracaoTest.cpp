@@ -22,6 +22,7 @@ TEST(TConfiguracao, MissingFileGivesTheDefaults) {
     const TConfiguracao c = LerConfiguracao(dir.Path() / "nada.ini", {});
     const TOpcoesExecucao o = c.OpcoesDaExecucao();
     EXPECT_EQ(o.Conexoes, 1);
+    EXPECT_EQ(o.PedidosEmCurso, 1);
     EXPECT_TRUE(o.ComandosEmCache);
     EXPECT_EQ(o.BufferKB, 32);
     EXPECT_FALSE(o.Simular);
@@ -43,6 +44,7 @@ TEST(TConfiguracao, FileThenOptions) {
               "[atualizador]\n"
               "; another\n"
               "conexoes = 4\n"
+              "pedidos-em-curso = 32\n"
               "buffer-kb=1024\n"
               "  comandos-em-cache =  nao  \n"
               "tempo-leitura = 0,5\n"
@@ -50,15 +52,18 @@ TEST(TConfiguracao, FileThenOptions) {
               "continuar-em-falha = sim\n");
     TConfiguracao c = LerConfiguracao(ini, {});
     EXPECT_EQ(c.Execucao.Conexoes, 4);
+    EXPECT_EQ(c.Execucao.PedidosEmCurso, 32);
     EXPECT_EQ(c.Execucao.BufferKB, 1024);
     EXPECT_FALSE(c.Execucao.ComandosEmCache);
     EXPECT_EQ(c.TempoLeituraMs, 500);
     EXPECT_TRUE(c.ContinuarEmFalha);
 
-    c = LerConfiguracao(ini, Args({"--conexoes", "2", "--buffer-kb=64", "--comandos-em-cache",
-                                   "--tempo-leitura=0", "--simular", "--json",
-                                   "--continuar-em-falha=n\xC3\xA3o", "--tempo-conexao", "1.25"}));
+    c = LerConfiguracao(ini,
+                        Args({"--conexoes", "2", "--pedidos-em-curso", "256", "--buffer-kb=64",
+                              "--comandos-em-cache", "--tempo-leitura=0", "--simular", "--json",
+                              "--continuar-em-falha=n\xC3\xA3o", "--tempo-conexao", "1.25"}));
     EXPECT_EQ(c.Execucao.Conexoes, 2);
+    EXPECT_EQ(c.Execucao.PedidosEmCurso, 256);
     EXPECT_EQ(c.Execucao.BufferKB, 64);
     EXPECT_TRUE(c.Execucao.ComandosEmCache);
     EXPECT_EQ(c.TempoLeituraMs, 0);
@@ -85,6 +90,8 @@ TEST(TConfiguracao, BadInputNamesWhereTheKeyAndTheValue) {
     const Case cases[] = {
         {"conexoes = 0\n", {}, {path, "linha 1", "conexoes", "\"0\"", "1 a 16"}},
         {"\n\nconexoes = 17\n", {}, {path, "linha 3", "\"17\""}},
+        {"pedidos-em-curso = 0\n", {}, {path, "pedidos-em-curso", "\"0\"", "1 a 256"}},
+        {"pedidos-em-curso = 257\n", {}, {path, "pedidos-em-curso", "\"257\""}},
         {"buffer-kb = abc\n", {}, {path, "buffer-kb", "\"abc\""}},
         {"buffer-kb = -4\n", {}, {"buffer-kb", "\"-4\""}},
         {"comandos-em-cache = talvez\n", {}, {"comandos-em-cache", "\"talvez\"", "sim ou nao"}},

@@ -1,0 +1,197 @@
+// The parts of a publishing run that TAtualizador.h keeps private: a connection with what goes
+// with it, a file of the walk, the hand-out of the files to the connections, and the work of one
+// connection (its requests in flight, its answers, its retries). Used by TAtualizador.cpp and
+// TTrabalho.cpp only.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/TAtualizador.h"
+#include "app/TZvServerClient.h"
+#include "dbx/TDBXError.h"
+#include "dbx/TOleVariant.h"
+#include "packet/TClientDataSet.h"
+#include "platform/Exception.h"
+#include "transport/TransportConstants.h"
+
+namespace ab {
+
+// Whether the file must be sent, given the server's answer about its copy ("stamp;..."): when the
+// server has none, or the local file's last-write stamp is strictly newer (to the second).
+bool PrecisaEnviar(const std::u16string& resposta, const std::u16string& nomeArquivo);
+
+// One connection of the run with what goes with it: the record set its packets are built in and,
+// when commands are cached, the proxy that holds them for the life of the connection.
+struct TAtualizador::TLigacao {
+    TLigacao(int numero, TSQLConnection& conn, TClientDataSet& cds)
+        : Numero(numero), Conn(conn), Cds(cds) {}
+    TLigacao(int numero, std::unique_ptr<TSQLConnection> conn, std::unique_ptr<TClientDataSet> cds)
+        : Numero(numero),
+          Conn(*conn),
+          Cds(*cds),
+          ConnPropria(std::move(conn)),
+          CdsProprio(std::move(cds)) {}
+
+    int Numero;  // from 1, ConnBrevant's
+    TSQLConnection& Conn;
+    TClientDataSet& Cds;
+    std::unique_ptr<TSQLConnection> ConnPropria;
+    std::unique_ptr<TClientDataSet> CdsProprio;
+    // Declared after the connection: it goes first, closing its commands on a live link.
+    std::unique_ptr<TZvServerClient> Proxy;
+    // Opened connections so far (under ligacoesMutex_); a proxy from an earlier one is stale (its
+    // commands were closed).
+    std::uint64_t Geracao = 0;
+    std::uint64_t GeracaoProxy = 0;
+    // It left the run (its thread's own).
+    bool Saiu = false;
+};
+
+// An entry of the walk, as a connection takes it.
+struct TAtualizador::TItem {
+    std::size_t Ordem = 0;  // its place in the walk
+    TEntradaVarredura::TTipo Tipo = TEntradaVarredura::TTipo::Arquivo;
+    TArquivoEvento Arquivo;  // Row is -1 until its row is added
+    std::u16string Texto;    // its row's text
+    bool EmTeste = false;
+};
+
+// Hands the walk's files to the connections in walk order, adding each file's row as it is first
+// taken, so rows keep the walk's order whichever connection handles them. Files a leaving
+// connection gives back go first, with the rows they have.
+class TAtualizador::TDistribuidor {
+  public:
+    TDistribuidor(TAtualizador& run, std::vector<TItem> itens, int trabalhos);
+
+    // The next file, its row added; nothing once the walk is done or stopped or the window was
+    // asked to close, and nothing while "Continuar?" is open. With `esperar` (a connection with
+    // nothing in hand) it waits for the question's answer, and for the files a connection still
+    // at work may give back; without, it answers at once.
+    std::optional<TItem> Proximo(bool esperar);
+    // A leaving connection's files, for the others.
+    void Devolver(std::vector<TItem> itens);
+    // A connection is done (it will take nothing more).
+    void Sair();
+    // A connection whose link failed leaves the run and gives its files back, unless no other
+    // connection is at work: false then, nothing changes, and its failure ends the run.
+    bool Deixar();
+    // No further file is handed out.
+    void Parar();
+    // "Continuar?", one at a time; no file is taken while it is open. No stops the walk; once
+    // stopped, nobody is asked again. Asked without any lock: the other connections' events go
+    // on meanwhile.
+    bool Continuar(const std::u16string& texto);
+
+  private:
+    bool Disponivel() const { return !devolvidos_.empty() || proximo_ < itens_.size(); }
+
+    TAtualizador& run_;
+    std::mutex mutex_;
+    std::condition_variable livre_;
+    std::vector<TItem> itens_;      // the walk
+    std::size_t proximo_ = 0;       // the first not taken yet
+    std::deque<TItem> devolvidos_;  // given back, in walk order
+    int ativos_;                    // connections that may still take or give back files
+    int esperando_ = 0;             // of those, waiting in Proximo with nothing in hand
+    bool perguntando_ = false;
+    bool parado_ = false;
+};
+
+// The work of one connection over its share of the walk, on the thread that owns the connection.
+// Up to `PedidosEmCurso` requests are written ahead; see TAtualizador.h for the rules.
+class TAtualizador::TTrabalho {
+  public:
+    // Without a distributor it serves the public SendFile: no question, and a failure to
+    // reconnect escapes.
+    TTrabalho(TAtualizador& run, TLigacao& ligacao, TDistribuidor* distribuidor);
+
+    // Until the walk has nothing more for it, or it left the run. Raises what escapes the run.
+    void Executar();
+    // One file, at most two attempts.
+    bool EnviarSozinho(const TArquivoEvento& arquivo);
+
+  private:
+    enum class TFase { Consultar, Consultando, Remover, Removendo, Enviar, Enviando, Pronto };
+    struct TArquivo {
+        TItem Item;
+        TFase Fase = TFase::Consultar;
+        std::optional<TVeredito> Veredito;
+        bool VereditoMostrado = false;
+        TDesfecho Desfecho = TDesfecho::Atual;
+        int Icone = IMainView::IconDone;
+        int Tentativas = 0;      // failed send attempts
+        bool Perguntar = false;  // failed: "Continuar?" once its outcome is shown
+        std::optional<TOleVariant> Pacote;
+    };
+    enum class TTipoPedido { Consulta, Remocao, Envio };
+    struct TPedido {
+        TArquivo* Arquivo;
+        TTipoPedido Tipo;
+        std::unique_ptr<TZvServerClient> Proprio;  // a fresh proxy when commands are not cached
+        TZvServerClient* Proxy = nullptr;
+    };
+    // Thrown to leave the run after the files were given back.
+    struct TSaida {};
+
+    void Tomar(TItem item);
+    // The file's first step: what it is, whether the server is asked about it.
+    void Recomecar(TArquivo& a);
+    void Escrever();
+    // false when the request must wait for an empty connection.
+    bool Escreve(TArquivo& a);
+    bool EscreveEnvio(TArquivo& a);
+    void Ler();
+    void AplicarConsulta(TArquivo& a, const std::u16string& resposta);
+    void ResultadoDoEnvio(TArquivo& a, bool enviado, std::u16string motivo);
+    void Reconectar(TArquivo& a);
+    // A request other than a send failed (inside a catch block): the run ends, or the connection
+    // leaves it.
+    [[noreturn]] void FalhaDaLigacao();
+    [[noreturn]] void Sair(const std::u16string& motivo);
+    void Pronto(TArquivo& a, TDesfecho desfecho, int icone);
+    void Falhou(TArquivo& a);
+    // Verdicts and outcomes in the order the files were taken; "Continuar?" after a failed one.
+    void Mostrar(bool perguntar = true);
+    bool Preparado(std::u16string_view metodo);
+    TPedido NovoPedido(TArquivo& a, TTipoPedido tipo);
+    TOleVariant MontarPacote(const TArquivoEvento& arquivo);
+
+    TAtualizador& run_;
+    TLigacao& ligacao_;
+    TDistribuidor* distribuidor_;
+    const std::size_t janelaMax_;
+    std::deque<TArquivo> janela_;  // files in hand, in the order taken
+    std::deque<TPedido> emCurso_;  // requests written, answers owed, in the order written
+};
+
+template <class F>
+auto TAtualizador::ComPrazo(std::u16string_view oQue, F&& f) {
+    try {
+        return f();
+    } catch (const TDBXError& e) {
+        if (e.Message() == TransportConstants::ErrConnectionTimeout ||
+            e.Message() == TransportConstants::ErrCommunicationTimeout)
+            throw Exception(
+                EsperaEsgotada(opcoes_.TempoLeituraMs, u"a resposta de " + std::u16string(oQue)));
+        throw;
+    }
+}
+
+template <class F>
+auto TAtualizador::Chamar(TLigacao& ligacao, std::u16string_view oQue, F&& call) {
+    return ComPrazo(oQue, [&] {
+        if (TZvServerClient* proxy = ProxyEmCache(ligacao))
+            return call(*proxy);
+        TZvServerClient proxy(ligacao.Conn.GetDBXConnection());
+        return call(proxy);
+    });
+}
+
+}  // namespace ab
