@@ -112,16 +112,29 @@ std::string Visivel(const std::u16string& text) {
 }  // namespace
 
 TTerminalView::TTerminalView(std::FILE* out, std::FILE* err, Formato formato,
-                             std::u16string endereco, int porta, bool continuarEmFalha,
-                             TRelogio relogio)
+                             std::u16string endereco, int porta, std::u16string pasta,
+                             bool continuarEmFalha, TRelogio relogio)
     : out_(out),
       err_(err),
       formato_(formato),
       endereco_(std::move(endereco)),
       porta_(porta),
+      pasta_(std::move(pasta)),
       continuarEmFalha_(continuarEmFalha),
       relogio_(relogio ? std::move(relogio) : [] { return std::chrono::steady_clock::now(); }),
-      progresso_(relogio_) {}
+      progresso_(relogio_) {
+    if (pasta_.size() > 1 && pasta_.back() == u'/')
+        pasta_.pop_back();
+}
+
+void TTerminalView::Anunciar(bool simulacao) {
+    if (formato_ == Formato::Json)
+        return;
+    std::fprintf(out_, "%s %s em %s:%d\n",
+                 simulacao ? "simulando a publica\xC3\xA7\xC3\xA3o de" : "publicando",
+                 Visivel(pasta_).c_str(), Visivel(endereco_).c_str(), porta_);
+    std::fflush(out_);
+}
 
 void TTerminalView::Despejar() {
     // A pipeline sees each line within a tenth of a second, without a write per line.
@@ -196,9 +209,10 @@ void TTerminalView::RunStarted(int arquivos, std::uint64_t bytes) {
     progresso_.RunStarted(arquivos, bytes);
     if (formato_ == Formato::Json) {
         std::fprintf(out_,
-                     "{\"evento\":\"inicio\",\"servidor\":%s,\"arquivos\":%d,\"bytes\":%llu}\n",
-                     Json(endereco_ + u":" + IntToStr(porta_)).c_str(), arquivos,
-                     static_cast<unsigned long long>(bytes));
+                     "{\"evento\":\"inicio\",\"servidor\":%s,\"pasta\":%s,\"arquivos\":%d,"
+                     "\"bytes\":%llu}\n",
+                     Json(endereco_ + u":" + IntToStr(porta_)).c_str(), Json(pasta_).c_str(),
+                     arquivos, static_cast<unsigned long long>(bytes));
         std::fflush(out_);
     }
     DesenharProgresso(true);

@@ -2,12 +2,14 @@
 // settings, and writes the run's events to a terminal, a log or a pipeline.
 //
 // Three forms of output on `out`:
-// - Progresso (a terminal): one line redrawn in place (files done of total, bytes, rate, time
+// - Progresso (a terminal): a first line naming the folder published and the server, then one
+//   line redrawn in place (files done of total, bytes, rate, time
 //   left), failed files printed above it, then the summary line;
-// - Linhas (a file or a pipe): one line per file, "acao<TAB>destino<TAB>tamanho", with acao one of
+// - Linhas (a file or a pipe): the same first line, then one line per file,
+// "acao<TAB>destino<TAB>tamanho", with acao one of
 //   enviado, atual, removido, falhou (enviaria, removeria in a dry run), then the summary line;
-// - Json: one JSON object per line per event (inicio, veredito, progresso, arquivo, mensagem,
-//   erro, resumo).
+// - Json: one JSON object per line per event (inicio, with the folder, veredito, progresso,
+//   arquivo, mensagem, erro, resumo).
 // Boxes the window would show go to `err` (and are events in Json).
 //
 // "Continuar?" is answered from the setting continuar-em-falha. A close asked for from outside
@@ -30,8 +32,13 @@ class TTerminalView : public IMainView {
     enum class Formato { Progresso, Linhas, Json };
     using TRelogio = std::function<std::chrono::steady_clock::time_point()>;
 
+    // `pasta` is the folder the run publishes.
     TTerminalView(std::FILE* out, std::FILE* err, Formato formato, std::u16string endereco,
-                  int porta, bool continuarEmFalha, TRelogio relogio = {});
+                  int porta, std::u16string pasta, bool continuarEmFalha, TRelogio relogio = {});
+
+    // Before the run: the line naming the folder and the server (not in Json, whose inicio event
+    // names them), so nobody publishes the wrong folder unawares.
+    void Anunciar(bool simulacao);
 
     // Thread-safe: the run stops after the file in hand.
     void PedirFechamento() { fechar_ = true; }
@@ -73,6 +80,7 @@ class TTerminalView : public IMainView {
     Formato formato_;
     std::u16string endereco_;
     int porta_;
+    std::u16string pasta_;  // without its trailing '/'
     bool continuarEmFalha_;
     TRelogio relogio_;
     TProgresso progresso_;

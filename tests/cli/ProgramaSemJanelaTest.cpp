@@ -118,7 +118,9 @@ TEST_F(SemJanela, PublishesWithoutADisplayThenFindsEverythingCurrent) {
     const Resultado r = Rodar({"--sem-janela"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     const auto lines = Lines(r.out);
-    const std::set<std::string> set(lines.begin(), lines.end() - 1);
+    ASSERT_GE(lines.size(), 2u) << r.out;
+    EXPECT_EQ(lines.front(), "publicando " + Pacote().string() + " em 127.0.0.1:" + porta_);
+    const std::set<std::string> set(lines.begin() + 1, lines.end() - 1);
     EXPECT_EQ(set,
               (std::set<std::string>{
                   "enviado\tS01\\LeiaMe.txt\t4", "enviado\tS01\\grande.bin\t3000000",
