@@ -3,11 +3,11 @@
 //
 // Three forms of output on `out`:
 // - Progresso (a terminal): a first line naming the folder published and the server, then one
-//   line redrawn in place (files done of total, bytes, rate, time
-//   left), failed files printed above it, then the summary line;
+//   line redrawn in place (files done of total, bytes, rate, time left), failed files printed
+//   above it, then the summary line;
 // - Linhas (a file or a pipe): the same first line, then one line per file,
-// "acao<TAB>destino<TAB>tamanho", with acao one of
-//   enviado, atual, removido, falhou (enviaria, removeria in a dry run), then the summary line;
+//   "acao<TAB>destino<TAB>tamanho", with acao one of enviado, atual, removido, falhou (enviaria,
+//   removeria in a dry run), then the summary line;
 // - Json: one JSON object per line per event (inicio, with the folder, veredito, progresso,
 //   arquivo, mensagem, erro, resumo).
 // Boxes the window would show go to `err` (and are events in Json).
