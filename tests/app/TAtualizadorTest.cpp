@@ -121,7 +121,8 @@ TEST(Publicacao, FirstPublishStoresEveryFileByteIdenticalAndStamped) {
 
 // --pasta: the release folder lies away from the program, given through a link with a trailing
 // slash. Every rule holds relative to it (destinations, the logo at its top, the marker); what
-// lies beside the program is not published, and a program inside the folder is skipped there.
+// lies beside the program is not published. Only the program file itself is skipped, and only
+// when it lies inside the folder: a release file of the same name elsewhere is published.
 TEST(Publicacao, AnotherFolderIsPublishedWithEveryRule) {
     for (const bool programaDentro : {false, true}) {
         SCOPED_TRACE(programaDentro ? "program inside the folder" : "program outside it");
@@ -136,6 +137,9 @@ TEST(Publicacao, AnotherFolderIsPublishedWithEveryRule) {
             WriteText(versao / "bin" / "AtualizadorBrevant", "the program");
             WriteText(versao / "bin" / "outro", "another program");
             r.dados.ProgramPath = FromUtf8((versao / "bin" / "AtualizadorBrevant").string());
+        } else {
+            // Named as the program but not the program file: published.
+            WriteText(versao / "AtualizadorBrevant", "a copy the release ships");
         }
         fs::create_directory_symlink(versao, r.dir.Path() / "atalho");
         r.dados.ProgramFolder = PastaAPublicar(
@@ -150,10 +154,10 @@ TEST(Publicacao, AnotherFolderIsPublishedWithEveryRule) {
         EXPECT_NE(s.AllReceived().find(R"("TZvServer.RemoveFile")"), std::string::npos);
         EXPECT_FALSE(fs::exists(s.Store() / "S01" / "Logo.jpg"));
         EXPECT_FALSE(fs::exists(s.Store() / "S01" / "ao-lado.txt"));
-        EXPECT_FALSE(fs::exists(s.Store() / "S01" / "AtualizadorBrevant"));
+        EXPECT_EQ(fs::exists(s.Store() / "S01" / "AtualizadorBrevant"), !programaDentro);
         EXPECT_FALSE(fs::exists(s.Store() / "S01" / "bin" / "AtualizadorBrevant"));
         EXPECT_EQ(fs::exists(s.Store() / "S01" / "bin" / "outro"), programaDentro);
-        EXPECT_EQ(s.server->SendFileCalls(), static_cast<int>(std::size(kTree)) + programaDentro);
+        EXPECT_EQ(s.server->SendFileCalls(), static_cast<int>(std::size(kTree)) + 1);
         EXPECT_EQ(s.server->Alerts(), std::vector<std::u16string>{u"Atualizacao"});
     }
 }
