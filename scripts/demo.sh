@@ -31,22 +31,9 @@ stop_server() {
 trap stop_server EXIT
 
 # The package: what a release folder beside the updater looks like.
-mkdir -p "$pacote/Scripts" "$pacote/Arquivos/Relatorios" "$pacote/Padrao" "$armazem"
+mkdir -p "$armazem"
+scripts/arvore-demo.sh "$pacote"
 cp "$program" "$pacote/AtualizadorBrevant"
-cp docs/Logo.jpg "$pacote/Logo.jpg"
-cat >"$pacote/LeiaMe.txt" <<'TEXT'
-Sistema de demonstração, versão 2.4.1.
-Os arquivos desta pasta vão para o servidor de atualização.
-TEXT
-cat >"$pacote/Scripts/Atualiza_2.4.1.sql" <<'TEXT'
-alter table clientes add column email varchar(120);
-update parametros set versao = '2.4.1';
-TEXT
-printf 'select 1;\n' >"$pacote/Scripts/EM_TESTE.SQL"
-printf 'Relatório de vendas por mês\n' >"$pacote/Arquivos/Relatorios/Vendas.rpt"
-head -c 2000000 /dev/urandom >"$pacote/Arquivos/Relatorios/Imagens.dat"
-printf 'padrão\n' >"$pacote/Padrao/Configuracao.ini"
-head -c 65536 /dev/urandom >"$pacote/Padrao/Biblioteca.so"
 
 "$servidor" --porta 0 --endereco 127.0.0.1 --raiz "$armazem" --log \
   >"$demo/porta" 2>"$demo/servidor.log" &

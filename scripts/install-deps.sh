@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the window need; skips apt when all are present.
+# With --pacote, also what making and checking the .deb needs (scripts/pacote.sh).
 set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev pkg-config
@@ -7,6 +8,9 @@ packages=(
   qt6-base-dev libgl-dev
   xvfb xauth xdotool time
 )
+if [ "${1:-}" = "--pacote" ]; then
+  packages+=(dpkg-dev lintian man-db)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,6 +1,7 @@
-// The start-up gates every front end applies before a run can be asked for: the access code, and
-// for a test build the test environment. Also the values the window's fields take from the
-// arguments, so a run without a window reads them the same way.
+// The start-up gates every front end applies before a run can be asked for: the access code, for
+// a test build the test environment, then the folder to publish (see PastaAPublicar). Also the
+// values the window's fields take from the arguments, so a run without a window reads them the same
+// way.
 #pragma once
 
 #include <string>
@@ -38,8 +39,11 @@ struct TArranque {
 };
 
 // The gates and the fields, as the window's start-up handler has them: the access code first,
-// then, in a test build, the test environment. A refusal gives the text of its error box.
+// then, in a test build, the test environment, then the folder: `pasta` (the option, relative to
+// the working folder) or, when empty, the folder of argument 0. A refusal gives the text of its
+// error box.
 std::variant<TArranque, std::u16string> Arrancar(const CommandLine& argumentos,
-                                                 const TestEnvironment& ambiente);
+                                                 const TestEnvironment& ambiente,
+                                                 std::u16string_view pasta = {});
 
 }  // namespace ab

@@ -40,18 +40,6 @@ std::u16string_view FilePart(std::u16string_view path) {
     return slash == std::u16string_view::npos ? path : path.substr(slash + 1);
 }
 
-// Every "\\" becomes "\", left to right in one pass (three in a row become two).
-std::u16string SingleBackslashes(std::u16string_view name) {
-    std::u16string out;
-    out.reserve(name.size());
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        out.push_back(name[i]);
-        if (name[i] == u'\\' && i + 1 < name.size() && name[i + 1] == u'\\')
-            ++i;
-    }
-    return out;
-}
-
 bool IsDeadline(const TDBXError& e) {
     return e.Message() == TC::ErrConnectionTimeout || e.Message() == TC::ErrCommunicationTimeout;
 }

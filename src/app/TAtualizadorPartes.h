@@ -120,6 +120,7 @@ class TAtualizador::TTrabalho {
   private:
     enum class TFase { Consultar, Consultando, Remover, Removendo, Enviar, Enviando, Pronto };
     struct TArquivo {
+        explicit TArquivo(TItem item) : Item(std::move(item)) {}
         TItem Item;
         TFase Fase = TFase::Consultar;
         std::optional<TVeredito> Veredito;

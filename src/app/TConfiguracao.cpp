@@ -141,6 +141,13 @@ const std::vector<TChave>& Chaves() {
         {u"json", true, u"sim ou nao",
          u"sem janela, um objeto JSON por linha para cada evento (padr\u00E3o nao)",
          SimNao([](TConfiguracao& c) -> bool& { return c.Json; })},
+        {u"pasta", false, u"uma pasta",
+         u"publica a pasta VALOR (relativa \u00E0 pasta atual) em vez da pasta onde o programa "
+         u"est\u00E1, como um programa instalado precisa",
+         [](TConfiguracao& c, std::u16string_view v) {
+             c.Pasta = v;
+             return !v.empty();
+         }},
     };
     return chaves;
 }
@@ -254,6 +261,28 @@ std::u16string DescricaoDasChaves() {
                  std::u16string(chave.Descricao) + u"\n";
     }
     return texto;
+}
+
+bool PedeSemJanela(const std::filesystem::path& arquivo,
+                   const std::vector<std::u16string>& opcoes) {
+    bool sim = false;
+    if (std::ifstream in(arquivo, std::ios::binary); in) {
+        std::string linha;
+        while (std::getline(in, linha)) {
+            const std::u16string texto = Trim(FromUtf8(linha));
+            const auto igual = texto.find(u'=');
+            if (igual != std::u16string::npos &&
+                Trim(std::u16string_view(texto).substr(0, igual)) == u"sem-janela")
+                sim = SimOuNao(Trim(std::u16string_view(texto).substr(igual + 1))).value_or(sim);
+        }
+    }
+    for (const std::u16string& opcao : opcoes) {
+        if (opcao == u"--sem-janela")
+            sim = true;
+        else if (opcao.starts_with(u"--sem-janela="))
+            sim = SimOuNao(std::u16string_view(opcao).substr(13)).value_or(sim);
+    }
+    return sim;
 }
 
 }  // namespace ab

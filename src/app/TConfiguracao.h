@@ -30,6 +30,8 @@ struct TConfiguracao {
     bool SemJanela = false;
     bool ContinuarEmFalha = false;
     bool Json = false;
+    // The folder to publish instead of the program's, as given (see PastaAPublicar).
+    std::u16string Pasta;
     // Deadlines given by the file or an option; unset ones take the defaults of the front end.
     std::optional<int> TempoConexaoMs;
     std::optional<int> TempoLeituraMs;
@@ -50,5 +52,10 @@ TConfiguracao LerConfiguracao(const std::filesystem::path& arquivo,
 
 // Every key with its values and default, one per line, for --help and the README.
 std::u16string DescricaoDasChaves();
+
+// Whether the file or the options ask for a run without a window, read leniently (bad lines and
+// other keys ignored): when the settings are refused, this decides whether the refusal may open a
+// box.
+bool PedeSemJanela(const std::filesystem::path& arquivo, const std::vector<std::u16string>& opcoes);
 
 }  // namespace ab

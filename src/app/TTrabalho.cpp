@@ -194,7 +194,7 @@ void TAtualizador::TTrabalho::Executar() {
 bool TAtualizador::TTrabalho::EnviarSozinho(const TArquivoEvento& arquivo) {
     TItem item;
     item.Arquivo = arquivo;
-    janela_.push_back({std::move(item)});
+    janela_.emplace_back(std::move(item));
     TArquivo& a = janela_.back();
     a.Fase = TFase::Enviar;
     while (a.Fase != TFase::Pronto) {
@@ -208,7 +208,7 @@ bool TAtualizador::TTrabalho::EnviarSozinho(const TArquivoEvento& arquivo) {
 
 void TAtualizador::TTrabalho::Tomar(TItem item) {
     run_.FArquivoEmTeste = item.EmTeste;
-    janela_.push_back({std::move(item)});
+    janela_.emplace_back(std::move(item));
     Recomecar(janela_.back());
 }
 

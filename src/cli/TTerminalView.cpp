@@ -149,16 +149,30 @@ std::string LinhaDoArquivo(const TArquivoEvento& arquivo, const char* acao) {
 }  // namespace
 
 TTerminalView::TTerminalView(std::FILE* out, std::FILE* err, Formato formato,
-                             std::u16string endereco, int porta, bool continuarEmFalha,
-                             TRelogio relogio)
+                             std::u16string endereco, int porta, std::u16string pasta,
+                             bool continuarEmFalha, TRelogio relogio)
     : out_(out),
       err_(err),
       formato_(formato),
       endereco_(std::move(endereco)),
       porta_(porta),
+      pasta_(std::move(pasta)),
       continuarEmFalha_(continuarEmFalha),
       relogio_(relogio ? std::move(relogio) : [] { return std::chrono::steady_clock::now(); }),
-      progresso_(relogio_) {}
+      progresso_(relogio_) {
+    if (pasta_.size() > 1 && pasta_.back() == u'/')
+        pasta_.pop_back();
+}
+
+void TTerminalView::Anunciar(bool simulacao) {
+    std::lock_guard lock(mutex_);
+    if (formato_ == Formato::Json)
+        return;
+    std::fprintf(out_, "%s %s em %s:%d\n",
+                 simulacao ? "simulando a publica\xC3\xA7\xC3\xA3o de" : "publicando",
+                 Visivel(pasta_).c_str(), Visivel(endereco_).c_str(), porta_);
+    std::fflush(out_);
+}
 
 void TTerminalView::Despejar() {
     // A pipeline sees each line within a tenth of a second, without a write per line.
@@ -200,10 +214,12 @@ void TTerminalView::Caixa(const char* tipo, const std::u16string& texto) {
 }
 
 void TTerminalView::ShowWarning(const std::u16string& text) {
+    std::lock_guard lock(mutex_);
     Caixa("aviso", text);
 }
 
 bool TTerminalView::AskWarningYesNo(const std::u16string& text) {
+    std::lock_guard lock(mutex_);
     Caixa("pergunta", text);
     std::fprintf(err_, "resposta: %s\n",
                  continuarEmFalha_ ? "sim (continuar-em-falha)" : "n\xC3\xA3o");
@@ -212,14 +228,17 @@ bool TTerminalView::AskWarningYesNo(const std::u16string& text) {
 }
 
 void TTerminalView::ShowError(const std::u16string& text) {
+    std::lock_guard lock(mutex_);
     Caixa("erro", text);
 }
 
 void TTerminalView::ShowMessage(const std::u16string& text) {
+    std::lock_guard lock(mutex_);
     Caixa("mensagem", text);
 }
 
 void TTerminalView::ErroFatal(const std::u16string& texto) {
+    std::lock_guard lock(mutex_);
     if (formato_ == Formato::Json) {
         std::fprintf(out_, "{\"evento\":\"erro\",\"mensagem\":%s}\n", Json(texto).c_str());
         std::fflush(out_);
@@ -230,18 +249,21 @@ void TTerminalView::ErroFatal(const std::u16string& texto) {
 }
 
 void TTerminalView::RunStarted(int arquivos, std::uint64_t bytes) {
+    std::lock_guard lock(mutex_);
     progresso_.RunStarted(arquivos, bytes);
     if (formato_ == Formato::Json) {
         std::fprintf(out_,
-                     "{\"evento\":\"inicio\",\"servidor\":%s,\"arquivos\":%d,\"bytes\":%llu}\n",
-                     Json(endereco_ + u":" + IntToStr(porta_)).c_str(), arquivos,
-                     static_cast<unsigned long long>(bytes));
+                     "{\"evento\":\"inicio\",\"servidor\":%s,\"pasta\":%s,\"arquivos\":%d,"
+                     "\"bytes\":%llu}\n",
+                     Json(endereco_ + u":" + IntToStr(porta_)).c_str(), Json(pasta_).c_str(),
+                     arquivos, static_cast<unsigned long long>(bytes));
         std::fflush(out_);
     }
     DesenharProgresso(true);
 }
 
 void TTerminalView::FileVerdict(const TArquivoEvento& arquivo, TVeredito veredito) {
+    std::lock_guard lock(mutex_);
     if (formato_ != Formato::Json)
         return;
     std::fprintf(out_, "{\"evento\":\"veredito\",%s,\"veredito\":\"%s\"}\n",
@@ -250,6 +272,7 @@ void TTerminalView::FileVerdict(const TArquivoEvento& arquivo, TVeredito veredit
 }
 
 void TTerminalView::FileProgress(const TArquivoEvento& arquivo, std::uint64_t enviados) {
+    std::lock_guard lock(mutex_);
     progresso_.FileProgress(arquivo, enviados);
     if (formato_ == Formato::Json) {
         std::fprintf(out_, "{\"evento\":\"progresso\",%s,\"enviados\":%llu}\n",
@@ -260,6 +283,7 @@ void TTerminalView::FileProgress(const TArquivoEvento& arquivo, std::uint64_t en
 }
 
 void TTerminalView::FileDone(const TArquivoEvento& arquivo, TDesfecho desfecho) {
+    std::lock_guard lock(mutex_);
     progresso_.FileDone(arquivo, desfecho);
     switch (formato_) {
         case Formato::Json: {
@@ -285,7 +309,23 @@ void TTerminalView::FileDone(const TArquivoEvento& arquivo, TDesfecho desfecho) 
     }
 }
 
+void TTerminalView::ConnectionDropped(int conexao, const std::u16string& motivo) {
+    std::lock_guard lock(mutex_);
+    const std::u16string texto = u"a conex\u00E3o " + IntToStr(conexao) +
+                                 u" deixou a execu\u00E7\u00E3o, que segue com as outras: " +
+                                 motivo;
+    if (formato_ == Formato::Json) {
+        std::fprintf(out_, "{\"evento\":\"conexao\",\"conexao\":%d,\"mensagem\":%s}\n", conexao,
+                     Json(motivo).c_str());
+        Despejar();
+    }
+    ApagarProgresso();
+    std::fprintf(err_, "aviso: %s\n", UmaLinha(texto).c_str());
+    std::fflush(err_);
+}
+
 void TTerminalView::RunEnded(const TResumo& r) {
+    std::lock_guard lock(mutex_);
     const double taxa = r.Segundos > 0 ? static_cast<double>(r.BytesEnviados) / r.Segundos : 0;
     if (formato_ == Formato::Json) {
         if (!r.Erro.empty())

@@ -73,15 +73,16 @@ TTerminalView::Formato FormatoDe(const TConfiguracao& c) {
 
 int RunTerminalProgram(const CommandLine& argumentos, const TConfiguracao& configuracao,
                        const TestEnvironment& ambiente) {
-    const auto arranque = Arrancar(argumentos, ambiente);
+    const auto arranque = Arrancar(argumentos, ambiente, configuracao.Pasta);
     if (const auto* recusa = std::get_if<std::u16string>(&arranque)) {
-        TTerminalView view(stdout, stderr, FormatoDe(configuracao), {}, 0, false);
+        TTerminalView view(stdout, stderr, FormatoDe(configuracao), {}, 0, {}, false);
         view.ShowError(*recusa);
         return 1;
     }
     const TArranque& a = std::get<TArranque>(arranque);
     TTerminalView view(stdout, stderr, FormatoDe(configuracao), a.Endereco, a.Porta,
-                       configuracao.ContinuarEmFalha);
+                       a.Dados.ProgramFolder, configuracao.ContinuarEmFalha);
+    view.Anunciar(configuracao.Execucao.Simular);
     TClientDataSet cdsSendFile{std::u16string(kSendFileDataSetName)};
     AddSendFileFields(cdsSendFile);
     cdsSendFile.CreateDataSet();

@@ -16,6 +16,7 @@
 #include <QTreeView>
 
 #include "app/ExceptionText.h"
+#include "app/PastaPublicada.h"
 #include "gui/MessageBoxes.h"
 #include "gui/ProgressIcons.h"
 #include "gui/QtText.h"
@@ -110,12 +111,13 @@ QLabel* MakeLabel(QWidget* parent, const char* name, std::u16string_view text, i
 }  // namespace
 
 TfrmPrincipal::TfrmPrincipal(CommandLine commandLine, TestEnvironment environment, QWidget* parent,
-                             TProgresso::TRelogio relogio)
+                             TProgresso::TRelogio relogio, std::u16string pasta)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       commandLine_(std::move(commandLine)),
       environment_(std::move(environment)),
+      opcaoPasta_(std::move(pasta)),
       cdsSendFile_(std::u16string(kSendFileDataSetName),
                    [this](const Exception& e) { HandleException(std::make_exception_ptr(e)); }),
       applicationTitle_(FromQString(QCoreApplication::applicationName())),
@@ -281,6 +283,19 @@ void TfrmPrincipal::FormCreate() {
         }
     }
 
+    try {
+        pasta_ = PastaAPublicar(commandLine_.ProgramFolder(), opcaoPasta_, PastaPessoal());
+    } catch (const EPastaRecusada& e) {
+        ShowErrorBox(this, e.Message());
+        terminated_ = true;
+        return;
+    }
+    // A folder other than the program's is named in the caption, so nobody publishes the wrong
+    // one unawares.
+    if (!opcaoPasta_.empty())
+        setWindowTitle(ToQString(commandLine_.ParamStr(1) + u" \u2014 " +
+                                 pasta_.substr(0, pasta_.size() - 1)));
+
     ShowPage(Page::Principal);
 
     // A logo that does not load is reported, and the record set is still created: without it
@@ -290,7 +305,7 @@ void TfrmPrincipal::FormCreate() {
 }
 
 void TfrmPrincipal::LoadLogo() {
-    const std::u16string path = commandLine_.ProgramFolder() + std::u16string(kLogoFile);
+    const std::u16string path = pasta_ + std::u16string(kLogoFile);
     if (!FileExists(path))
         return;
     imgLogo_->setPixmap(QPixmap::fromImage(TJpegImage::LoadFromFile(path)));

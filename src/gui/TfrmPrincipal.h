@@ -75,9 +75,10 @@ class TfrmPrincipal : public QWidget, public IMainView, public IViewBatch {
     static constexpr std::u16string_view kCurrent = u" \u2014 atual";
 
     // Builds the controls and runs the start-up handler (gate boxes are shown from here).
-    // `relogio` times the progress line (the steady clock when empty).
+    // `relogio` times the progress line (the steady clock when empty). `pasta` is the folder to
+    // publish as the option gave it, empty for the program's own (see PastaAPublicar).
     TfrmPrincipal(CommandLine commandLine, TestEnvironment environment, QWidget* parent = nullptr,
-                  TProgresso::TRelogio relogio = {});
+                  TProgresso::TRelogio relogio = {}, std::u16string pasta = {});
     ~TfrmPrincipal() override;
 
     // A start-up gate refused: the window must not be shown and the program ends (non-zero).
@@ -87,9 +88,10 @@ class TfrmPrincipal : public QWidget, public IMainView, public IViewBatch {
     bool VersaoPraTeste() const { return versaoPraTeste_; }
     const std::u16string& Sistema() const { return sistema_; }
     const std::u16string& ApplicationTitle() const { return applicationTitle_; }
-    // Argument 0 and its folder (with the trailing '/'), as the run walks them.
+    // Argument 0, and the folder the run walks (with the trailing '/'): its folder, or the one
+    // the option named, links resolved. Empty when a gate refused.
     std::u16string ProgramPath() const { return commandLine_.ParamStr(0); }
-    std::u16string ProgramFolder() const { return commandLine_.ProgramFolder(); }
+    const std::u16string& ProgramFolder() const { return pasta_; }
     const CommandLine& Arguments() const { return commandLine_; }
 
     // The send-file record set, created at start-up, emptied and closed when the window closes.
@@ -162,6 +164,8 @@ class TfrmPrincipal : public QWidget, public IMainView, public IViewBatch {
 
     CommandLine commandLine_;
     TestEnvironment environment_;
+    std::u16string opcaoPasta_;
+    std::u16string pasta_;
     TClientDataSet cdsSendFile_;
 
     bool terminated_ = false;

@@ -3,6 +3,7 @@
 // (its abort), the message loop, and the exit status.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "app/TAtualizador.h"
@@ -10,12 +11,20 @@
 
 namespace ab {
 
-// Returns the program's exit status: 1 when a start-up gate refused; otherwise the last run's
-// (TResumo::CodigoSaida), or 0 when the window was closed without a run. The window library is
-// given only the program's name: every argument is ours.
-int RunWindowProgram(char* programa, const CommandLine& argumentos, const TOpcoesExecucao& opcoes);
+// Returns the program's exit status: 1 when a start-up gate refused or no window can open here;
+// otherwise the last run's (TResumo::CodigoSaida), or 0 when the window was closed without a run.
+// The window library is given only the program's name: every argument is ours. `pasta` is the
+// folder option, empty for the program's own folder.
+int RunWindowProgram(char* programa, const CommandLine& argumentos, const TOpcoesExecucao& opcoes,
+                     const std::u16string& pasta);
 
-// An error box for a start that cannot go on (bad settings); returns 1.
+// An error box for a start that cannot go on (bad settings), when a window can open here (the
+// caller has printed the text already); returns 1.
 int RunStartupErrorProgram(char* programa, const std::u16string& texto);
+
+// The line to print when the window library would find no display here: neither DISPLAY nor
+// WAYLAND_DISPLAY for the platform it would pick (QT_QPA_PLATFORM, which may also name one that
+// needs none, such as offscreen). Empty when a window can open. `variavel` reads the environment.
+std::u16string SemTela(const std::function<const char*(const char*)>& variavel);
 
 }  // namespace ab

@@ -10,6 +10,7 @@
 
 #include "RunFixture.h"
 #include "app/AppConstants.h"
+#include "app/PastaPublicada.h"
 #include "app/TZvServerClient.h"
 #include "app/UFuncoes.h"
 
@@ -48,19 +49,19 @@ const Published kTree[] = {
      "S01/Sub/A\xC3\xA7\xC3\xA3o/\xC3\xA9.txt", 12},
 };
 
-void WriteTree(const RunUnderTest& r) {
+void WriteTree(const fs::path& pasta) {
     unsigned seed = 1;
     for (const auto& p : kTree)
-        WriteFile(r.Pacote() / U8Path(p.local), Pattern(p.size, seed++));
-    WriteText(r.Pacote() / "Logo.jpg", "top-level logo, never published");
+        WriteFile(pasta / U8Path(p.local), Pattern(p.size, seed++));
+    WriteText(pasta / "Logo.jpg", "top-level logo, never published");
 }
 
-void ExpectStored(const ServerUnderTest& s, const RunUnderTest& r, const Published& p) {
+void ExpectStored(const ServerUnderTest& s, const fs::path& pasta, const Published& p) {
     SCOPED_TRACE(p.local);
     const fs::path stored = s.Store() / U8Path(p.stored);
     ASSERT_TRUE(fs::is_regular_file(stored));
-    EXPECT_EQ(ReadBytes(stored), ReadBytes(r.Pacote() / U8Path(p.local)));
-    EXPECT_EQ(MTime(stored), MTime(r.Pacote() / U8Path(p.local)));
+    EXPECT_EQ(ReadBytes(stored), ReadBytes(pasta / U8Path(p.local)));
+    EXPECT_EQ(MTime(stored), MTime(pasta / U8Path(p.local)));
 }
 
 void ExpectAllDone(const FakeView& v) {
@@ -71,14 +72,14 @@ void ExpectAllDone(const FakeView& v) {
 TEST(Publicacao, FirstPublishStoresEveryFileByteIdenticalAndStamped) {
     ServerUnderTest s;
     RunUnderTest r(s.port);
-    WriteTree(r);
+    WriteTree(r.Pacote());
     WriteText(r.Pacote() / "Scripts" / "EM_TESTE.SQL", "marker");
     WriteText(s.Store() / "Scripts" / "S01" / "EM_TESTE.SQL", "marker on the server");
 
     EXPECT_EQ(r.Click(), std::nullopt);
 
     for (const auto& p : kTree)
-        ExpectStored(s, r, p);
+        ExpectStored(s, r.Pacote(), p);
     // The marker script is removed, never asked about nor sent; program and top logo never leave.
     EXPECT_FALSE(fs::exists(s.Store() / "Scripts" / "S01" / "EM_TESTE.SQL"));
     const std::string received = s.AllReceived();
@@ -112,6 +113,49 @@ TEST(Publicacao, FirstPublishStoresEveryFileByteIdenticalAndStamped) {
     EXPECT_EQ(v.Clears, 1);
     EXPECT_TRUE(v.OnProgresso());
     EXPECT_EQ(v.Closes, 1);
+}
+
+// --pasta: the release folder lies away from the program, given through a link with a trailing
+// slash. Every rule holds relative to it (destinations, the logo at its top, the marker); what
+// lies beside the program is not published. Only the program file itself is skipped, and only
+// when it lies inside the folder: a release file of the same name elsewhere is published.
+TEST(Publicacao, AnotherFolderIsPublishedWithEveryRule) {
+    for (const bool programaDentro : {false, true}) {
+        SCOPED_TRACE(programaDentro ? "program inside the folder" : "program outside it");
+        ServerUnderTest s;
+        RunUnderTest r(s.port);
+        const fs::path versao = r.dir.Path() / "versao";
+        WriteTree(versao);
+        WriteText(versao / "Scripts" / "EM_TESTE.SQL", "marker");
+        WriteText(s.Store() / "Scripts" / "S01" / "EM_TESTE.SQL", "marker on the server");
+        WriteText(r.Pacote() / "ao-lado.txt", "beside the program, not in the release");
+        if (programaDentro) {
+            WriteText(versao / "bin" / "AtualizadorBrevant", "the program");
+            WriteText(versao / "bin" / "outro", "another program");
+            r.dados.ProgramPath = FromUtf8((versao / "bin" / "AtualizadorBrevant").string());
+        } else {
+            // Named as the program but not the program file: published.
+            WriteText(versao / "AtualizadorBrevant", "a copy the release ships");
+        }
+        fs::create_directory_symlink(versao, r.dir.Path() / "atalho");
+        r.dados.ProgramFolder = PastaAPublicar(
+            r.dados.ProgramFolder, FromUtf8((r.dir.Path() / "atalho").string()) + u"/", u"");
+        ASSERT_EQ(r.dados.ProgramFolder, FromUtf8(versao.string()) + u"/");
+
+        EXPECT_EQ(r.Click(), std::nullopt);
+
+        for (const auto& p : kTree)
+            ExpectStored(s, versao, p);
+        EXPECT_FALSE(fs::exists(s.Store() / "Scripts" / "S01" / "EM_TESTE.SQL"));
+        EXPECT_NE(s.AllReceived().find(R"("TZvServer.RemoveFile")"), std::string::npos);
+        EXPECT_FALSE(fs::exists(s.Store() / "S01" / "Logo.jpg"));
+        EXPECT_FALSE(fs::exists(s.Store() / "S01" / "ao-lado.txt"));
+        EXPECT_EQ(fs::exists(s.Store() / "S01" / "AtualizadorBrevant"), !programaDentro);
+        EXPECT_FALSE(fs::exists(s.Store() / "S01" / "bin" / "AtualizadorBrevant"));
+        EXPECT_EQ(fs::exists(s.Store() / "S01" / "bin" / "outro"), programaDentro);
+        EXPECT_EQ(s.server->SendFileCalls(), static_cast<int>(std::size(kTree)) + 1);
+        EXPECT_EQ(s.server->Alerts(), std::vector<std::u16string>{u"Atualizacao"});
+    }
 }
 
 TEST(Publicacao, RepublishSendsOnlyWhatIsStrictlyNewer) {

@@ -1,6 +1,7 @@
 // The real program run without a window against the bundled server program, both as separate
 // processes on loopback, with no display in the environment: what it prints, what the store holds
-// and every exit status, each brought about by the server's fault injection.
+// and every exit status, each brought about by the server's fault injection. One test runs the
+// terminal front end in this process, to pass in an installed program's path.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -10,7 +11,10 @@
 #include <optional>
 #include <set>
 
+#include "app/TConfiguracao.h"
+#include "cli/TerminalProgram.h"
 #include "dbx/TJSONValue.h"
+#include "platform/CommandLine.h"
 #include "platform/Text.h"
 #include "support/ArvoreLinux.h"
 #include "support/ChildProcess.h"
@@ -64,14 +68,18 @@ class SemJanela : public ::testing::Test {
         int status;
         std::string out, err;
     };
+    // The program with no display; `ambiente_` adds to or overrides its environment.
     ChildProcess& Iniciar(std::vector<std::string> args) {
         static int n = 0;
         ++n;
-        client_.emplace(Programa(), std::move(args),
-                        std::map<std::string, std::string>{
-                            {"DISPLAY", ""},
-                            {"WAYLAND_DISPLAY", ""},
-                            {"XDG_CONFIG_HOME", (dir_.Path() / "config").string()}},
+        std::map<std::string, std::string> env = {
+            {"DISPLAY", ""},
+            {"WAYLAND_DISPLAY", ""},
+            {"QT_QPA_PLATFORM", ""},
+            {"XDG_CONFIG_HOME", (dir_.Path() / "config").string()}};
+        for (const auto& [k, v] : ambiente_)
+            env[k] = v;
+        client_.emplace(Programa(), std::move(args), env,
                         dir_.Path() / ("cliente" + std::to_string(n) + ".out"),
                         dir_.Path() / ("cliente" + std::to_string(n) + ".err"));
         return *client_;
@@ -92,6 +100,7 @@ class SemJanela : public ::testing::Test {
     }
 
     TempDir dir_{"cli"};
+    std::map<std::string, std::string> ambiente_;
     std::optional<ChildProcess> server_;
     std::optional<ChildProcess> client_;
     std::string porta_;
@@ -153,7 +162,9 @@ TEST_F(SemJanela, PublishesWithoutADisplayThenFindsEverythingCurrent) {
     const Resultado r = Rodar({"--sem-janela"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     const auto lines = Lines(r.out);
-    const std::set<std::string> set(lines.begin(), lines.end() - 1);
+    ASSERT_GE(lines.size(), 2u) << r.out;
+    EXPECT_EQ(lines.front(), "publicando " + Pacote().string() + " em 127.0.0.1:" + porta_);
+    const std::set<std::string> set(lines.begin() + 1, lines.end() - 1);
     EXPECT_EQ(set,
               (std::set<std::string>{
                   "enviado\tS01\\LeiaMe.txt\t4", "enviado\tS01\\grande.bin\t3000000",
@@ -385,6 +396,189 @@ TEST_F(SemJanela, SecondSignalEndsARunWaitingOnASilentServer) {
     EXPECT_EQ(p.Wait(500ms), -1) << "ended on the first signal";
     p.Signal(SIGTERM);
     EXPECT_EQ(p.Wait(5s), 4) << p.Out() << p.Err();
+}
+
+// --pasta: a release folder away from the program is published with every rule, and named in
+// the first line, in a dry run's and in the JSON inicio event; what lies beside the program is
+// not published. The program's own folder named with --pasta skips the program inside it.
+TEST_F(SemJanela, PublishesTheFolderTheOptionNames) {
+    Servidor();
+    const fs::path versao = dir_.Path() / "versao";
+    EscreverArvore(versao);
+    WriteText(versao / "Logo.jpg", "the top logo stays home");
+    WriteText(Pacote() / "ao-lado.txt", "beside the program");
+    const std::string pasta = fs::canonical(versao).string();
+
+    const Resultado simulada =
+        Rodar({"--sem-janela", "--simular", "--pasta", versao.string() + "/"});
+    ASSERT_EQ(simulada.status, 0) << simulada.err;
+    EXPECT_EQ(Lines(simulada.out).front(),
+              "simulando a publica\xC3\xA7\xC3\xA3o de " + pasta + " em 127.0.0.1:" + porta_);
+    EXPECT_FALSE(fs::exists(Armazem() / "S01"));
+
+    const Resultado r = Rodar({"--sem-janela", "--json", "--pasta=" + versao.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto inicio = TJSONValue::Parse(
+        std::vector<std::uint8_t>(r.out.begin(), r.out.begin() + r.out.find('\n')));
+    ASSERT_TRUE(inicio && inicio->Get(u"pasta")) << r.out;
+    EXPECT_EQ(inicio->Get(u"evento")->Text(), u"inicio");
+    EXPECT_EQ(ToUtf8(inicio->Get(u"pasta")->Text()), pasta);
+    EXPECT_EQ(inicio->Get(u"arquivos")->Text(), u"5");
+    for (const char* stored : {"S01/LeiaMe.txt", "S01/grande.bin", "Scripts/S01/Carga.sql"})
+        EXPECT_TRUE(fs::is_regular_file(Armazem() / stored)) << stored;
+    EXPECT_EQ(ReadBytes(Armazem() / "S01" / "grande.bin"), ReadBytes(versao / "grande.bin"));
+    for (const char* kept :
+         {"S01/Logo.jpg", "S01/ao-lado.txt", "S01/AtualizadorBrevant", "Scripts/S01/EM_TESTE.SQL"})
+        EXPECT_FALSE(fs::exists(Armazem() / kept)) << kept;
+
+    // The program's own folder given with --pasta: the program inside it stays home.
+    const Resultado propria = Rodar({"--sem-janela", "--pasta", Pacote().string()});
+    ASSERT_EQ(propria.status, 0) << propria.err;
+    EXPECT_EQ(Lines(propria.out).front(),
+              "publicando " + Pacote().string() + " em 127.0.0.1:" + porta_);
+    EXPECT_TRUE(fs::exists(Armazem() / "S01" / "ao-lado.txt"));
+    EXPECT_FALSE(fs::exists(Armazem() / "S01" / "AtualizadorBrevant"));
+}
+
+// The folders no release lives in, given with --pasta, and a folder that cannot be used: status
+// 1 with a line naming it, and the server never sees a connection.
+TEST_F(SemJanela, RefusedFoldersConnectNothing) {
+    Servidor({"--log"});
+    const fs::path casa = dir_.Path() / "casa";
+    fs::create_directories(casa / "versao");
+    WriteText(dir_.Path() / "arquivo", "not a folder");
+    ambiente_["HOME"] = casa.string();
+    const std::string dica = "indique a pasta da vers\xC3\xA3o com --pasta PASTA";
+    struct Case {
+        std::vector<std::string> options;
+        std::vector<std::string> err;
+    } cases[] = {
+        {{"--pasta", "/"}, {"\"/\"", "a raiz do sistema", dica}},
+        {{"--pasta", "/usr/bin/"}, {"\"/usr/bin\"", "uma pasta do sistema", dica}},
+        {{"--pasta", casa.string()}, {casa.string(), "a pasta pessoal", dica}},
+        {{"--pasta=~"}, {"\"~\"", "a pasta pessoal", dica}},
+        {{"--pasta", (dir_.Path() / "nada").string()}, {"nada\" (--pasta) n\xC3\xA3o existe."}},
+        {{"--pasta", (dir_.Path() / "arquivo").string()}, {"n\xC3\xA3o \xC3\xA9 uma pasta."}},
+        {{"--pasta="}, {"pasta = \"\" (esperado uma pasta)"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> options = c.options;
+        options.insert(options.begin(), "--sem-janela");
+        SCOPED_TRACE(c.options.back());
+        const Resultado r = Rodar(options);
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        for (const std::string& text : c.err)
+            EXPECT_NE(r.err.find(text), std::string::npos) << r.err << " lacks " << text;
+    }
+    // Below the home folder is fine.
+    const Resultado r = Rodar({"--sem-janela", "--simular", "--pasta", "~/versao"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    // That last run's is the only connection the server saw.
+    PararServidor();
+    const std::string log = server_->Err();
+    ASSERT_NE(log.find(": accepted"), std::string::npos) << log;
+    EXPECT_EQ(log.find(": accepted"), log.rfind(": accepted")) << log;
+}
+
+// An installed program (argument 0 in /usr/bin, passed in as the running program's path would be)
+// publishes nothing of its own folder: refused before connecting. With --pasta it publishes.
+TEST_F(SemJanela, InstalledProgramNeedsTheFolderOption) {
+    Servidor({"--log"});
+    WriteText(dir_.Path() / "versao" / "a.txt", "a");
+    const std::vector<std::u16string> args = {u"Instalado", u"127.0.0.1", FromUtf8(porta_),
+                                              u"01",        u"PRODUCAO",  u"Vr@ndoxT"};
+    const CommandLine instalado(u"AtualizadorBrevant " + CommandLine::Join(args),
+                                u"/usr/bin/AtualizadorBrevant");
+    TConfiguracao configuracao;
+    configuracao.SemJanela = true;
+
+    const fs::path erros = dir_.Path() / "stderr";
+    int status = -1;
+    {
+        // Its line goes to this process's standard error, captured here.
+        std::fflush(stderr);
+        const int copia = ::dup(STDERR_FILENO);
+        const int arquivo = ::open(erros.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(arquivo, 0);
+        ::dup2(arquivo, STDERR_FILENO);
+        ::close(arquivo);
+        status = RunTerminalProgram(instalado, configuracao);
+        std::fflush(stderr);
+        ::dup2(copia, STDERR_FILENO);
+        ::close(copia);
+    }
+    EXPECT_EQ(status, 1);
+    const Bytes err = ReadBytes(erros);
+    EXPECT_EQ(
+        std::string(err.begin(), err.end()),
+        "erro: A pasta do programa, \"/usr/bin\", \xC3\xA9 uma pasta do sistema e "
+        "n\xC3\xA3o pode ser publicada; indique a pasta da vers\xC3\xA3o com --pasta PASTA.\n");
+    EXPECT_FALSE(server_->WaitForError(": accepted", 200ms)) << server_->Err();
+
+    configuracao.Pasta = FromUtf8((dir_.Path() / "versao").string());
+    EXPECT_EQ(RunTerminalProgram(instalado, configuracao), 0);
+    EXPECT_TRUE(fs::exists(Armazem() / "S01" / "a.txt"));
+}
+
+// A start that would open a window where there is none ends with a line suggesting --sem-janela
+// and status 1, never the window library's abort; asked for no window, a bad setting gives only
+// its own line.
+TEST_F(SemJanela, NoDisplayGivesALineAndStatus1) {
+    const std::string semTela = "n\xC3\xA3o h\xC3\xA1 tela para a janela";
+    const std::string sugestao = "use --sem-janela";
+    struct Case {
+        const char* what;
+        const char* ini;  // the settings file, or nullptr
+        std::vector<std::string> options;
+        std::map<std::string, std::string> ambiente;
+        std::vector<std::string> err;
+        std::vector<std::string> errLacks;
+    } cases[] = {
+        {"the window", nullptr, {}, {}, {semTela, sugestao}, {}},
+        {"a bad option", nullptr, {"--conexoes=0"}, {}, {"--conexoes=0", semTela}, {}},
+        {"sem-janela in the file and a bad key",
+         "sem-janela = sim\nchave-errada = 1\n",
+         {},
+         {},
+         {"chave desconhecida \"chave-errada\""},
+         {semTela, "abrir"}},
+        {"--sem-janela=1 and a bad option",
+         nullptr,
+         {"--sem-janela=1", "--conexoes=0"},
+         {},
+         {"--conexoes=0"},
+         {semTela, "abrir"}},
+        {"a display naming no server",
+         nullptr,
+         {},
+         {{"DISPLAY", ":4077"}},
+         {"a janela n\xC3\xA3o p\xC3\xB4"
+          "de abrir",
+          sugestao},
+         {}},
+        {"a refused folder", nullptr, {"--pasta", "/"}, {}, {semTela}, {}},
+    };
+    porta_ = "1";  // no server: none of these starts connects
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(Ini());
+        if (c.ini)
+            WriteText(Ini(), c.ini);
+        ambiente_ = c.ambiente;
+        const Resultado r = Rodar(c.options, "Vr@ndoxT");
+        EXPECT_EQ(r.status, 1) << r.err;
+        for (const std::string& text : c.err)
+            EXPECT_NE(r.err.find(text), std::string::npos) << r.err << " lacks " << text;
+        for (const std::string& text : c.errLacks)
+            EXPECT_EQ(r.err.find(text), std::string::npos) << r.err << " holds " << text;
+    }
+    // An empty environment: no HOME, no display, no settings folder.
+    fs::remove(Ini());
+    ChildProcess vazio("/usr/bin/env",
+                       {"-i", Programa().string(), "C", "h", "1", "01", "P", "Vr@ndoxT"}, {},
+                       dir_.Path() / "vazio.out", dir_.Path() / "vazio.err");
+    EXPECT_EQ(vazio.Wait(30s), 1) << vazio.Err();
+    EXPECT_NE(vazio.Err().find(semTela), std::string::npos) << vazio.Err();
 }
 
 TEST_F(SemJanela, HelpAndVersionNeedNoArguments) {

@@ -76,12 +76,14 @@ class MainWindow : public ::testing::Test {
 
     // Creates the window (running its start-up handler) with the arguments given as a process
     // would receive them; boxes shown meanwhile are answered and recorded by `boxes`.
-    TfrmPrincipal& Start(const std::vector<std::u16string>& args,
-                         TProgresso::TRelogio relogio = {}) {
-        const std::u16string program = FromUtf8((dir_ / "bin/AtualizadorBrevant").string());
+    // `pasta` is the folder option; `program` the program's path (in bin/ when empty).
+    TfrmPrincipal& Start(const std::vector<std::u16string>& args, TProgresso::TRelogio relogio = {},
+                         std::u16string pasta = {}, std::u16string program = {}) {
+        if (program.empty())
+            program = FromUtf8((dir_ / "bin/AtualizadorBrevant").string());
         window_ = std::make_unique<TfrmPrincipal>(
             CommandLine(u"\"" + program + u"\" " + CommandLine::Join(args), program),
-            TestEnvironment(dir_ / "root"), nullptr, std::move(relogio));
+            TestEnvironment(dir_ / "root"), nullptr, std::move(relogio), std::move(pasta));
         return *window_;
     }
 
@@ -283,6 +285,42 @@ TEST_F(MainWindow, GatesRefuseTheStart) {
     // Refused by the access gate, the window keeps its design caption.
     BoxWatcher boxes;
     EXPECT_EQ(Start({}).windowTitle(), QStringLiteral("Atualizador do Sistema."));
+}
+
+// The folder to publish is the last gate: an installed program's own folder, or a --pasta that
+// names a system folder or nothing, gives the error box and the window does not open.
+TEST_F(MainWindow, FolderGateRefusesTheStart) {
+    struct Case {
+        const char* what;
+        std::u16string pasta;
+        std::u16string program;
+        std::u16string message;
+    } cases[] = {
+        {"installed in /usr/bin",
+         {},
+         u"/usr/bin/AtualizadorBrevant",
+         u"A pasta do programa, \"/usr/bin\", \u00E9 uma pasta do sistema e n\u00E3o pode ser "
+         u"publicada; indique a pasta da vers\u00E3o com --pasta PASTA."},
+        {"--pasta /",
+         u"/",
+         {},
+         u"A pasta \"/\" (--pasta) \u00E9 a raiz do sistema e n\u00E3o pode ser publicada; "
+         u"indique a pasta da vers\u00E3o com --pasta PASTA."},
+        {"--pasta naming nothing",
+         FromUtf8((dir_ / "nada").string()),
+         {},
+         u"A pasta \"" + FromUtf8((dir_ / "nada").string()) + u"\" (--pasta) n\u00E3o existe."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        BoxWatcher boxes;
+        TfrmPrincipal& w = Start(GoodArgs(), {}, c.pasta, c.program);
+        EXPECT_TRUE(w.Terminated());
+        ASSERT_EQ(boxes.Boxes().size(), 1u);
+        ExpectBox(boxes.Boxes()[0], QStringLiteral("Error"), QMessageBox::Critical, c.message);
+        EXPECT_FALSE(w.cdsSendFile().Active());
+        EXPECT_FALSE(w.isVisible());
+    }
 }
 
 TEST_F(MainWindow, PortFieldAndSpinnerRules) {
@@ -770,6 +808,27 @@ TEST_F(MainWindow, LogoBesideTheProgramIsDecoded) {
     const QColor c = pixmap.toImage().pixelColor(100, 20);
     EXPECT_NEAR(c.green(), 120, 8);
     EXPECT_TRUE(Find<QLabel>("imgLogo")->hasScaledContents());
+}
+
+// With --pasta the logo comes from that folder's top, and the caption names the folder (links
+// resolved) so nobody publishes the wrong one unawares.
+TEST_F(MainWindow, FolderOptionGivesTheLogoAndTheCaption) {
+    QImage logo(120, 30, QImage::Format_RGB32);
+    logo.fill(QColor(200, 30, 30));
+    const std::vector<std::uint8_t> jpeg = test::EncodeJpeg(logo);
+    fs::create_directories(dir_ / "versao");
+    std::ofstream(dir_ / "versao/Logo.jpg", std::ios::binary)
+        .write(reinterpret_cast<const char*>(jpeg.data()),
+               static_cast<std::streamsize>(jpeg.size()));
+    fs::create_directory_symlink(dir_ / "versao", dir_ / "atalho");
+    BoxWatcher boxes;
+    TfrmPrincipal& w = Start(GoodArgs(), {}, FromUtf8((dir_ / "atalho").string()) + u"/");
+    ASSERT_FALSE(w.Terminated());
+    EXPECT_TRUE(boxes.Boxes().empty());
+    const std::string versao = fs::canonical(dir_ / "versao").string();
+    EXPECT_EQ(w.ProgramFolder(), FromUtf8(versao) + u"/");
+    EXPECT_EQ(w.windowTitle(), QString::fromUtf8("Meu Sistema \u2014 " + versao));
+    EXPECT_EQ(Find<QLabel>("imgLogo")->pixmap().size(), QSize(120, 30));
 }
 
 TEST_F(MainWindow, BrokenLogoIsReportedAndStartupGoesOn) {

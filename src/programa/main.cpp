@@ -1,5 +1,6 @@
-// Program entry: our own arguments are read before the window library sees any, then either the
-// run without a window or the window.
+// Program entry, above both front ends: our own arguments are read before the window library sees
+// any, then either the run without a window (cli) or the window (gui); the two never include each
+// other.
 #include <cstdio>
 #include <vector>
 
@@ -9,18 +10,6 @@
 #include "gui/WindowProgram.h"
 #include "platform/CommandLine.h"
 #include "platform/Text.h"
-
-namespace {
-
-bool PedeSemJanela(const std::vector<std::u16string>& opcoes) {
-    for (const auto& o : opcoes) {
-        if (o == u"--sem-janela" || o == u"--sem-janela=sim")
-            return true;
-    }
-    return false;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     const ab::CommandLine argumentos = ab::CommandLine::FromArgv(argc, argv);
@@ -34,16 +23,19 @@ int main(int argc, char** argv) {
     std::vector<std::u16string> opcoes;
     for (int i = 7; i <= argumentos.ParamCount(); ++i)
         opcoes.push_back(argumentos.ParamStr(i));
+    const auto arquivo = ab::ArquivoDeConfiguracao();
     ab::TConfiguracao configuracao;
     try {
-        configuracao = ab::LerConfiguracao(ab::ArquivoDeConfiguracao(), opcoes);
+        configuracao = ab::LerConfiguracao(arquivo, opcoes);
     } catch (const ab::EConfiguracao& e) {
         std::fprintf(stderr, "erro: %s\n", ab::ToUtf8(e.Message()).c_str());
-        if (PedeSemJanela(opcoes))
+        // Asked for no window (in the file or an option): the line is all there is.
+        if (ab::PedeSemJanela(arquivo, opcoes))
             return 1;
         return ab::RunStartupErrorProgram(argv[0], e.Message());
     }
     if (configuracao.SemJanela)
         return ab::RunTerminalProgram(argumentos, configuracao);
-    return ab::RunWindowProgram(argv[0], argumentos, configuracao.OpcoesDaExecucao());
+    return ab::RunWindowProgram(argv[0], argumentos, configuracao.OpcoesDaExecucao(),
+                                configuracao.Pasta);
 }
