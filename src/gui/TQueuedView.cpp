@@ -103,7 +103,9 @@ void TQueuedView::Executar(TItem& item) {
 }
 
 void TQueuedView::Flush() {
-    // A box asked inside a batch runs its own event loop: the batch in hand goes on after it.
+    // A batch is applied once at a time; but while a box waits for its answer, what was queued
+    // after it (the other connections' progress) is applied from the box's own event loop, so
+    // the window keeps showing the transfers that go on meanwhile.
     if (aplicando_)
         return;
     aplicando_ = true;
@@ -147,7 +149,9 @@ void TQueuedView::Flush() {
         if (item.Espera) {
             // Everything before the question shows before its box.
             lote.Fechar();
+            aplicando_ = false;
             Executar(item);
+            aplicando_ = true;
             lote.Abrir();
         } else {
             Executar(item);

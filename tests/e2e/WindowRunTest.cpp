@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -21,6 +22,7 @@
 #include <fstream>
 #include <memory>
 #include <random>
+#include <thread>
 
 #include "app/TAtualizador.h"
 #include "gui/BoxWatcher.h"
@@ -226,6 +228,54 @@ TEST_F(WindowRun, PublishesTheTreeAsLinuxHoldsIt) {
         << texts.join(u',').toStdString();
     ASSERT_EQ(boxes.Boxes().size(), 1u);
     EXPECT_TRUE(boxes.Boxes()[0].text.contains(QStringLiteral("quebrado")));
+    EXPECT_EQ(ExitStatus(), 3);
+}
+
+// "Continuar?" stalls no transfer: while the question about one connection's failed file is held
+// open, the other connection's large file keeps travelling (its bytes reach the progress line)
+// and is stored; the run then goes on as the answer says.
+TEST_F(WindowRun, AnOpenQuestionStallsNoOtherTransfer) {
+    fs::create_symlink(Pacote() / "nada", Pacote() / "quebrado");  // the walk's first file
+    fs::create_directories(Pacote() / "Sub");
+    WriteBig(Pacote() / "Sub" / "grande.bin", kBig);
+    server::TServerOptions o;
+    // A slow pull: the large file is still on its way when the question comes.
+    std::atomic<int> puxados{0};
+    o.beforeSegmentRequest = [&](int) {
+        ++puxados;
+        std::this_thread::sleep_for(1ms);
+    };
+    TOpcoesExecucao opcoes;
+    opcoes.Conexoes = 2;
+    Start(o, opcoes);
+    auto* rotulo = window_->findChild<QLabel*>(QStringLiteral("Label1"));
+    ASSERT_NE(rotulo, nullptr);
+    QString aoPerguntar, depoisDeUmSegundo;
+    int puxadosAoPerguntar = 0, puxadosDepois = 0;
+    bool perguntou = false;
+    QTimer vigia;
+    vigia.setInterval(5);
+    QObject::connect(&vigia, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || perguntou)
+            return;
+        perguntou = true;
+        aoPerguntar = rotulo->text();
+        puxadosAoPerguntar = puxados;
+        QTest::qWait(1000);
+        depoisDeUmSegundo = rotulo->text();
+        puxadosDepois = puxados;
+        box->buttons().first()->click();  // Yes
+    });
+    vigia.start();
+    Click("btn_Atualizar");
+    ASSERT_TRUE(WaitForTheRun(120000));
+    vigia.stop();
+    ASSERT_TRUE(perguntou);
+    // The server kept pulling the large file, and the window kept showing its bytes.
+    EXPECT_GT(puxadosDepois, puxadosAoPerguntar + 50);
+    EXPECT_NE(aoPerguntar.toStdString(), depoisDeUmSegundo.toStdString());
+    EXPECT_TRUE(SameContent(Pacote() / "Sub" / "grande.bin", Stored("S01/Sub/grande.bin")));
     EXPECT_EQ(ExitStatus(), 3);
 }
 
