@@ -170,6 +170,7 @@ class TAtualizador::TTrabalho {
     const std::size_t janelaMax_;
     std::deque<TArquivo> janela_;  // files in hand, in the order taken
     std::deque<TPedido> emCurso_;  // requests written, answers owed, in the order written
+    bool deixou_ = false;          // it left the run (the hand-out knows)
 };
 
 template <class F>

@@ -152,16 +152,15 @@ TAtualizador::TTrabalho::TTrabalho(TAtualizador& run, TLigacao& ligacao,
                      : 1) {}
 
 void TAtualizador::TTrabalho::Executar() {
-    // Whatever way it ends, the hand-out learns that this connection takes nothing more.
-    bool saiu = false;
+    // Whatever way it ends, the hand-out learns that this connection takes nothing more (a
+    // connection that left the run has told it already).
     struct TFim {
-        TDistribuidor& d;
-        const bool& saiu;
+        TTrabalho& t;
         ~TFim() {
-            if (!saiu)
-                d.Sair();
+            if (!t.deixou_)
+                t.distribuidor_->Sair();
         }
-    } fim{*distribuidor_, saiu};
+    } fim{*this};
     try {
         for (;;) {
             Mostrar();
@@ -179,7 +178,6 @@ void TAtualizador::TTrabalho::Executar() {
             Tomar(std::move(*item));
         }
     } catch (const TSaida&) {
-        saiu = true;
         return;
     } catch (...) {
         // What was done before the error is shown as done.
@@ -468,6 +466,7 @@ void TAtualizador::TTrabalho::FalhaDaLigacao() {
 }
 
 void TAtualizador::TTrabalho::Sair(const std::u16string& motivo) {
+    deixou_ = true;
     ligacao_.Saiu = true;
     emCurso_.clear();
     // The files whose answers had not come go to the others; what was done is shown.
