@@ -17,15 +17,6 @@ constexpr int kMaxConexoes = 16;
 constexpr int kMaxBufferKB = 16 * 1024;       // 16 MiB blocks: the bundled server's ceiling
 constexpr double kMaxTempoSegundos = 86'400;  // a day
 
-std::optional<bool> SimOuNao(std::u16string_view valor) {
-    const std::u16string v = AsciiUpper(valor);
-    if (v == u"SIM" || v == u"1")
-        return true;
-    if (v == u"NAO" || v == u"N\u00C3O" || v == u"N\u00E3O" || v == u"0")
-        return false;
-    return std::nullopt;
-}
-
 std::optional<int> Inteiro(std::u16string_view valor, int minimo, int maximo) {
     // Plain decimal digits only: no sign, hexadecimal or spaces in a setting.
     if (valor.empty() || valor.size() > 9)
@@ -55,6 +46,10 @@ std::optional<int> Segundos(std::u16string_view valor) {
     char* fim = nullptr;
     const double s = std::strtod(texto.c_str(), &fim);
     if (fim != texto.c_str() + texto.size() || !(s >= 0) || s > kMaxTempoSegundos)
+        return std::nullopt;
+    // Less than a millisecond would round to 0, which means no limit at all: the opposite of what
+    // was asked for.
+    if (s > 0 && s * 1000 < 1)
         return std::nullopt;
     return static_cast<int>(std::lround(s * 1000));
 }
@@ -114,11 +109,11 @@ const std::vector<TChave>& Chaves() {
          u"BufferKBSize da conex\u00E3o: tamanho de cada bloco em KB (padr\u00E3o 32; 1024 para "
          u"links lentos)",
          Numero([](TConfiguracao& c) -> int& { return c.Execucao.BufferKB; }, 1, kMaxBufferKB)},
-        {u"tempo-conexao", false, u"segundos, de 0 a 86400 (0: sem limite)",
+        {u"tempo-conexao", false, u"segundos, 0 (sem limite) ou de 0.001 a 86400",
          u"espera m\u00E1xima pela conex\u00E3o e pelo login (padr\u00E3o: 30 sem janela, sem "
          u"limite na janela)",
          Tempo(&TConfiguracao::TempoConexaoMs)},
-        {u"tempo-leitura", false, u"segundos, de 0 a 86400 (0: sem limite)",
+        {u"tempo-leitura", false, u"segundos, 0 (sem limite) ou de 0.001 a 86400",
          u"espera m\u00E1xima por cada resposta do servidor (padr\u00E3o: 120 sem janela, sem "
          u"limite na janela)",
          Tempo(&TConfiguracao::TempoLeituraMs)},
@@ -174,6 +169,10 @@ void LerArquivo(TConfiguracao& c, const std::filesystem::path& arquivo) {
     int numero = 0;
     while (std::getline(in, linha)) {
         ++numero;
+        // Editors on other systems start a UTF-8 file with a byte-order mark; it is no part of the
+        // first key.
+        if (numero == 1 && linha.starts_with("\xEF\xBB\xBF"))
+            linha.erase(0, 3);
         const std::u16string texto = Trim(FromUtf8(linha));
         if (texto.empty() || texto.front() == u'#' || texto.front() == u';' ||
             texto.front() == u'[')
@@ -202,6 +201,12 @@ void LerOpcoes(TConfiguracao& c, const std::vector<std::u16string>& opcoes) {
         }
         const TChave* chave = Procurar(nome);
         if (chave && chave->SimNao) {
+            // "--json nao" as well as "--json": a following yes/no word is the value; anything
+            // else after it is an option or a stray argument of its own.
+            if (i + 1 < opcoes.size() && SimOuNao(opcoes[i + 1])) {
+                Aplicar(c, onde, nome, opcoes[++i]);
+                continue;
+            }
             Aplicar(c, onde, nome, u"sim");
             continue;
         }
@@ -212,6 +217,15 @@ void LerOpcoes(TConfiguracao& c, const std::vector<std::u16string>& opcoes) {
 }
 
 }  // namespace
+
+std::optional<bool> SimOuNao(std::u16string_view valor) {
+    const std::u16string v = AsciiUpper(valor);
+    if (v == u"SIM" || v == u"1")
+        return true;
+    if (v == u"NAO" || v == u"N\u00C3O" || v == u"N\u00E3O" || v == u"0")
+        return false;
+    return std::nullopt;
+}
 
 TOpcoesExecucao TConfiguracao::OpcoesDaExecucao() const {
     TOpcoesExecucao o = Execucao;
@@ -243,9 +257,8 @@ TConfiguracao LerConfiguracao(const std::filesystem::path& arquivo,
 std::u16string DescricaoDasChaves() {
     std::u16string texto;
     for (const TChave& chave : Chaves()) {
-        texto += u"  --" + std::u16string(chave.Nome) +
-                 (chave.SimNao ? std::u16string() : u" VALOR") + u"\n      " +
-                 std::u16string(chave.Descricao) + u"\n";
+        texto += u"  --" + std::u16string(chave.Nome) + (chave.SimNao ? u" [sim|nao]" : u" VALOR") +
+                 u"\n      " + std::u16string(chave.Descricao) + u"\n";
     }
     return texto;
 }

@@ -12,12 +12,20 @@
 
 namespace {
 
+// Whether bad settings are reported on the terminal only: the last --sem-janela given, in any of
+// its forms, asks for no window.
 bool PedeSemJanela(const std::vector<std::u16string>& opcoes) {
-    for (const auto& o : opcoes) {
-        if (o == u"--sem-janela" || o == u"--sem-janela=sim")
-            return true;
+    bool semJanela = false;
+    for (std::size_t i = 0; i < opcoes.size(); ++i) {
+        const std::u16string& o = opcoes[i];
+        if (o == u"--sem-janela") {
+            const bool nao = i + 1 < opcoes.size() && ab::SimOuNao(opcoes[i + 1]) == false;
+            semJanela = !nao;
+        } else if (o.starts_with(u"--sem-janela=")) {
+            semJanela = ab::SimOuNao(std::u16string_view(o).substr(13)).value_or(false);
+        }
     }
-    return false;
+    return semJanela;
 }
 
 }  // namespace
