@@ -4,6 +4,7 @@
 #include <QApplication>
 
 #include "gui/MessageBoxes.h"
+#include "gui/TSinaisDaJanela.h"
 #include "gui/TfrmPrincipal.h"
 #include "platform/TestEnvironment.h"
 
@@ -18,11 +19,20 @@ struct TArgumentosDoQt {
     char* argv[2];
 };
 
+// The signals reach nothing from here on: placed after what they reach, so it goes first.
+struct TDesapontar {
+    TSinaisDaJanela& sinais;
+    ~TDesapontar() { sinais.Apontar(nullptr, nullptr, nullptr); }
+};
+
 }  // namespace
 
 int RunWindowProgram(char* programa, const CommandLine& argumentos, const TOpcoesExecucao& opcoes) {
+    TSinaisDaJanela sinais;  // before the application starts threads of its own
     TArgumentosDoQt qt(programa);
     QApplication app(qt.argc, qt.argv);
+    sinais.Apontar(&app, nullptr, nullptr);  // a refused start's boxes close too
+    const TDesapontar semAplicacao{sinais};
     TfrmPrincipal window(argumentos, TestEnvironment());
     if (window.Terminated())
         return 1;
@@ -31,6 +41,8 @@ int RunWindowProgram(char* programa, const CommandLine& argumentos, const TOpcoe
         window.RunView(), window.cdsSendFile(),
         {window.ProgramPath(), window.ProgramFolder(), window.Sistema(), window.VersaoPraTeste()},
         {}, nullptr, opcoes);
+    sinais.Apontar(&app, &window, &atualizador);
+    const TDesapontar semExecucao{sinais};
     // Written on the worker, read once it was joined.
     bool houveExecucao = false;
     window.SetAtualizarHandler([&] {
@@ -42,14 +54,18 @@ int RunWindowProgram(char* programa, const CommandLine& argumentos, const TOpcoe
     window.show();
     QApplication::exec();
     // A run may still be going (the window closed twice, or the application told to quit): it
-    // stops and its thread is joined before the run object goes.
+    // stops and its thread is joined before the run object goes. A signal meanwhile ends its
+    // connections.
     window.EndRun();
     return houveExecucao ? atualizador.Resumo().CodigoSaida() : 0;
 }
 
 int RunStartupErrorProgram(char* programa, const std::u16string& texto) {
+    TSinaisDaJanela sinais;
     TArgumentosDoQt qt(programa);
     QApplication app(qt.argc, qt.argv);
+    sinais.Apontar(&app, nullptr, nullptr);
+    const TDesapontar semAplicacao{sinais};
     ShowErrorBox(nullptr, texto);
     return 1;
 }
