@@ -111,6 +111,8 @@ TServerOptions ParseServerOptions(const std::vector<std::string>& args, bool& he
             o.errorAtMessage = Number(option, next(), 0, 1LL << 50);
         } else if (option == "--mudo-na-mensagem") {
             o.silentFromMessage = Number(option, next(), 0, 1LL << 50);
+        } else if (option == "--parar-de-ler-no-bloco") {
+            o.stopReadingAtBlock = static_cast<int>(Number(option, next(), 0, 1000000000));
         } else if (option == "--contar-mensagens") {
             o.messageCountFile = next();
         } else if (option == "--mudo") {
@@ -193,6 +195,11 @@ Fault injection (for tests):
                         counted)
   --mudo-na-mensagem K  from message K on (counted as above) read but never answer, on every
                         connection, until the client closes; 0: off
+  --parar-de-ler-no-bloco N
+                        once the server has asked a connection for segment block N (from 1,
+                        counted over all SendFile calls on that connection), stop reading from
+                        it and keep it open until the client closes it or the server stops, so
+                        the client's sends fill the socket buffers and stall; 0: off
   --help                this text
 )";
 }

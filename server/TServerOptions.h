@@ -42,6 +42,10 @@ struct TServerOptions {
     std::int64_t errorAtMessage = 0;
     // From message K on (counted as above) the server reads but never answers. 0: off.
     std::int64_t silentFromMessage = 0;
+    // Once the server has asked for segment block N (from 1, counted over the SendFile calls of
+    // one connection), it reads nothing more from that connection and keeps it up until the
+    // client closes it or the server stops: a server whose buffers fill. 0: off.
+    int stopReadingAtBlock = 0;
     // Test hook for in-process servers (no option sets it): called on the connection's thread
     // just before each segment request of a value, with the request's number (from 1), so a
     // test can act at a known point of a transfer.

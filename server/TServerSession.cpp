@@ -2,8 +2,10 @@
 #include "server/TServerSession.h"
 
 #include <openssl/evp.h>
+#include <poll.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <exception>
@@ -92,13 +94,14 @@ std::size_t BufferBytes(std::u16string_view kbText) {
 }  // namespace
 
 TServerSession::TServerSession(TDbxChannel& channel, TServerContext& context, int connectionNumber,
-                               bool answerFilterQuery)
+                               bool answerFilterQuery, int socket)
     : channel_(channel),
       writer_(channel),
       reader_(channel),
       context_(context),
       number_(connectionNumber),
-      answerFilterQuery_(answerFilterQuery) {}
+      answerFilterQuery_(answerFilterQuery),
+      socket_(socket) {}
 
 void TServerSession::Log(const std::string& line) {
     context_.Log("conexao " + std::to_string(number_) + ": " + line);
@@ -429,6 +432,9 @@ void TServerSession::PullSegments(std::int64_t handle, Command& command, std::si
             context_.options.beforeSegmentRequest(request);
         writer_.Raw("{\"more_blob\":[").Int(handle).Raw(",").Int(blob).Raw(",0,");
         writer_.Int(static_cast<std::int64_t>(ordinal)).Raw(",0]}").Flush();
+        if (command.method && command.method->id == TServerMethodId::SendFile &&
+            ++sendFileBlocks_ == context_.options.stopReadingAtBlock)
+            StopReading("asked for SendFile block " + std::to_string(sendFileBlocks_));
         reader_.Expect('{');
         if (reader_.ReadKey() != u"data")
             throw EProtocolError(u"Expected a data block");
@@ -462,6 +468,23 @@ void TServerSession::PullSegments(std::int64_t handle, Command& command, std::si
         if (count <= 0)
             return;
     }
+}
+
+void TServerSession::StopReading(const std::string& why) {
+    Log(why + ", reading nothing more (fault)");
+    if (socket_ < 0)
+        throw EConnectionClosed(FromUtf8(why + ", no socket to keep open"));
+    // No deadline of its own: the client closing or the server's Stop (which shuts the socket
+    // down) ends it, and nothing else should.
+    for (;;) {
+        pollfd p{socket_, POLLRDHUP, 0};
+        const int ready = ::poll(&p, 1, -1);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0 || (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0)
+            break;
+    }
+    throw EConnectionClosed(FromUtf8(why + ", the connection ended unread"));
 }
 
 void TServerSession::Execute(std::int64_t handle, Command& command,

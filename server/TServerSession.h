@@ -28,9 +28,12 @@ namespace ab::server {
 class TServerSession {
   public:
     // answerFilterQuery: the channel is the bare socket, so the session answers the five-byte
-    // filter query itself (a filter channel answers it otherwise).
+    // filter query itself (a filter channel answers it otherwise). socket: the connection's
+    // descriptor, watched for the client's close when the session stops reading on purpose
+    // (TServerOptions::stopReadingAtBlock); -1 for a channel without one, which then ends the
+    // session there instead.
     TServerSession(TDbxChannel& channel, TServerContext& context, int connectionNumber,
-                   bool answerFilterQuery);
+                   bool answerFilterQuery, int socket = -1);
 
     // Serves requests until the client disconnects or closes, or a request cannot be understood
     // (answered with an error reply first). Method failures are answered and serving goes on.
@@ -70,6 +73,9 @@ class TServerSession {
                       const std::function<void(std::span<const std::uint8_t>)>& sink,
                       bool dropOnPurpose);
     std::int64_t NewCommand(const TServerMethod* method);
+    // Reads nothing more: waits until the client closes the connection or the server shuts it
+    // down, then raises EConnectionClosed.
+    [[noreturn]] void StopReading(const std::string& why);
     void EndParams();
     void SkipRestOfParams();
     void Log(const std::string& line);
@@ -80,6 +86,8 @@ class TServerSession {
     TServerContext& context_;
     int number_;
     bool answerFilterQuery_;
+    int socket_;
+    int sendFileBlocks_ = 0;  // segment blocks asked for in SendFile calls
     bool connected_ = false;
     bool ended_ = false;
     std::int32_t connectionHandle_ = -1;

@@ -234,10 +234,10 @@ void TUpdateServer::Serve(const std::shared_ptr<Connection>& connection, int num
                 std::lock_guard lock(filtersMutex_);
                 filtered.SetFilterList(filters_.get());
             }
-            TServerSession(filtered, *context_, number, false).Run();
+            TServerSession(filtered, *context_, number, false, connection->fd).Run();
         } else {
             const auto channel = counted();
-            TServerSession(*channel, *context_, number, true).Run();
+            TServerSession(*channel, *context_, number, true, connection->fd).Run();
         }
     } catch (const std::exception& e) {
         context_->Log("conexao " + std::to_string(number) + ": " + e.what());

@@ -41,7 +41,8 @@ std::u16string_view FilePart(std::u16string_view path) {
 }
 
 bool IsDeadline(const TDBXError& e) {
-    return e.Message() == TC::ErrConnectionTimeout || e.Message() == TC::ErrCommunicationTimeout;
+    return e.Message() == TC::ErrConnectionTimeout || e.Message() == TC::ErrCommunicationTimeout ||
+           e.Message() == TC::ErrWriteTimeout;
 }
 
 std::uint64_t SizeOf(const std::u16string& path) {
@@ -226,7 +227,8 @@ void TAtualizador::Executar() {
         resumo_.Fim = TResumo::TFim::ServidorInvalido;
         resumo_.Erro = ApplicationErrorText(std::current_exception());
         if (const auto* dbx = dynamic_cast<const TDBXError*>(&e); dbx && IsDeadline(*dbx))
-            resumo_.Erro = EsperaEsgotada(opcoes_.TempoConexaoMs, u"a conex\u00E3o e o login");
+            resumo_.Erro =
+                EsperaEsgotada(opcoes_.TempoConexaoMs, u"aguardando a conex\u00E3o e o login");
         Vista([](IMainView& v) { v.ShowMessage(std::u16string(C::MsgInvalidServer)); });
         return;
     }
@@ -512,7 +514,7 @@ bool TAtualizador::AlertarZvClientes() {
 std::u16string TAtualizador::EsperaEsgotada(int ms, std::u16string_view oQue) const {
     const std::u16string prazo =
         ms % 1000 == 0 ? IntToStr(ms / 1000) + u" s" : IntToStr(ms) + u" ms";
-    return u"O servidor " + Servidor() + u" n\u00E3o respondeu em " + prazo + u" (aguardando " +
+    return u"O servidor " + Servidor() + u" n\u00E3o respondeu em " + prazo + u" (" +
            std::u16string(oQue) + u")";
 }
 

@@ -171,7 +171,7 @@ class TAtualizador {
     // Runs `f`; a deadline that passes in it becomes the error that names the server.
     template <class F>
     auto ComPrazo(std::u16string_view oQue, F&& f);
-    // "O servidor H:P não respondeu em N s (aguardando ...)".
+    // "O servidor H:P não respondeu em N s (`oQue`)": what the run was waiting for or sending.
     std::u16string EsperaEsgotada(int ms, std::u16string_view oQue) const;
     std::u16string Servidor() const;
 

@@ -180,8 +180,12 @@ auto TAtualizador::ComPrazo(std::u16string_view oQue, F&& f) {
     } catch (const TDBXError& e) {
         if (e.Message() == TransportConstants::ErrConnectionTimeout ||
             e.Message() == TransportConstants::ErrCommunicationTimeout)
+            throw Exception(EsperaEsgotada(opcoes_.TempoLeituraMs,
+                                           u"aguardando a resposta de " + std::u16string(oQue)));
+        // A peer that stops reading: the request could not leave in time.
+        if (e.Message() == TransportConstants::ErrWriteTimeout)
             throw Exception(
-                EsperaEsgotada(opcoes_.TempoLeituraMs, u"a resposta de " + std::u16string(oQue)));
+                EsperaEsgotada(opcoes_.TempoLeituraMs, u"enviando " + std::u16string(oQue)));
         throw;
     }
 }

@@ -18,15 +18,6 @@ constexpr int kMaxPedidosEmCurso = 256;
 constexpr int kMaxBufferKB = 16 * 1024;       // 16 MiB blocks: the bundled server's ceiling
 constexpr double kMaxTempoSegundos = 86'400;  // a day
 
-std::optional<bool> SimOuNao(std::u16string_view valor) {
-    const std::u16string v = AsciiUpper(valor);
-    if (v == u"SIM" || v == u"1")
-        return true;
-    if (v == u"NAO" || v == u"N\u00C3O" || v == u"N\u00E3O" || v == u"0")
-        return false;
-    return std::nullopt;
-}
-
 std::optional<int> Inteiro(std::u16string_view valor, int minimo, int maximo) {
     // Plain decimal digits only: no sign, hexadecimal or spaces in a setting.
     if (valor.empty() || valor.size() > 9)
@@ -56,6 +47,10 @@ std::optional<int> Segundos(std::u16string_view valor) {
     char* fim = nullptr;
     const double s = std::strtod(texto.c_str(), &fim);
     if (fim != texto.c_str() + texto.size() || !(s >= 0) || s > kMaxTempoSegundos)
+        return std::nullopt;
+    // Less than a millisecond would round to 0, which means no limit at all: the opposite of what
+    // was asked for.
+    if (s > 0 && s * 1000 < 1)
         return std::nullopt;
     return static_cast<int>(std::lround(s * 1000));
 }
@@ -120,11 +115,11 @@ const std::vector<TChave>& Chaves() {
          u"BufferKBSize da conex\u00E3o: tamanho de cada bloco em KB (padr\u00E3o 32; 1024 para "
          u"links lentos)",
          Numero([](TConfiguracao& c) -> int& { return c.Execucao.BufferKB; }, 1, kMaxBufferKB)},
-        {u"tempo-conexao", false, u"segundos, de 0 a 86400 (0: sem limite)",
+        {u"tempo-conexao", false, u"segundos, 0 (sem limite) ou de 0.001 a 86400",
          u"espera m\u00E1xima pela conex\u00E3o e pelo login (padr\u00E3o: 30 sem janela, sem "
          u"limite na janela)",
          Tempo(&TConfiguracao::TempoConexaoMs)},
-        {u"tempo-leitura", false, u"segundos, de 0 a 86400 (0: sem limite)",
+        {u"tempo-leitura", false, u"segundos, 0 (sem limite) ou de 0.001 a 86400",
          u"espera m\u00E1xima por cada resposta do servidor (padr\u00E3o: 120 sem janela, sem "
          u"limite na janela)",
          Tempo(&TConfiguracao::TempoLeituraMs)},
@@ -187,6 +182,10 @@ void LerArquivo(TConfiguracao& c, const std::filesystem::path& arquivo) {
     int numero = 0;
     while (std::getline(in, linha)) {
         ++numero;
+        // Editors on other systems start a UTF-8 file with a byte-order mark; it is no part of the
+        // first key.
+        if (numero == 1 && linha.starts_with("\xEF\xBB\xBF"))
+            linha.erase(0, 3);
         const std::u16string texto = Trim(FromUtf8(linha));
         if (texto.empty() || texto.front() == u'#' || texto.front() == u';' ||
             texto.front() == u'[')
@@ -215,6 +214,12 @@ void LerOpcoes(TConfiguracao& c, const std::vector<std::u16string>& opcoes) {
         }
         const TChave* chave = Procurar(nome);
         if (chave && chave->SimNao) {
+            // "--json nao" as well as "--json": a following yes/no word is the value; anything
+            // else after it is an option or a stray argument of its own.
+            if (i + 1 < opcoes.size() && SimOuNao(opcoes[i + 1])) {
+                Aplicar(c, onde, nome, opcoes[++i]);
+                continue;
+            }
             Aplicar(c, onde, nome, u"sim");
             continue;
         }
@@ -225,6 +230,15 @@ void LerOpcoes(TConfiguracao& c, const std::vector<std::u16string>& opcoes) {
 }
 
 }  // namespace
+
+std::optional<bool> SimOuNao(std::u16string_view valor) {
+    const std::u16string v = AsciiUpper(valor);
+    if (v == u"SIM" || v == u"1")
+        return true;
+    if (v == u"NAO" || v == u"N\u00C3O" || v == u"N\u00E3O" || v == u"0")
+        return false;
+    return std::nullopt;
+}
 
 TOpcoesExecucao TConfiguracao::OpcoesDaExecucao() const {
     TOpcoesExecucao o = Execucao;
@@ -256,9 +270,8 @@ TConfiguracao LerConfiguracao(const std::filesystem::path& arquivo,
 std::u16string DescricaoDasChaves() {
     std::u16string texto;
     for (const TChave& chave : Chaves()) {
-        texto += u"  --" + std::u16string(chave.Nome) +
-                 (chave.SimNao ? std::u16string() : u" VALOR") + u"\n      " +
-                 std::u16string(chave.Descricao) + u"\n";
+        texto += u"  --" + std::u16string(chave.Nome) + (chave.SimNao ? u" [sim|nao]" : u" VALOR") +
+                 u"\n      " + std::u16string(chave.Descricao) + u"\n";
     }
     return texto;
 }
@@ -268,7 +281,9 @@ bool PedeSemJanela(const std::filesystem::path& arquivo,
     bool sim = false;
     if (std::ifstream in(arquivo, std::ios::binary); in) {
         std::string linha;
-        while (std::getline(in, linha)) {
+        for (bool primeira = true; std::getline(in, linha); primeira = false) {
+            if (primeira && linha.starts_with("\xEF\xBB\xBF"))
+                linha.erase(0, 3);
             const std::u16string texto = Trim(FromUtf8(linha));
             const auto igual = texto.find(u'=');
             if (igual != std::u16string::npos &&
@@ -276,9 +291,10 @@ bool PedeSemJanela(const std::filesystem::path& arquivo,
                 sim = SimOuNao(Trim(std::u16string_view(texto).substr(igual + 1))).value_or(sim);
         }
     }
-    for (const std::u16string& opcao : opcoes) {
+    for (std::size_t i = 0; i < opcoes.size(); ++i) {
+        const std::u16string& opcao = opcoes[i];
         if (opcao == u"--sem-janela")
-            sim = true;
+            sim = i + 1 >= opcoes.size() || SimOuNao(opcoes[i + 1]).value_or(true);
         else if (opcao.starts_with(u"--sem-janela="))
             sim = SimOuNao(std::u16string_view(opcao).substr(13)).value_or(sim);
     }

@@ -2,14 +2,18 @@
 // after the six positional arguments. Never in the program's folder: everything there is published.
 //
 // The file holds "chave = valor" lines; blank lines, lines starting with '#' or ';' and section
-// headers ("[atualizador]") are ignored. An option is "--chave valor", "--chave=valor", or, for a
-// yes/no key, "--chave" alone (meaning sim). Every key of the file is also an option, and the
-// other way round. Keys and values are Portuguese, like the bundled server's options.
+// headers ("[atualizador]") are ignored; a UTF-8 byte-order mark at the start is skipped. An option
+// is "--chave valor", "--chave=valor", or, for a yes/no key, "--chave" alone (meaning sim): a
+// yes/no key takes the next argument as its value only when that is a yes/no word ("--json nao"),
+// so "--json --simular" is two options. Every key of the file is also an option, and the other way
+// round. Keys and values are Portuguese, like the bundled server's options. A deadline is 0 (no
+// limit) or at least a millisecond: a smaller one would round to "no limit".
 #pragma once
 
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/TAtualizador.h"
@@ -49,6 +53,9 @@ std::filesystem::path ArquivoDeConfiguracao();
 // The file (missing: the defaults), then the options in order. Raises EConfiguracao.
 TConfiguracao LerConfiguracao(const std::filesystem::path& arquivo,
                               const std::vector<std::u16string>& opcoes);
+
+// A yes/no value: sim, nao (also não) or 1, 0, in any letter case; anything else gives nothing.
+std::optional<bool> SimOuNao(std::u16string_view valor);
 
 // Every key with its values and default, one per line, for --help and the README.
 std::u16string DescricaoDasChaves();

@@ -19,12 +19,18 @@ bool TQueuedView::NaThreadDaJanela() const {
     return QThread::currentThread() == thread();
 }
 
-void TQueuedView::Enfileirar(TItem item) {
+bool TQueuedView::Enfileirar(TItem item) {
     const bool agora = item.Espera != nullptr;
     bool acordar = agora;
     {
+        // The closed check and the enqueue are one step: a Shutdown between them would find the
+        // queue empty and leave a late item, and its caller, waiting for nobody.
         std::lock_guard lock(mutex_);
+        if (fechado_)
+            return false;
         fila_.push_back(std::move(item));
+        if (agora)
+            ++esperando_;
         if (!agendado_) {
             agendado_ = true;
             acordar = true;
@@ -33,6 +39,7 @@ void TQueuedView::Enfileirar(TItem item) {
     if (acordar)
         QMetaObject::invokeMethod(
             this, [this, agora] { Acordar(agora); }, Qt::QueuedConnection);
+    return true;
 }
 
 void TQueuedView::Acordar(bool agora) {
@@ -48,13 +55,7 @@ void TQueuedView::Acordar(bool agora) {
 }
 
 bool TQueuedView::Post(std::function<void()> f) {
-    {
-        std::lock_guard lock(mutex_);
-        if (fechado_)
-            return false;
-    }
-    Enfileirar({std::move(f), nullptr});
-    return true;
+    return Enfileirar({std::move(f), nullptr});
 }
 
 bool TQueuedView::Call(std::function<void()> f) {
@@ -66,13 +67,8 @@ bool TQueuedView::Call(std::function<void()> f) {
         return true;
     }
     auto espera = std::make_shared<TEspera>();
-    {
-        std::lock_guard lock(mutex_);
-        if (fechado_)
-            return false;
-        ++esperando_;
-    }
-    Enfileirar({std::move(f), espera});
+    if (!Enfileirar({std::move(f), espera}))
+        return false;
     std::unique_lock lock(mutex_);
     respondido_.wait(lock, [&] { return espera->Feito; });
     --esperando_;

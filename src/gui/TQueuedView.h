@@ -78,7 +78,8 @@ class TQueuedView : public QObject, public IMainView {
     bool Post(std::function<void()> f);
     // `f` runs on the GUI thread after everything queued before it, and the caller waits for it;
     // an error it raises is raised again in the caller. Called on the GUI thread, the queue is
-    // applied and `f` runs at once. False when shut down before `f` ran.
+    // applied and `f` runs at once. False when shut down before `f` ran: a call made after the
+    // shutdown returns at once without running `f`, and one waiting when it comes is released.
     bool Call(std::function<void()> f);
 
     // GUI thread: applies everything queued so far, now.
@@ -98,7 +99,8 @@ class TQueuedView : public QObject, public IMainView {
         std::shared_ptr<TEspera> Espera;  // set when a caller waits for it
     };
 
-    void Enfileirar(TItem item);
+    // Queues the item unless shut down (false); a waiting caller is counted in the same step.
+    bool Enfileirar(TItem item);
     void Acordar(bool agora);
     void Executar(TItem& item);
     bool NaThreadDaJanela() const;

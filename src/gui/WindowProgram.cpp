@@ -10,6 +10,7 @@
 
 #include "gui/MessageBoxes.h"
 #include "gui/QtText.h"
+#include "gui/TSinaisDaJanela.h"
 #include "gui/TfrmPrincipal.h"
 #include "platform/TestEnvironment.h"
 #include "platform/Text.h"
@@ -65,6 +66,12 @@ bool PodeAbrir() {
     return false;
 }
 
+// The signals reach nothing from here on: placed after what they reach, so it goes first.
+struct TDesapontar {
+    TSinaisDaJanela& sinais;
+    ~TDesapontar() { sinais.Apontar(nullptr, nullptr, nullptr); }
+};
+
 }  // namespace
 
 std::u16string SemTela(const std::function<const char*(const char*)>& variavel) {
@@ -101,10 +108,13 @@ int RunWindowProgram(char* programa, const CommandLine& argumentos, const TOpcoe
                      const std::u16string& pasta) {
     if (!PodeAbrir())
         return 1;
+    TSinaisDaJanela sinais;  // before the application starts threads of its own
     TArgumentosDoQt qt(programa);
     std::optional<TAberturaDaJanela> abertura(std::in_place);
     QApplication app(qt.argc, qt.argv);
     abertura.reset();
+    sinais.Apontar(&app, nullptr, nullptr);  // a refused start's boxes close too
+    const TDesapontar semAplicacao{sinais};
     TfrmPrincipal window(argumentos, TestEnvironment(), nullptr, {}, pasta);
     if (window.Terminated())
         return 1;
@@ -113,6 +123,8 @@ int RunWindowProgram(char* programa, const CommandLine& argumentos, const TOpcoe
         window.RunView(), window.cdsSendFile(),
         {window.ProgramPath(), window.ProgramFolder(), window.Sistema(), window.VersaoPraTeste()},
         {}, nullptr, opcoes);
+    sinais.Apontar(&app, &window, &atualizador);
+    const TDesapontar semExecucao{sinais};
     // Written on the worker, read once it was joined.
     bool houveExecucao = false;
     window.SetAtualizarHandler([&] {
@@ -124,7 +136,8 @@ int RunWindowProgram(char* programa, const CommandLine& argumentos, const TOpcoe
     window.show();
     QApplication::exec();
     // A run may still be going (the window closed twice, or the application told to quit): it
-    // stops and its thread is joined before the run object goes.
+    // stops and its thread is joined before the run object goes. A signal meanwhile ends its
+    // connections.
     window.EndRun();
     return houveExecucao ? atualizador.Resumo().CodigoSaida() : 0;
 }
@@ -132,10 +145,13 @@ int RunWindowProgram(char* programa, const CommandLine& argumentos, const TOpcoe
 int RunStartupErrorProgram(char* programa, const std::u16string& texto) {
     if (!PodeAbrir())
         return 1;
+    TSinaisDaJanela sinais;
     TArgumentosDoQt qt(programa);
     std::optional<TAberturaDaJanela> abertura(std::in_place);
     QApplication app(qt.argc, qt.argv);
     abertura.reset();
+    sinais.Apontar(&app, nullptr, nullptr);
+    const TDesapontar semAplicacao{sinais};
     ShowErrorBox(nullptr, texto);
     return 1;
 }

@@ -1,6 +1,7 @@
 // The program with its window: the application, the main window with its start-up gates, the
 // publishing run plugged into "Atualizar" (on a worker thread) and into a second close request
-// (its abort), the message loop, and the exit status.
+// (its abort), SIGINT and SIGTERM as close requests (TSinaisDaJanela), the message loop, and the
+// exit status.
 #pragma once
 
 #include <functional>

@@ -2,14 +2,17 @@
 #include "transport/TDBXIdTCPLayer.h"
 
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -94,6 +97,24 @@ int ConnectSocket(int fd, const addrinfo& address, const Clock::time_point* dead
     return err;
 }
 
+// Nagle off, keepalive and the user timeout on; 0 or the error of the option that failed.
+int SetSocketOptions(int fd) {
+    const int one = 1;
+    const int idle = C::KeepAliveIdleSeconds;
+    const int interval = C::KeepAliveIntervalSeconds;
+    const int probes = C::KeepAliveProbes;
+    const unsigned unacknowledged = C::UnacknowledgedTimeoutMs;
+    if (::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0 ||
+        ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) != 0 ||
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle) != 0 ||
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) != 0 ||
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes) != 0 ||
+        ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledged, sizeof unacknowledged) !=
+            0)
+        return errno;
+    return 0;
+}
+
 }  // namespace
 
 TDBXIdTCPLayer::~TDBXIdTCPLayer() {
@@ -145,8 +166,11 @@ void TDBXIdTCPLayer::Open(const TDBXProperties& properties) {
             lastError = ECONNABORTED;
             break;
         }
-        const int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        if (const int err = SetSocketOptions(fd); err != 0) {
+            lastError = err;
+            ReleaseSocket();
+            continue;
+        }
         const int err = ConnectSocket(fd, *a, connectDeadline, terminated_);
         if (terminated_) {
             lastError = ECONNABORTED;
@@ -231,12 +255,19 @@ bool TDBXIdTCPLayer::SetReceiveTimeout(int ms) {
     return true;
 }
 
+void TDBXIdTCPLayer::Fail(int err, const char16_t* timeoutMessage) {
+    Terminate();
+    if (err == 0)
+        throw ESocketError(0, C::ErrConnectionClosedByPeer);
+    if ((err == EAGAIN || err == EWOULDBLOCK) && timeoutMessage)
+        throw TDBXError(TDBXErrorCodes::None, timeoutMessage);
+    throw SystemError(err);
+}
+
 int TDBXIdTCPLayer::PlainRead(std::span<std::uint8_t> dest) {
     // A deadline left on the socket by an earlier timed read no longer applies.
-    if (!SetReceiveTimeout(0)) {
-        Terminate();
-        throw SystemError(errno);
-    }
+    if (!SetReceiveTimeout(0))
+        Fail(errno, nullptr);
     for (;;) {
         const ssize_t n = ::recv(socket_, dest.data(), dest.size(), 0);
         if (n > 0)
@@ -247,23 +278,16 @@ int TDBXIdTCPLayer::PlainRead(std::span<std::uint8_t> dest) {
         // A connection ended by Terminate from another thread is a terminated layer.
         if (terminated_)
             return -1;
-        Terminate();
-        if (err == 0)
-            throw ESocketError(0, C::ErrConnectionClosedByPeer);
-        throw SystemError(err);
+        Fail(err, nullptr);
     }
 }
 
 int TDBXIdTCPLayer::TimedRead(std::span<std::uint8_t> dest, int timeoutMs,
                               const char16_t* message) {
-    auto fail = [&]() -> TDBXError {
-        Terminate();
-        return TDBXError(TDBXErrorCodes::None, message);
-    };
     // The socket's own receive timeout bounds the wait: one system call per read, which counts
     // when every answer is a round trip.
     if (!SetReceiveTimeout(timeoutMs))
-        throw fail();
+        Fail(errno, message);
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         const ssize_t n = ::recv(socket_, dest.data(), dest.size(), 0);
@@ -272,10 +296,41 @@ int TDBXIdTCPLayer::TimedRead(std::span<std::uint8_t> dest, int timeoutMs,
         const int err = n == 0 ? 0 : errno;
         if (terminated_)
             return -1;  // by another thread
-        // A signal cut the wait short: wait again, unless the deadline is already gone.
-        if (err == EINTR && MillisecondsLeft(deadline) > 0)
-            continue;
-        throw fail();
+        if (err == EINTR) {
+            // A signal cut the wait short: wait again, unless the deadline is already gone.
+            if (MillisecondsLeft(deadline) > 0)
+                continue;
+            Fail(EAGAIN, message);
+        }
+        // The receive timeout passing shows as EAGAIN; a close or a socket error is no deadline.
+        Fail(err, message);
+    }
+}
+
+int TDBXIdTCPLayer::WaitForRoom(Clock::time_point& deadline, int timeoutMs) {
+    // The socket reports room only once a good part of its send buffer is free, which a slow peer
+    // may take longer than the deadline to allow while it does take bytes. Progress is therefore
+    // the peer acknowledging bytes (the send queue shrinking), looked at a few times per deadline.
+    const int slice = std::max(timeoutMs / 8, 1);
+    int queued = -1;
+    if (::ioctl(socket_, SIOCOUTQ, &queued) != 0)
+        return errno;
+    for (;;) {
+        const int left = MillisecondsLeft(deadline);
+        if (left == 0)
+            return EAGAIN;
+        pollfd p{socket_, POLLOUT, 0};
+        const int ready = ::poll(&p, 1, std::min(left, slice));
+        if (ready > 0 || (ready < 0 && errno == EINTR))
+            return 0;  // room, a broken connection (the send reports it) or a signal
+        if (ready < 0)
+            return errno;
+        int now = -1;
+        if (::ioctl(socket_, SIOCOUTQ, &now) != 0)
+            return errno;
+        if (now < queued)
+            deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        queued = now;
     }
 }
 
@@ -302,22 +357,34 @@ int TDBXIdTCPLayer::WriteParts(std::span<const std::span<const std::uint8_t>> pa
         total += part.size();
         ++count;
     }
+    // The deadline that a read made now would have. Without one the send blocks as long as the
+    // peer keeps the connection up; with one it never blocks, and a wait for room in the socket
+    // buffers that passes the deadline since the last progress fails the write.
+    const int timeoutMs = connected_ ? communicationTimeout_ : connectTimeout_;
+    const int flags = MSG_NOSIGNAL | (timeoutMs > 0 ? MSG_DONTWAIT : 0);
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::size_t first = 0;
     while (first < count) {
         msghdr message{};
         message.msg_iov = vectors + first;
         message.msg_iovlen = count - first;
-        ssize_t n = ::sendmsg(socket_, &message, MSG_NOSIGNAL);
+        ssize_t n = ::sendmsg(socket_, &message, flags);
         if (n < 0) {
-            const int err = errno;
+            int err = errno;
             if (err == EINTR)
                 continue;
+            if (timeoutMs > 0 && (err == EAGAIN || err == EWOULDBLOCK) && !terminated_) {
+                err = WaitForRoom(deadline, timeoutMs);
+                if (err == 0)
+                    continue;
+            }
             if (terminated_)
                 return -1;  // by another thread
             // Part of a message may have left: the connection cannot carry another one.
-            Terminate();
-            throw SystemError(err);
+            Fail(err, C::ErrWriteTimeout);
         }
+        if (timeoutMs > 0)
+            deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         while (first < count && static_cast<std::size_t>(n) >= vectors[first].iov_len) {
             n -= static_cast<ssize_t>(vectors[first].iov_len);
             ++first;

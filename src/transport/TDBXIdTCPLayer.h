@@ -1,17 +1,27 @@
 // The "tcp/ip" communication layer over a POSIX TCP client socket: IPv4 or IPv6 by property, the
-// port's low 16 bits, Nagle off, a connect, reads that return what has arrived.
+// port's low 16 bits, Nagle off, TCP keepalive on (TransportConstants: 60 s idle, then 6 probes
+// 10 s apart, and the same two minutes for sent data left unacknowledged), a connect, reads that
+// return what has arrived.
 //
-// Deadlines: "ConnectTimeout" bounds the TCP connect and the first read of the connection, each on
-// its own, and "CommunicationTimeout" every later read. Without "ConnectTimeout" the connect waits
-// as long as the system lets it (it is polled all the same, so that Terminate can end it). A
-// deadline is waited for with poll() on the calling thread. A connect
-// whose deadline passes raises TDBXError code 0 "Connection timeout error". When a read's deadline
-// passes the layer terminates itself; any failure of a timed read, a peer closing the connection
-// included, raises TDBXError code 0 with "Connection timeout error" (first read) or "Communication
-// timeout error" (later reads). Untimed reads raise ESocketError.
+// Deadlines. "ConnectTimeout" bounds the TCP connect, and every read and write until the first
+// read has returned (the handshake and the login answer); "CommunicationTimeout" bounds every read
+// and write after it. 0 or empty means no deadline: the connect then waits as long as the system
+// lets it (it is polled all the same, so that Terminate can end it), reads and writes as long as
+// the peer keeps the connection up. Each is waited for on the calling thread.
+// - A connect whose deadline passes raises TDBXError code 0 "Connection timeout error".
+// - A read that receives nothing for its deadline raises TDBXError code 0 "Connection timeout
+//   error" (before the first read returned) or "Communication timeout error" (after).
+// - A write that makes no progress for its deadline (the socket buffers stay full and the peer
+//   acknowledges none of the bytes in them) raises TDBXError code 0 "Write timeout error", in
+//   either phase; a write that keeps moving, however slowly, may take longer in all. Progress is
+//   looked at eight times per deadline, so the error may come up to an eighth late.
+// Only a deadline gives these errors. The peer closing the connection gives ESocketError code 0
+// "Connection closed by the peer", and a socket error ESocketError with the system's code and
+// text, whether the read was timed or not.
 //
-// A read that finds the connection closed or broken, and a failed send, terminate the layer before
-// raising: the connection is lost (IsTerminated) and every later Read and Write answers -1.
+// Every failure of a read or write (a deadline included) terminates the layer before raising: the
+// connection is lost (IsTerminated) and every later Read and Write answers -1. A failed write may
+// have sent part of a message, so the connection could not carry another one anyway.
 //
 // Thread safety: Terminate may be called from any thread at any time, Open and Close included. It
 // shuts the socket down (the descriptor stays open until Close, on the owner's thread), so a Read,
@@ -20,6 +30,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <span>
@@ -61,6 +72,13 @@ class TDBXIdTCPLayer : public TDBXCommunicationLayer {
     void ReleaseSocket();
     int PlainRead(std::span<std::uint8_t> dest);
     int TimedRead(std::span<std::uint8_t> dest, int timeoutMs, const char16_t* message);
+    // Terminates the layer and raises for a read or write that failed with `err` (0: the peer
+    // closed the connection, EAGAIN with a `timeoutMessage`: the deadline passed).
+    [[noreturn]] void Fail(int err, const char16_t* timeoutMessage);
+    // A timed write found the send buffer full: waits for room, moving the deadline on while the
+    // peer acknowledges bytes. 0 when the send may be tried again, EAGAIN when the deadline
+    // passed without progress, or a socket error.
+    int WaitForRoom(std::chrono::steady_clock::time_point& deadline, int timeoutMs);
     // Sets the socket's receive timeout (0: none) when it differs from the one set; false when
     // the system refuses.
     bool SetReceiveTimeout(int ms);

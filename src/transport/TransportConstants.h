@@ -48,6 +48,15 @@ inline constexpr int DefaultBufferKBSize = 32;
 inline constexpr int DefaultDSProxyPort = 8888;
 inline constexpr int DefaultRowSetSize = 20;
 
+// TCP keepalive on every connection: an idle connection whose peer vanished is found after about
+// idle + interval x probes (two minutes), also when no deadline is set. The user timeout gives
+// sent data that stays unacknowledged the same two minutes, which keepalive does not cover.
+inline constexpr int KeepAliveIdleSeconds = 60;
+inline constexpr int KeepAliveIntervalSeconds = 10;
+inline constexpr int KeepAliveProbes = 6;
+inline constexpr int UnacknowledgedTimeoutMs =
+    (KeepAliveIdleSeconds + KeepAliveIntervalSeconds * KeepAliveProbes) * 1000;
+
 // Address families named by CommunicationIPVersion.
 inline constexpr char16_t IPv4[] = u"IP_IPv4";
 inline constexpr char16_t IPv6[] = u"IP_IPv6";
@@ -111,6 +120,7 @@ inline constexpr char16_t ErrNoPeer[] =
     u"implementation (%s)";
 inline constexpr char16_t ErrConnectionTimeout[] = u"Connection timeout error";
 inline constexpr char16_t ErrCommunicationTimeout[] = u"Communication timeout error";
+inline constexpr char16_t ErrWriteTimeout[] = u"Write timeout error";
 inline constexpr char16_t ErrConnectionClosedByPeer[] = u"Connection closed by the peer";
 inline constexpr char16_t ErrNoMatchingFilter[] = u"The Server has no matching %s filter.";
 inline constexpr char16_t ErrFilterNotRegistered[] =

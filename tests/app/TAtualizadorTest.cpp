@@ -476,6 +476,8 @@ TEST(Publicacao, TestModeSendsTheMarkerWithoutAskingAndRefusesProductionServers)
         EXPECT_EQ(r.view.Boxes.back().Text,
                   u"Esta \u00E9 uma vers\u00E3o de teste!\r\nE n\u00E3o pode ser executada nesse "
                   u"servidor.");
+        // The program's exit status, window or not, is the last run's: a refused start.
+        EXPECT_EQ(r.atualizador->Resumo().CodigoSaida(), 1);
     }
     EXPECT_TRUE(r.view.EnabledChanges.empty());
     EXPECT_TRUE(r.view.Pages.empty());

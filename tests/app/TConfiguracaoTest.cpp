@@ -77,6 +77,95 @@ TEST(TConfiguracao, FileThenOptions) {
     EXPECT_EQ(c.OpcoesDaExecucao().TempoConexaoMs, 1250);
 }
 
+// A yes/no key takes the next argument only when it is a yes/no word; otherwise it means sim and
+// the next argument stands on its own.
+TEST(TConfiguracao, YesNoOptionTakesAFollowingYesNoWord) {
+    TempDir dir;
+    struct Case {
+        std::vector<std::u16string> options;
+        bool json;
+        bool simular;
+        int conexoes;
+    };
+    const Case cases[] = {
+        {Args({"--json"}), true, false, 1},
+        {Args({"--json", "nao"}), false, false, 1},
+        {Args({"--json", "N\xC3\x83O"}), false, false, 1},
+        {Args({"--json", "0"}), false, false, 1},
+        {Args({"--json", "sim"}), true, false, 1},
+        {Args({"--json", "nao", "--simular"}), false, true, 1},
+        {Args({"--json", "--simular", "nao"}), true, false, 1},
+        // A number is a value only for the key before it.
+        {Args({"--json", "--conexoes", "1"}), true, false, 1},
+        {Args({"--json", "0", "--conexoes", "2"}), false, false, 2},
+        // The last word wins, as with the file.
+        {Args({"--json", "--json", "nao"}), false, false, 1},
+    };
+    for (const Case& c : cases) {
+        std::string trace;
+        for (const auto& o : c.options)
+            trace += ToUtf8(o) + " ";
+        SCOPED_TRACE(trace);
+        const TConfiguracao cfg = LerConfiguracao(dir.Path() / "nada.ini", c.options);
+        EXPECT_EQ(cfg.Json, c.json);
+        EXPECT_EQ(cfg.Execucao.Simular, c.simular);
+        EXPECT_EQ(cfg.Execucao.Conexoes, c.conexoes);
+    }
+}
+
+TEST(TConfiguracao, ByteOrderMarkBeforeTheFirstKeyIsSkipped) {
+    TempDir dir;
+    const fs::path ini = dir.Path() / "atualizador.ini";
+    WriteText(ini,
+              "\xEF\xBB\xBF"
+              "conexoes = 3\r\njson = sim\n");
+    const TConfiguracao c = LerConfiguracao(ini, {});
+    EXPECT_EQ(c.Execucao.Conexoes, 3);
+    EXPECT_TRUE(c.Json);
+    // Only at the start of the file: elsewhere it stays part of the key, which is then unknown.
+    WriteText(ini,
+              "conexoes = 3\n\xEF\xBB\xBF"
+              "json = sim\n");
+    EXPECT_THROW(LerConfiguracao(ini, {}), EConfiguracao);
+}
+
+// Deadlines in milliseconds: the fraction is rounded, 0 is no limit, and a value that would round
+// to 0 without being 0 is refused rather than taken as no limit.
+TEST(TConfiguracao, DeadlinesRoundToMillisecondsAndNeverToNoLimit) {
+    TempDir dir;
+    struct Case {
+        const char* value;
+        std::optional<int> ms;  // nullopt: refused
+    };
+    const Case cases[] = {
+        {"0", 0},       {"0.0", 0},     {"0.001", 1},       {"0,0015", 2},         {"0.0004", {}},
+        {"0.0009", {}}, {"0,0001", {}}, {"0.00000001", {}}, {"86400", 86'400'000}, {"86400.1", {}},
+        {"2", 2000},
+    };
+    for (const Case& c : cases) {
+        for (const char* key : {"tempo-leitura", "tempo-conexao"}) {
+            SCOPED_TRACE(std::string(key) + " " + c.value);
+            const auto options = Args({(std::string("--") + key).c_str(), c.value});
+            if (!c.ms) {
+                try {
+                    LerConfiguracao(dir.Path() / "nada.ini", options);
+                    ADD_FAILURE() << "accepted";
+                } catch (const EConfiguracao& e) {
+                    const std::string message = ToUtf8(e.Message());
+                    EXPECT_NE(message.find(std::string(key) + " = \"" + c.value + "\""),
+                              std::string::npos)
+                        << message;
+                    EXPECT_NE(message.find("0 (sem limite)"), std::string::npos) << message;
+                }
+                continue;
+            }
+            const TConfiguracao cfg = LerConfiguracao(dir.Path() / "nada.ini", options);
+            EXPECT_EQ(std::string(key) == "tempo-leitura" ? cfg.TempoLeituraMs : cfg.TempoConexaoMs,
+                      c.ms);
+        }
+    }
+}
+
 // Every bad input is refused with a message that names where it came from, the key and the value.
 TEST(TConfiguracao, BadInputNamesWhereTheKeyAndTheValue) {
     TempDir dir;
@@ -105,6 +194,8 @@ TEST(TConfiguracao, BadInputNamesWhereTheKeyAndTheValue) {
         {nullptr, Args({"--janela"}), {"--janela", "chave desconhecida"}},
         {nullptr, Args({"extra"}), {"\"extra\"", "--chave"}},
         {nullptr, Args({"-x"}), {"\"-x\""}},
+        // A word that is not yes/no after a yes/no key is not its value but a stray argument.
+        {nullptr, Args({"--json", "talvez"}), {"\"talvez\"", "--chave"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file ? c.file : ToUtf8(c.options.front()));

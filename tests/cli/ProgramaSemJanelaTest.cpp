@@ -274,6 +274,14 @@ TEST_F(SemJanela, ExitStatuses) {
          "PRODUCAO",
          1,
          {"--conexoes", "\"0\""}},
+        // The two-argument form also keeps a refusal off the window (there is no display).
+        {"bad option after --sem-janela sim",
+         {},
+         {"--sem-janela", "sim", "--tempo-leitura", "0.0004"},
+         "Vr@ndoxT",
+         "PRODUCAO",
+         1,
+         {"tempo-leitura", "\"0.0004\""}},
         {"refused login",
          {"--recusar-login"},
          {"--sem-janela"},
@@ -381,6 +389,34 @@ TEST_F(SemJanela, SignalFinishesTheFileInHandThenStops) {
         sent += fs::exists(Armazem() / "S01" / "Sub" / ("f" + std::to_string(i)));
     EXPECT_LT(sent, 30);
     EXPECT_NE(p.Out().find(R"("fim":"interrompida")"), std::string::npos);
+}
+
+// A server that stops reading in the middle of a large file while keeping the connection up: a
+// 16 MB block cannot get through the socket buffers, so each attempt ends by the read deadline's
+// bound on the write (or on the answer after it); both attempts fail, nobody answers "Continuar?",
+// and the run ends with the file failed instead of hanging.
+TEST_F(SemJanela, AServerThatStopsReadingFailsTheFileInsteadOfHanging) {
+    Servidor({"--parar-de-ler-no-bloco", "1", "--log"});
+    const Bytes mega = Pattern(1 << 20, 6);
+    Bytes grande;
+    for (int i = 0; i < 40; ++i)
+        grande.insert(grande.end(), mega.begin(), mega.end());
+    WriteFile(Pacote() / "grande.bin", grande);
+    const auto start = std::chrono::steady_clock::now();
+    const Resultado r = Rodar({"--sem-janela", "--buffer-kb", "16384", "--tempo-leitura", "2"});
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+    EXPECT_LT(elapsed, 20s);
+    EXPECT_NE(r.err.find("falhou: " + (Pacote() / "grande.bin").string()), std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(Armazem() / "S01" / "grande.bin"));
+    // Two connections, each stopped at its first block.
+    PararServidor();
+    const std::string log = server_->Err();
+    std::size_t stops = 0;
+    for (std::size_t at = 0; (at = log.find("reading nothing more", at)) != std::string::npos; ++at)
+        ++stops;
+    EXPECT_EQ(stops, 2u) << log;
 }
 
 // A silent server and no deadlines: the first SIGTERM can only ask for a stop after the call in

@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QTest>
+#include <QThread>
 #include <atomic>
 #include <future>
 #include <string>
@@ -272,6 +273,74 @@ TEST(QueuedView, QuestionsWaitForTheGuiThreadAndShutdownReleasesThem) {
     QTest::qWait(100);
     EXPECT_EQ(target.Rows.size(), 1u);
     EXPECT_EQ(target.Boxes.size(), 1u);
+}
+
+// Both threads leave together: they spin (so neither waits for the scheduler to notice), yielding
+// only when the other one is not running. Then the side given a delay spins that much longer.
+void StartLine(std::atomic<int>& arrived, int delay) {
+    ++arrived;
+    for (int n = 0; arrived.load() < 2; ++n) {
+        if (n > 100'000)
+            std::this_thread::yield();
+    }
+    static std::atomic<int> sink = 0;
+    for (int spin = 0; spin < delay; ++spin)
+        sink.store(spin, std::memory_order_relaxed);
+}
+
+// A shutdown that lands while a worker is inside Call: the worker is released at once (or never
+// queues), and what it asked for never runs. The GUI thread spins instead of serving the queue, so
+// only the shutdown can let the worker go; the rounds sweep the shutdown across the worker's steps,
+// either side starting first. (Before the check and the enqueue were one step, this hung within a
+// few hundred rounds.)
+TEST(QueuedView, ShutdownDuringACallNeverLeavesTheCallerWaiting) {
+    constexpr int kRounds = 20000;
+    constexpr int kSweep = 200;  // spins; a round's delay goes from -kSweep to kSweep
+    auto delay = [](int i) { return (i * 37) % (2 * kSweep) - kSweep; };
+    FakeView target;
+    std::unique_ptr<TQueuedView> adapter;
+    std::atomic<int> round = -1;     // the round the worker may start
+    std::atomic<int> arrived = 0;    // sides at the start line of this round
+    std::atomic<int> answered = -1;  // the last round whose Call returned
+    std::atomic<bool> ran = false, executed = false, stop = false;
+    std::thread worker([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            while (round.load() != i) {
+                if (stop)
+                    return;
+                std::this_thread::yield();
+            }
+            StartLine(arrived, std::max(0, -delay(i)));
+            if (adapter->Call([&] { ran = true; }))
+                executed = true;
+            answered = i;
+        }
+    });
+    // A busy machine may starve a spinning side: the rounds end after a few seconds all the same.
+    const auto budget = std::chrono::steady_clock::now() + 4s;
+    int i = 0;
+    for (; i < kRounds && std::chrono::steady_clock::now() < budget; ++i) {
+        adapter = std::make_unique<TQueuedView>(target);
+        arrived = 0;
+        round = i;
+        StartLine(arrived, std::max(0, delay(i)));
+        adapter->Shutdown();
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (answered.load() != i && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+        if (answered.load() != i) {
+            adapter->Shutdown();  // a second one drops the late item and lets the worker go
+            stop = true;
+            worker.join();
+            FAIL() << "a call racing the shutdown in round " << i << " waited";
+        }
+        QCoreApplication::processEvents();
+        ASSERT_FALSE(ran) << "round " << i;
+        ASSERT_FALSE(executed) << "round " << i;
+    }
+    stop = true;
+    worker.join();
+    EXPECT_GT(i, 200) << "too few rounds to mean anything";
 }
 
 }  // namespace

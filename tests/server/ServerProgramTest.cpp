@@ -86,13 +86,14 @@ TEST(ServerProgramTest, HelpAndBadOptions) {
          {"--porta", "--raiz", "--tipo", "--usuario", "--senha", "--filtros", "--recusar-login",
           "--sendfile-falso", "--sendfile-erro", "--cair-no-segmento", "--mudo",
           "--gravar-recebidos", "--cair-na-mensagem", "--erro-na-mensagem", "--contar-mensagens",
-          "BufferKBSize"})
+          "--parar-de-ler-no-bloco", "BufferKBSize"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
     Program bad({"--porta", "70000"});
     EXPECT_EQ(bad.Wait(5s), 2);
     Program unknown({"--nada"});
     EXPECT_EQ(unknown.Wait(5s), 2);
-    for (const char* option : {"--cair-na-mensagem", "--erro-na-mensagem"}) {
+    for (const char* option :
+         {"--cair-na-mensagem", "--erro-na-mensagem", "--parar-de-ler-no-bloco"}) {
         Program negative({option, "-1"});
         EXPECT_EQ(negative.Wait(5s), 2) << option;
     }

@@ -797,6 +797,50 @@ TEST_F(UpdateServerTest, NameRefusedInTheFirstSegmentEndsThePull) {
     EXPECT_FALSE(fs::exists(dir_.Path() / "fora.bin"));
 }
 
+// Once the server asked for the Nth segment block of the connection's SendFile calls (here the
+// first block of the second call) it reads nothing more and answers nothing, yet keeps the
+// connection up: the client's close, or the server's stop, ends it, and the unfinished file is
+// not stored.
+TEST_F(UpdateServerTest, StoppingToReadAtABlockKeepsTheConnectionUpUnread) {
+    for (const bool serverStops : {false, true}) {
+        SCOPED_TRACE(serverStops ? "the server stops" : "the client closes");
+        TServerOptions o;
+        o.stopReadingAtBlock = 2;
+        Start(o);
+        RawClient c(port_);
+        Login(c);
+        PrepareText(c, "TZvServer.SendFile", PrepareReply(1, kSendFileParameters).size());
+        // 30717 value bytes inline and the rest in one block.
+        auto send = [&](const char* name) {
+            const Bytes value = test::VariantBytes(
+                test::MakePacket(name, kExampleStamp, test::RandomBytes(31000, 4)));
+            c.Send(Execute(1, Cat({Hex("50 77 FD"), Bytes(value.begin(), value.begin() + 30717),
+                                   Hex("60 C0")})));
+            return value;
+        };
+        const Bytes first = send("S01\\a.bin");
+        EXPECT_EQ(AnswerPulls(c, first, 30717, 32747), 1);
+        const Bytes second = send("S01\\b.bin");
+        EXPECT_EQ(c.ReadUntil("]}"), "{\"more_blob\":[1,2,0,0,0]}");  // the command's 2nd value
+        const std::size_t received = server_->ReceivedBytes(0).size();
+        c.Send(Cat({Ascii("{\"data\":[-" + std::to_string(second.size() - 30717) + ","),
+                    Bytes(second.begin() + 30717, second.end()), Ascii("]}")}));
+        EXPECT_TRUE(c.Quiet(300ms));  // no answer and no close
+        EXPECT_EQ(server_->ReceivedBytes(0).size(), received);
+        if (serverStops) {
+            server_->Stop();
+            EXPECT_TRUE(c.PeerClosed());
+        } else {
+            c.Close();
+            EXPECT_TRUE(server_->WaitConnectionClosed(0, 5s));
+        }
+        server_.reset();
+        EXPECT_TRUE(fs::exists(Root() / "S01" / "a.bin"));
+        EXPECT_FALSE(fs::exists(Root() / "S01" / "b.bin"));
+        fs::remove_all(Root());
+    }
+}
+
 TEST_F(UpdateServerTest, SilentServerAnswersNothing) {
     TServerOptions o;
     o.silent = true;

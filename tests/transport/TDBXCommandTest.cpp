@@ -3,6 +3,10 @@
 // connection-closed state after a reconnect, and the echo call of the server-method component.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "ScriptedServer.h"
 #include "dbx/TDBXError.h"
 #include "dbx/TDBXParameterList.h"
@@ -15,6 +19,8 @@
 
 namespace ab {
 namespace {
+
+using namespace std::chrono_literals;
 
 using test::Handshake;
 using test::ScriptedServer;
@@ -205,6 +211,63 @@ TEST(TSqlServerMethod, EchoSendsPrepareExecuteWithParametersAndClose) {
             R"({"method":"command_close","params":[4]})"
             R"({"method":"prepare","params":[-1,false,"DataSnap.ServerMethod","TZvServer.EchoString"]})"
             R"({"method":"disconnect","params":[7]})");
+}
+
+// A server that stops reading in the middle of a call's request: the request's write fails after
+// "CommunicationTimeout" without progress, and the caller of the server method gets the layer's
+// error as it was raised (through the writer, the filter channel and the command), not a read
+// error or nothing. The connection is lost afterwards.
+TEST(TSqlServerMethod, ARequestTheServerNeverTakesFailsWithTheWriteTimeout) {
+    std::atomic<bool> done{false};
+    test::ScriptedPeer peer([&](test::PeerConnection& c, int) {
+        // A fixed 256 KB instead of a buffer that grows to the system's limit (tens of MB).
+        const int rcvbuf = 128 << 10;
+        ::setsockopt(c.Fd(), SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+        for (const Step& step : Handshake()) {
+            step.until.empty() ? c.Receive(5) : c.ReceiveUntil(step.until);
+            c.Send(step.reply);
+        }
+        c.ReceiveUntil("EchoString\"]}");
+        c.Send(R"({"result":[{"handle":[4]},{"parameters":[2,[26,0,1,0,0,"Value",0,0,0],)"
+               R"([26,0,4,2000,0,"ReturnParameter",0,0,0]]}]})");
+        // The execute holds the value's first 64 KB; the server asks for the next block, which
+        // is as large as the client's buffer, and never reads again.
+        c.ReceiveUntil("]}]}", 10000, 1 << 20);
+        c.Send(R"({"more_blob":[4,1,0,0,0]})");
+        for (int i = 0; i < 1000 && !done; ++i)
+            std::this_thread::sleep_for(10ms);
+    });
+    TSQLConnection conn;
+    conn.SetDriverName(u"DataSnap");
+    conn.Params().Lines() = {u"DriverName=DataSnap",           u"HostName=127.0.0.1",
+                             u"Port=" + IntToStr(peer.Port()), u"Filters={}",
+                             u"CommunicationTimeout=500",      u"BufferKBSize=16384"};
+    conn.SetConnected(true);
+    TSqlServerMethod echo;
+    echo.SetSQLConnection(&conn);
+    echo.SetServerMethodName(u"TZvServer.EchoString");
+    // Blocks of 16 MB: far more than the socket buffers hold.
+    auto& value = echo.Params().CreateParam(TParamDataType::ftBlob, u"Value", TParamType::ptInput);
+    echo.Params().CreateParam(TParamDataType::ftWideString, u"ReturnParameter",
+                              TParamType::ptResult);
+    value.SetAsBlob(std::vector<std::uint8_t>(16u << 20, 'x'));
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        echo.ExecuteMethod();
+        ADD_FAILURE() << "the call ended";
+    } catch (const TDBXError& e) {
+        EXPECT_EQ(e.ErrorCode(), 0);
+        EXPECT_EQ(e.Message(), u"Write timeout error");
+    } catch (const Exception& e) {
+        ADD_FAILURE() << e.ClassName() << ": " << ToUtf8(e.Message());
+    }
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+    done = true;
+    EXPECT_GE(ms, 450);
+    EXPECT_LT(ms, 5000);
+    EXPECT_FALSE(conn.GetConnected());
 }
 
 }  // namespace

@@ -4,11 +4,14 @@
 // reads.
 #include <gtest/gtest.h>
 
+#include <netinet/tcp.h>
 #include <pthread.h>
 #include <signal.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "FullBacklogListener.h"
@@ -133,26 +136,168 @@ TEST(TDBXSocketChannel, CommunicationTimeoutBoundsReadsAfterTheFirst) {
     }
 }
 
-TEST(TDBXSocketChannel, PeerClosingDuringReadGivesTimeoutMessageOnlyWithADeadline) {
-    ScriptedPeer peer([](PeerConnection& c, int) {
-        std::this_thread::sleep_for(100ms);
-        c.Close();
-    });
-    {
-        OpenChannel oc(PropsFor(peer.Port(), {{u"ConnectTimeout", u"5000"}}));
+// A peer that closes or resets the connection while a read waits is reported as such at once,
+// timed read or not; only a deadline that passes gives a timeout error.
+TEST(TDBXSocketChannel, PeerEndingTheConnectionDuringAReadIsNoTimeout) {
+    struct Case {
+        const char* name;
+        const char16_t* property;  // the deadline set, if any
+        bool afterFirstRead;       // the read that fails is a later one
+        bool reset;
+    } cases[] = {
+        {"close, untimed", nullptr, false, false},
+        {"close, connect deadline", u"ConnectTimeout", false, false},
+        {"close, communication deadline", u"CommunicationTimeout", true, false},
+        {"reset, untimed", nullptr, false, true},
+        {"reset, connect deadline", u"ConnectTimeout", false, true},
+        {"reset, communication deadline", u"CommunicationTimeout", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer peer([&](PeerConnection& conn, int) {
+            if (c.afterFirstRead)
+                conn.Send("a");
+            std::this_thread::sleep_for(200ms);  // the client waits in its read meanwhile
+            if (c.reset) {
+                const linger abortive{1, 0};
+                ::setsockopt(conn.Fd(), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+            }
+            conn.Close();
+        });
+        OpenChannel oc(c.property ? PropsFor(peer.Port(), {{c.property, u"5000"}})
+                                  : PropsFor(peer.Port()));
         std::vector<std::uint8_t> buf(8);
-        try {
-            oc.channel.Read(buf);
-            FAIL();
-        } catch (const TDBXError& e) {
-            EXPECT_EQ(e.Message(), u"Connection timeout error");
+        if (c.afterFirstRead) {
+            ASSERT_EQ(oc.channel.Read(buf), 1);
+        }
+        const auto ms = MillisecondsOf([&] {
+            try {
+                oc.channel.Read(buf);
+                ADD_FAILURE() << "nothing raised";
+            } catch (const ESocketError& e) {
+                if (c.reset) {
+                    EXPECT_EQ(e.LastError(), ECONNRESET);
+                    EXPECT_EQ(e.Message().rfind(u"Socket error # ", 0), 0u) << ToUtf8(e.Message());
+                } else {
+                    EXPECT_EQ(e.LastError(), 0);
+                    EXPECT_EQ(e.Message(), u"Connection closed by the peer");
+                }
+            } catch (const Exception& e) {
+                ADD_FAILURE() << e.ClassName() << ": " << ToUtf8(e.Message());
+            }
+        });
+        EXPECT_LT(ms, 2500) << "waited for the deadline";
+        EXPECT_TRUE(oc.channel.IsConnectionLost());
+        EXPECT_EQ(oc.channel.Read(buf), -1);
+    }
+}
+
+// The peer's receive buffer stays at 256 KB instead of growing to the system's limit (tens of MB):
+// a peer that reads nothing holds up a write soon, and one that reads opens its window often.
+void SmallReceiveBuffer(PeerConnection& conn) {
+    const int size = 128 << 10;  // the system doubles it
+    ::setsockopt(conn.Fd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+}
+
+// A write the peer takes none of (it accepted and never reads, so the socket buffers fill) fails
+// after the deadline of its phase with its own message, and the link is lost. A write that keeps
+// moving, however slowly, takes as long as it needs.
+TEST(TDBXSocketChannel, WriteDeadlineEndsAWriteThatMakesNoProgress) {
+    struct Case {
+        const char* name;
+        const char16_t* property;
+        bool afterFirstRead;
+    } cases[] = {
+        {"connect deadline, before the first read", u"ConnectTimeout", false},
+        {"communication deadline, after the first read", u"CommunicationTimeout", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::atomic<bool> done{false};
+        ScriptedPeer peer([&](PeerConnection& conn, int) {
+            SmallReceiveBuffer(conn);
+            if (c.afterFirstRead)
+                conn.Send("a");
+            for (int i = 0; i < 1000 && !done; ++i)
+                std::this_thread::sleep_for(10ms);
+        });
+        OpenChannel oc(PropsFor(peer.Port(), {{c.property, u"400"}}));
+        std::vector<std::uint8_t> buf(16u << 20, 'x');
+        if (c.afterFirstRead) {
+            ASSERT_EQ(oc.channel.Read(std::span(buf).first(8)), 1);
+        }
+        const auto ms = MillisecondsOf([&] {
+            try {
+                oc.channel.Write(buf);
+                ADD_FAILURE() << "the write ended";
+            } catch (const TDBXError& e) {
+                EXPECT_EQ(e.ErrorCode(), 0);
+                EXPECT_EQ(e.Message(), u"Write timeout error");
+            }
+        });
+        done = true;
+        EXPECT_GE(ms, 380);
+        EXPECT_LT(ms, 3000);
+        EXPECT_TRUE(oc.channel.IsConnectionLost());
+        EXPECT_EQ(oc.channel.Write(std::span(buf).first(1)), -1);
+        EXPECT_EQ(oc.channel.Read(std::span(buf).first(8)), -1);
+    }
+
+    // The peer takes 64 KB every 20 ms: the whole write lasts well past the deadline, but no wait
+    // for room does.
+    const std::size_t size = 8u << 20;
+    std::size_t received = 0;
+    {
+        ScriptedPeer peer([&](PeerConnection& conn, int) {
+            SmallReceiveBuffer(conn);
+            conn.Send("a");
+            while (received < size) {
+                const std::string got =
+                    conn.Receive(std::min<std::size_t>(64 << 10, size - received));
+                if (got.empty())
+                    break;
+                received += got.size();
+                std::this_thread::sleep_for(20ms);
+            }
+        });
+        OpenChannel oc(PropsFor(peer.Port(), {{u"CommunicationTimeout", u"400"}}));
+        std::vector<std::uint8_t> buf(size, 'y');
+        ASSERT_EQ(oc.channel.Read(std::span(buf).first(8)), 1);
+        const auto ms = MillisecondsOf([&] { EXPECT_EQ(oc.channel.Write(buf), int(size)); });
+        EXPECT_GT(ms, 800) << "the peer did not hold the write back; the case shows nothing";
+    }
+    EXPECT_EQ(received, size);
+}
+
+// Every connection has TCP keepalive, so a vanished peer is found also without deadlines. The
+// client's socket is the one of this process whose peer is the scripted peer's port.
+TEST(TDBXSocketChannel, EveryConnectionHasKeepalive) {
+    ScriptedPeer peer([](PeerConnection& c, int) { c.Receive(1, 2000); });
+    OpenChannel oc(PropsFor(peer.Port()));
+    int fd = -1;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        const int candidate = std::stoi(entry.path().filename().string());
+        sockaddr_in addr{};
+        socklen_t len = sizeof addr;
+        if (::getpeername(candidate, reinterpret_cast<sockaddr*>(&addr), &len) == 0 &&
+            addr.sin_family == AF_INET && ntohs(addr.sin_port) == peer.Port()) {
+            fd = candidate;
+            break;
         }
     }
-    {
-        OpenChannel oc(PropsFor(peer.Port()));
-        std::vector<std::uint8_t> buf(8);
-        EXPECT_THROW(oc.channel.Read(buf), ESocketError);
-    }
+    ASSERT_GE(fd, 0);
+    auto option = [fd](int level, int name) {
+        int value = -1;
+        socklen_t len = sizeof value;
+        EXPECT_EQ(::getsockopt(fd, level, name, &value, &len), 0);
+        return value;
+    };
+    EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), 60);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), 10);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), 6);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_USER_TIMEOUT), 120'000);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_NODELAY), 1);
 }
 
 TEST(TDBXSocketChannel, CloseMakesReadAndWriteFail) {
