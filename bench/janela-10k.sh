@@ -198,6 +198,7 @@ for n in "${tamanhos[@]}"; do
     [ -n "${falhas[$n,$modo]:-}" ] && echo "  $modo had a failed run: ${falhas[$n,$modo]}"
   done
   for fase in p i; do
+    tem_modo motor || break
     nome=$([ $fase = p ] && echo "first publish" || echo "unchanged")
     j=med_janela_$fase m=med_motor_$fase s=med_sem_janela_$fase
     r1=$(ab_calc 'a / b' a="${!j}" b="${!m}")
@@ -206,19 +207,24 @@ for n in "${tamanhos[@]}"; do
       "sem-janela/motor $r2 (target <= 1.1: $(ab_alvo "$r2" '<=' 1.1))"
   done
   for fase in p i; do
+    tem_modo sem-janela-tty && tem_modo sem-janela || break
     t=med_sem_janela_tty_$fase l=med_sem_janela_$fase
     echo "progress line on a terminal, $([ $fase = p ] && echo "first publish" || echo unchanged):" \
       "sem-janela-tty/sem-janela $(ab_calc 'a / b' a="${!t}" b="${!l}")"
   done
-  rt=${idas[$n,motor]:--}
-  r3=$(ab_calc 'i / (rt * u / 1e6)' i="$med_motor_i" rt="$rt" u="$rtt_us")
-  r4=$(ab_calc 'i / (rt * u / 1e6)' i="$med_janela_i" rt="${idas[$n,janela]:--}" u="$rtt_us")
-  echo "unchanged / (round trips x raw request and reply): motor $r3, janela $r4 (target <= 3:" \
-    "motor $(ab_alvo "$r3" '<=' 3), janela $(ab_alvo "$r4" '<=' 3))"
-  r5=$(ab_calc 'a / b' a="$med_sem_janela_32_i" b="$med_rsync_i")
-  echo "unchanged, sem-janela-32 / rsync: $med_sem_janela_32_i s / $med_rsync_i s = $r5 (target" \
-    "<= 1.2: $(ab_alvo "$r5" '<=' 1.2)); first publish $(ab_calc 'a / b' a="$med_sem_janela_32_p" \
-    b="$med_rsync_p")"
+  if tem_modo motor || tem_modo janela; then
+    rt=${idas[$n,motor]:--}
+    r3=$(ab_calc 'i / (rt * u / 1e6)' i="$med_motor_i" rt="$rt" u="$rtt_us")
+    r4=$(ab_calc 'i / (rt * u / 1e6)' i="$med_janela_i" rt="${idas[$n,janela]:--}" u="$rtt_us")
+    echo "unchanged / (round trips x raw request and reply): motor $r3, janela $r4 (target <= 3:" \
+      "motor $(ab_alvo "$r3" '<=' 3), janela $(ab_alvo "$r4" '<=' 3))"
+  fi
+  if tem_modo sem-janela-32 && tem_modo rsync; then
+    r5=$(ab_calc 'a / b' a="$med_sem_janela_32_i" b="$med_rsync_i")
+    echo "unchanged, sem-janela-32 / rsync: $med_sem_janela_32_i s / $med_rsync_i s = $r5 (target" \
+      "<= 1.2: $(ab_alvo "$r5" '<=' 1.2)); first publish $(ab_calc 'a / b' a="$med_sem_janela_32_p" \
+      b="$med_rsync_p")"
+  fi
   for modo in janela sem-janela; do
     tem_modo "$modo" && tem_modo motor || continue
     if [ "${idas[$n,$modo]:--}" != "${idas[$n,motor]:--}" ]; then
