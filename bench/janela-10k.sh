@@ -38,7 +38,7 @@ while [ $# -gt 0 ]; do
     --repeticoes=*) repeticoes=${1#*=}; shift ;;
     --modos) read -r -a modos_pedidos <<<"$2"; shift 2 ;;
     --modos=*) read -r -a modos_pedidos <<<"${1#*=}"; shift ;;
-    -h|--help) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) tamanhos+=("$1"); shift ;;
   esac
 done

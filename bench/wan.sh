@@ -42,7 +42,7 @@ while [ $# -gt 0 ]; do
     --atraso) atraso=$2; shift 2 ;;
     --atraso=*) atraso=${1#*=}; shift ;;
     --so-em-curso) so_em_curso=1; shift ;;
-    -h|--help) sed -n '2,30p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "wan: unknown argument $1" >&2; exit 2 ;;
   esac
 done
