@@ -189,3 +189,56 @@ ab_alvo() {
     ok = (op == ">=") ? (v >= t) : (v <= t)
     print ok ? ((op == "linear" && v < 1 / t) ? "met, sublinear: fixed costs" : "met") : "MISSED" }'
 }
+
+# rsync, the peer some scripts compare with: installed through scripts/install-deps.sh --bench
+# when missing.
+ab_rsync_instalar() {
+  command -v rsync >/dev/null && return 0
+  echo "rsync is missing; installing it (scripts/install-deps.sh --bench) ..." >&2
+  "$raiz/scripts/install-deps.sh" --bench >&2 || { echo "cannot install rsync" >&2; exit 1; }
+}
+
+# An rsync daemon on a free loopback port whose module `alvo` writes into DIR (as the user running
+# the script, no chroot); sets ab_rsync_porta and ab_rsync_pid. The folder may be emptied between
+# runs: the daemon reads the module's path at each connection.
+# Usage: ab_rsync_daemon DIR
+ab_rsync_daemon() {
+  local dir=$1 conf=$ab_trabalho/rsyncd.$RANDOM.conf
+  mkdir -p "$dir"
+  cat >"$conf" <<CONF
+use chroot = no
+# No name lookup of the client: its address is loopback, and a resolver must not weigh on the times.
+reverse lookup = no
+uid = $(id -u)
+gid = $(id -g)
+numeric ids = yes
+log file = $ab_trabalho/rsyncd.log
+[alvo]
+path = $dir
+read only = no
+CONF
+  local tentativa
+  for tentativa in 1 2 3; do
+    # A free port: bound and released; another process could take it before the daemon does,
+    # hence the retries.
+    ab_rsync_porta=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    rsync --daemon --no-detach --config="$conf" --address=127.0.0.1 --port="$ab_rsync_porta" \
+      2>>"$ab_trabalho/rsyncd.log" &
+    ab_rsync_pid=$!
+    ab_pids+=("$ab_rsync_pid")
+    for _ in $(seq 1 100); do
+      rsync "rsync://127.0.0.1:$ab_rsync_porta/" >/dev/null 2>&1 && return 0
+      kill -0 "$ab_rsync_pid" 2>/dev/null || break
+      sleep 0.05
+    done
+    ab_parar "$ab_rsync_pid"
+  done
+  echo "the rsync daemon did not start" >&2
+  cat "$ab_trabalho/rsyncd.log" >&2
+  exit 1
+}
+
+# The rsync options the scripts time: the package's files to the module, the program's copy left
+# out (as the program leaves itself out), whole files (no delta: the program sends whole files):
+#   ab_cronometrar LOG rsync "${ab_rsync_opcoes[@]}" PACKAGE/ rsync://127.0.0.1:PORT/alvo/
+ab_rsync_opcoes=(-a --whole-file --exclude=/AtualizadorBrevant)

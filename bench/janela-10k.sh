@@ -6,39 +6,60 @@
 #   motor       the same run on a view that draws nothing (bench_run), btn_AtualizarClick timed;
 #   sem-janela  the program with --sem-janela, from its start to its exit, its lines to a file;
 #   sem-janela-tty  the same on a (pseudo-)terminal, redrawing its progress line: the line's cost;
+#   sem-janela-32   --sem-janela --pedidos-em-curso 32 (requests in flight), to a file;
+#   rsync       the peer: rsync -a --whole-file of the same files (the program's copy left out) to
+#               an rsync daemon on loopback, from its start to its exit;
 # and, in the same run, a raw-socket client's time for one ~60-byte request and its reply against
 # the same server, with the round trips of the unchanged run counted from the bytes the server
 # received. Prints medians of the repetitions, the ratios and their targets:
 #   janela / motor <= 1.3, sem-janela / motor <= 1.1,
 #   unchanged / (round trips x raw request and reply) <= 3,
+#   unchanged, sem-janela-32 / rsync <= 1.2,
 #   with two sizes: (t_big / big) / (t_small / small) <= 1.2 (a figure below 1 / 1.2 is said to
 #   be sublinear: the smaller run's fixed costs, such as the program's start, weigh more).
-# A measurement, not a test: exits 0 when a target is missed.
+# A measurement, not a test: exits 0 when a target is missed. rsync is installed
+# (scripts/install-deps.sh --bench) when missing.
 #
-# Usage: bench/janela-10k.sh [FILES...] [--repeticoes N]   (default 10000 files, 3 repetitions)
+# Usage: bench/janela-10k.sh [FILES...] [--repeticoes N] [--modos "MODE..."]
+#        (default 10000 files, 3 repetitions, every mode)
 #        bench/janela-10k.sh 2000 10000                     (adds the linearity)
+#        bench/janela-10k.sh --modos "sem-janela-32 rsync"  (the program against rsync only)
 set -euo pipefail
 raiz=$(cd "$(dirname "$0")/.." && pwd)
 source "$raiz/bench/comum.sh"
 
 tamanhos=()
 repeticoes=3
+todos_modos=(janela motor sem-janela sem-janela-tty sem-janela-32 rsync)
+modos_pedidos=()
 while [ $# -gt 0 ]; do
   case $1 in
     --repeticoes) repeticoes=$2; shift 2 ;;
     --repeticoes=*) repeticoes=${1#*=}; shift ;;
-    -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --modos) read -r -a modos_pedidos <<<"$2"; shift 2 ;;
+    --modos=*) read -r -a modos_pedidos <<<"${1#*=}"; shift ;;
+    -h|--help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) tamanhos+=("$1"); shift ;;
   esac
 done
 [ ${#tamanhos[@]} -gt 0 ] || tamanhos=(10000)
+modos=("${todos_modos[@]}")
+if [ ${#modos_pedidos[@]} -gt 0 ]; then
+  for m in "${modos_pedidos[@]}"; do
+    [[ " ${todos_modos[*]} " == *" $m "* ]] || { echo "janela-10k: unknown mode $m" >&2; exit 2; }
+  done
+  modos=("${modos_pedidos[@]}")
+fi
+tem_modo() { [[ " ${modos[*]} " == *" $1 "* ]]; }
 
 ab_preparar_build AtualizadorBrevant atualizador-servidor bench_run bench_raw
+tem_modo rsync && ab_rsync_instalar
 ab_inicio
-ab_xvfb
+tem_modo janela && ab_xvfb
 bin=$raiz/$ab_build/bin
-programa_args=(127.0.0.1)  # then the port, then 01 PRODUCAO Vr@ndoxT
-modos=(janela motor sem-janela sem-janela-tty)
+# One rsync daemon for the script; its folder is emptied before each first run.
+rsync_alvo=$ab_trabalho/rsync-alvo
+tem_modo rsync && ab_rsync_daemon "$rsync_alvo"
 
 declare -A tempos  # [files,mode,phase] = "t1 t2 ..."
 declare -A idas    # [files,mode] = round trips of the unchanged run (first repetition)
@@ -46,13 +67,15 @@ declare -A falhas
 ida_e_volta=()     # raw request and reply, microseconds, one per repetition
 pedido=-
 
-# One mode, first publish and unchanged, against the running server; adds the times.
-executar() {  # FILES MODE PACKAGE RECORDED
-  local n=$1 modo=$2 pacote=$3 gravados=$4 fase log antes
-  antes=$(ls "$gravados" | wc -l)
+# One mode, first publish and unchanged, against the running server (or the rsync daemon); adds
+# the times.
+executar() {  # FILES MODE PACKAGE STORE
+  local n=$1 modo=$2 pacote=$3 armazem=$4 fase log antes=0
+  local gravados=$armazem.gravados
+  [ -d "$gravados" ] && antes=$(ls "$gravados" | wc -l)
   for fase in primeira inalterada; do
     log=$ab_trabalho/$modo-$n-$fase.log
-    if [ "$fase" = inalterada ]; then
+    if [ "$fase" = inalterada ] && [ -d "$gravados" ]; then
       antes=$(ls "$gravados" | wc -l)
     fi
     case $modo in
@@ -64,6 +87,14 @@ executar() {  # FILES MODE PACKAGE RECORDED
       sem-janela)
         ab_cronometrar "$log" "$pacote/AtualizadorBrevant" "Bench" 127.0.0.1 "$ab_porta" 01 \
           PRODUCAO 'Vr@ndoxT' --sem-janela
+        ;;
+      sem-janela-32)
+        ab_cronometrar "$log" "$pacote/AtualizadorBrevant" "Bench" 127.0.0.1 "$ab_porta" 01 \
+          PRODUCAO 'Vr@ndoxT' --sem-janela --pedidos-em-curso 32
+        ;;
+      rsync)
+        ab_cronometrar "$log" rsync "${ab_rsync_opcoes[@]}" "$pacote/" \
+          "rsync://127.0.0.1:$ab_rsync_porta/alvo/"
         ;;
       sem-janela-tty)
         ab_cronometrar "$log" script -qefc "$(printf '%q ' "$pacote/AtualizadorBrevant" Bench \
@@ -86,12 +117,12 @@ executar() {  # FILES MODE PACKAGE RECORDED
     echo "  $modo $fase: $ab_segundos s" >&2
     if [ "$fase" = primeira ]; then
       local guardados
-      guardados=$(find "${gravados%.gravados}" -type f ! -name '.*' | wc -l)
+      guardados=$(find "$armazem" -type f ! -name '.*' | wc -l)
       [ "$guardados" -eq "$n" ] || falhas[$n,$modo]="the store holds $guardados files after the first publish, not $n"
     fi
   done
   # The unchanged run's round trips, from the connections it opened.
-  if [ -z "${idas[$n,$modo]:-}" ]; then
+  if [ -z "${idas[$n,$modo]:-}" ] && [ -d "$gravados" ]; then
     local novos=()
     mapfile -t novos < <(ls "$gravados" | sort -t- -k2 -n | tail -n +$((antes + 1)))
     if [ ${#novos[@]} -gt 0 ]; then
@@ -111,14 +142,23 @@ for n in "${tamanhos[@]}"; do
     armazem=$ab_trabalho/armazem-$n-$r
     # The order of the modes turns with each repetition, so a drift of the machine's load does
     # not always land on the same mode.
+    medido=0
     for k in $(seq 0 $((${#modos[@]} - 1))); do
       modo=${modos[$(((k + r - 1) % ${#modos[@]}))]}
+      if [ "$modo" = rsync ]; then
+        rm -rf "$rsync_alvo" && mkdir -p "$rsync_alvo"
+        echo " repetition $r, rsync (port $ab_rsync_porta)" >&2
+        executar "$n" rsync "$pacote" "$rsync_alvo"
+        rm -rf "$rsync_alvo" && mkdir -p "$rsync_alvo"
+        continue
+      fi
       rm -rf "$armazem" "$armazem.gravados"
       mkdir -p "$armazem.gravados"
       ab_servidor "$armazem" --gravar-recebidos "$armazem.gravados"
       echo " repetition $r, $modo (port $ab_porta)" >&2
-      executar "$n" "$modo" "$pacote" "$armazem.gravados"
-      if [ "$k" -eq $((${#modos[@]} - 1)) ]; then
+      executar "$n" "$modo" "$pacote" "$armazem"
+      if [ "$medido" -eq 0 ]; then
+        medido=1
         # Against the same server, its store full: a name it holds.
         linha=$("$bin/bench_raw" ida-e-volta "$ab_porta" 2000 'S01\pasta00\arquivo00000.bin')
         ida_e_volta+=("$(sed -n 's/^ida-e-volta: mediana \([0-9.]*\) us.*/\1/p' <<<"$linha")")
@@ -133,6 +173,9 @@ for n in "${tamanhos[@]}"; do
 done
 
 rtt_us=$(ab_mediana "${ida_e_volta[@]}")
+for modo in "${todos_modos[@]}"; do
+  declare "med_${modo//-/_}_p=-" "med_${modo//-/_}_i=-"
+done
 echo
 echo "=== bench/janela-10k.sh: many small files, loopback, bundled server program ==="
 echo "medians of $repeticoes repetitions; machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -141,6 +184,7 @@ echo "raw-socket request and reply (a $pedido-byte execute of a prepared Propert
 for n in "${tamanhos[@]}"; do
   echo
   echo "--- $n files ---"
+  echo "(round trips: with sem-janela-32, requests answered, several to a wait)"
   printf '%-15s %12s %12s %14s %16s\n' mode "first (s)" "unchanged (s)" "round trips" "unch./(rt x raw)"
   for modo in "${modos[@]}"; do
     p=$(ab_mediana ${tempos[$n,$modo,primeira]:-})
@@ -154,6 +198,7 @@ for n in "${tamanhos[@]}"; do
     [ -n "${falhas[$n,$modo]:-}" ] && echo "  $modo had a failed run: ${falhas[$n,$modo]}"
   done
   for fase in p i; do
+    tem_modo motor || break
     nome=$([ $fase = p ] && echo "first publish" || echo "unchanged")
     j=med_janela_$fase m=med_motor_$fase s=med_sem_janela_$fase
     r1=$(ab_calc 'a / b' a="${!j}" b="${!m}")
@@ -162,16 +207,26 @@ for n in "${tamanhos[@]}"; do
       "sem-janela/motor $r2 (target <= 1.1: $(ab_alvo "$r2" '<=' 1.1))"
   done
   for fase in p i; do
+    tem_modo sem-janela-tty && tem_modo sem-janela || break
     t=med_sem_janela_tty_$fase l=med_sem_janela_$fase
     echo "progress line on a terminal, $([ $fase = p ] && echo "first publish" || echo unchanged):" \
       "sem-janela-tty/sem-janela $(ab_calc 'a / b' a="${!t}" b="${!l}")"
   done
-  rt=${idas[$n,motor]:--}
-  r3=$(ab_calc 'i / (rt * u / 1e6)' i="$med_motor_i" rt="$rt" u="$rtt_us")
-  r4=$(ab_calc 'i / (rt * u / 1e6)' i="$med_janela_i" rt="${idas[$n,janela]:--}" u="$rtt_us")
-  echo "unchanged / (round trips x raw request and reply): motor $r3, janela $r4 (target <= 3:" \
-    "motor $(ab_alvo "$r3" '<=' 3), janela $(ab_alvo "$r4" '<=' 3))"
+  if tem_modo motor || tem_modo janela; then
+    rt=${idas[$n,motor]:--}
+    r3=$(ab_calc 'i / (rt * u / 1e6)' i="$med_motor_i" rt="$rt" u="$rtt_us")
+    r4=$(ab_calc 'i / (rt * u / 1e6)' i="$med_janela_i" rt="${idas[$n,janela]:--}" u="$rtt_us")
+    echo "unchanged / (round trips x raw request and reply): motor $r3, janela $r4 (target <= 3:" \
+      "motor $(ab_alvo "$r3" '<=' 3), janela $(ab_alvo "$r4" '<=' 3))"
+  fi
+  if tem_modo sem-janela-32 && tem_modo rsync; then
+    r5=$(ab_calc 'a / b' a="$med_sem_janela_32_i" b="$med_rsync_i")
+    echo "unchanged, sem-janela-32 / rsync: $med_sem_janela_32_i s / $med_rsync_i s = $r5 (target" \
+      "<= 1.2: $(ab_alvo "$r5" '<=' 1.2)); first publish $(ab_calc 'a / b' a="$med_sem_janela_32_p" \
+      b="$med_rsync_p")"
+  fi
   for modo in janela sem-janela; do
+    tem_modo "$modo" && tem_modo motor || continue
     if [ "${idas[$n,$modo]:--}" != "${idas[$n,motor]:--}" ]; then
       echo "  note: $modo made ${idas[$n,$modo]:--} round trips unchanged, motor ${idas[$n,motor]:--}"
     fi

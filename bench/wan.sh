@@ -7,24 +7,33 @@
 #   cache          cached commands (the default)
 #   cache+1M       cached commands, --buffer-kb 1024
 #   ... x4         each of those with --conexoes 4
+#   cache+1M-32    cached commands, --buffer-kb 1024 --pedidos-em-curso 32, then with --conexoes 4
+#   rsync          the peer: rsync -a --whole-file of the same files (the program's copy left out)
+#                  to an rsync daemon on loopback behind the same proxy at the same delay, from
+#                  its start to its exit
 # Beside each time, its floor: the round trips the run made x the round-trip time. The round trips
 # are counted in the bytes the server received (every request that waits for a reply: the
 # handshake, connect, prepare, execute, and each block answering a segment request); with several
-# connections the floor is the busiest connection's count, since the others run beside it.
+# connections the floor is the busiest connection's count, since the others run beside it; with
+# requests in flight the count is of requests, not of waits. And each time as a ratio to rsync's in
+# the same repetitions.
 # Then the 8 MiB file alone (a package holding only it) sent by the run on a view that draws
 # nothing (bench_run), timed from the verdict to send it to the end of the send, with 32 KB and
 # 1024 KB blocks. Targets printed beside the figures: unchanged with cached commands <= 1.15 x
 # (files x RTT); unchanged with 4 connections <= 0.35 x (files x RTT); the 8 MiB send at least 15x
-# faster with 1024 KB. Medians of the repetitions. A measurement, not a test: exits 0 when a
-# target is missed.
+# faster with 1024 KB; unchanged, cache+1M-32 <= 1.0 x rsync; first publish, cache+1M-32-x4
+# <= 1.5 x rsync. Medians of the repetitions. A measurement, not a test: exits 0 when a target is
+# missed. rsync is installed (scripts/install-deps.sh --bench) when missing.
 #
-# Usage: bench/wan.sh [--repeticoes N] [--atraso ONE_WAY_MS]   (default 3 repetitions, 10 ms)
+# Usage: bench/wan.sh [--repeticoes N] [--atraso ONE_WAY_MS] [--so-em-curso]
+#   (default 3 repetitions, 10 ms); --so-em-curso runs only rsync and the cache+1M-32 rows
 set -euo pipefail
 raiz=$(cd "$(dirname "$0")/.." && pwd)
 source "$raiz/bench/comum.sh"
 
 repeticoes=3
 atraso=10
+so_em_curso=0
 proxy_py=${AB_DELAYPROXY:-/work/shared/tools/delayproxy.py}
 while [ $# -gt 0 ]; do
   case $1 in
@@ -32,13 +41,15 @@ while [ $# -gt 0 ]; do
     --repeticoes=*) repeticoes=${1#*=}; shift ;;
     --atraso) atraso=$2; shift 2 ;;
     --atraso=*) atraso=${1#*=}; shift ;;
-    -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --so-em-curso) so_em_curso=1; shift ;;
+    -h|--help) sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "wan: unknown argument $1" >&2; exit 2 ;;
   esac
 done
 [ -f "$proxy_py" ] || { echo "wan: $proxy_py not found (set AB_DELAYPROXY)" >&2; exit 1; }
 
 ab_preparar_build AtualizadorBrevant atualizador-servidor bench_run bench_raw
+ab_rsync_instalar
 ab_inicio
 ab_xvfb
 bin=$raiz/$ab_build/bin
@@ -56,7 +67,8 @@ mkdir -p "$so_grande/Padrao"
 cp "$pacote/Padrao/Grande.bin" "$so_grande/Padrao/Grande.bin"
 cp "$bin/AtualizadorBrevant" "$so_grande/AtualizadorBrevant"
 
-configs=(hoje cache cache+1M hoje-x4 cache-x4 cache+1M-x4)
+configs=(hoje cache cache+1M hoje-x4 cache-x4 cache+1M-x4 cache+1M-32 cache+1M-32-x4 rsync)
+[ "$so_em_curso" -eq 1 ] && configs=(cache+1M-32 cache+1M-32-x4 rsync)
 declare -A opcoes=(
   [hoje]="--comandos-em-cache=nao"
   [cache]=""
@@ -64,9 +76,14 @@ declare -A opcoes=(
   [hoje-x4]="--comandos-em-cache=nao --conexoes 4"
   [cache-x4]="--conexoes 4"
   [cache+1M-x4]="--buffer-kb 1024 --conexoes 4"
+  [cache+1M-32]="--buffer-kb 1024 --pedidos-em-curso 32"
+  [cache+1M-32-x4]="--buffer-kb 1024 --pedidos-em-curso 32 --conexoes 4"
 )
+# One rsync daemon for the script; its folder is emptied before each repetition's first run.
+rsync_alvo=$ab_trabalho/rsync-alvo
+ab_rsync_daemon "$rsync_alvo"
 declare -A tempos idas_max idas_total falhas
-ida_e_volta=()
+ida_e_volta=() ida_e_volta_r=()
 
 proxy_pid="" proxy_porta=""
 iniciar() {  # a fresh store, its server and a delay proxy in front of it
@@ -75,8 +92,11 @@ iniciar() {  # a fresh store, its server and a delay proxy in front of it
   mkdir -p "$armazem.gravados"
   ab_gravados=$armazem.gravados
   ab_servidor "$armazem" --gravar-recebidos "$armazem.gravados"
+  proxy_para "$ab_porta"
+}
+proxy_para() {  # PORT: a delay proxy in front of it; sets proxy_pid and proxy_porta
   local arq=$ab_trabalho/proxy.$RANDOM
-  python3 "$proxy_py" 0 127.0.0.1 "$ab_porta" "$atraso" >"$arq" 2>>"$ab_trabalho/proxy.log" &
+  python3 "$proxy_py" 0 127.0.0.1 "$1" "$atraso" >"$arq" 2>>"$ab_trabalho/proxy.log" &
   proxy_pid=$!
   ab_pids+=("$proxy_pid")
   for _ in $(seq 1 100); do
@@ -105,6 +125,26 @@ for r in $(seq 1 "$repeticoes"); do
   for k in "${!configs[@]}"; do
     # The order turns with each repetition, so a drift of the machine's load is spread.
     c=${configs[$(((k + r - 1) % ${#configs[@]}))]}
+    if [ "$c" = rsync ]; then
+      rm -rf "$rsync_alvo" && mkdir -p "$rsync_alvo"
+      proxy_para "$ab_rsync_porta"
+      echo " repetition $r, rsync" >&2
+      for fase in primeira inalterada; do
+        ab_cronometrar "$ab_trabalho/rsync-$fase.log" rsync "${ab_rsync_opcoes[@]}" "$pacote/" \
+          "rsync://127.0.0.1:$proxy_porta/alvo/"
+        echo "  $fase: $ab_segundos s, status $ab_status" >&2
+        if [ "$ab_status" -ne 0 ]; then
+          falhas[rsync]+="status $ab_status in the $fase run, repetition $r ($(tail -n1 "$ab_trabalho/rsync-$fase.log")); "
+          continue
+        fi
+        guardados=$(find "$rsync_alvo" -type f | wc -l)
+        [ "$guardados" -eq "$arquivos" ] ||
+          falhas[rsync]+="the folder holds $guardados files after the $fase run, repetition $r; "
+        tempos[rsync,$fase]+="$ab_segundos "
+      done
+      ab_parar "$proxy_pid"
+      continue
+    fi
     iniciar
     echo " repetition $r, $c" >&2
     for fase in primeira inalterada; do
@@ -128,7 +168,8 @@ for r in $(seq 1 "$repeticoes"); do
       idas_max[$c,$fase]+="$maior "
       idas_total[$c,$fase]+="$total "
     done
-    if [ "$k" -eq 0 ]; then
+    if [ -z "${ida_e_volta_r[$r]:-}" ]; then
+      ida_e_volta_r[$r]=1
       # The raw request and reply through the same proxy, for reference.
       linha=$("$bin/bench_raw" ida-e-volta "$proxy_porta" 40 'S01\pasta00\arquivo00000.bin')
       ida_e_volta+=("$(sed -n 's/^ida-e-volta: mediana \([0-9.]*\) us.*/\1/p' <<<"$linha")")
@@ -136,6 +177,7 @@ for r in $(seq 1 "$repeticoes"); do
     parar
   done
   # The 8 MiB file alone, on the engine: 32 KB and 1024 KB blocks.
+  [ "$so_em_curso" -eq 1 ] && continue
   for kb in 32 1024; do
     iniciar
     antes=$(ab_conexoes_gravadas)
@@ -166,24 +208,36 @@ bruto_ms=$(ab_calc 'u / 1000' u="$(ab_mediana "${ida_e_volta[@]}")")
 echo "raw-socket request and reply through the proxy: median $bruto_ms ms (the proxy's own share is" \
   "what exceeds the RTT)"
 echo "rt: round trips (with x4, the busiest connection's / all); floor = rt x RTT (the busiest"
-echo "connection's with x4); ratio = time / floor"
-printf '%-13s %9s %9s %9s %6s   %9s %9s %9s %6s\n' config "first(s)" rt "floor(s)" ratio \
-  "unch.(s)" rt "floor(s)" ratio
+echo "connection's with x4); ratio = time / floor; /rsync = time / rsync's time in the same phase."
+echo "With requests in flight (-32) rt counts requests answered, several to a wait: no floor."
+printf '%-14s %9s %9s %9s %6s %6s   %9s %9s %9s %6s %6s\n' config "first(s)" rt "floor(s)" ratio \
+  /rsync "unch.(s)" rt "floor(s)" ratio /rsync
 for c in "${configs[@]}"; do
-  linha=$(printf '%-13s' "$c")
+  linha=$(printf '%-14s' "$c")
   for fase in primeira inalterada; do
     t=$(med "${tempos[$c,$fase]:-}")
     m=$(med "${idas_max[$c,$fase]:-}")
     n=$(med "${idas_total[$c,$fase]:-}")
     piso=$(ab_calc 'm * r' m="$m" r="$rtt")
+    case " ${opcoes[$c]:-} " in *" --pedidos-em-curso "*) piso=- ;; esac
     [ "$m" = "$n" ] && rt=$m || rt=$m/$n
-    linha+=$(printf ' %9s %9s %9s %6s  ' "$t" "$rt" "$piso" "$(ab_calc 't / p' t="$t" p="$piso")")
+    linha+=$(printf ' %9s %9s %9s %6s %6s  ' "$t" "$rt" "$piso" "$(ab_calc 't / p' t="$t" p="$piso")" \
+      "$(ab_calc 't / s' t="$t" s="$(med "${tempos[rsync,$fase]:-}")")")
   done
   echo "$linha"
 done
 for c in "${configs[@]}"; do
   [ -n "${falhas[$c]:-}" ] && echo "  $c: ${falhas[$c]}"
 done
+rsync_p=$(med "${tempos[rsync,primeira]:-}")
+rsync_i=$(med "${tempos[rsync,inalterada]:-}")
+t=$(med "${tempos[cache+1M-32,inalterada]:-}")
+v=$(ab_calc 't / s' t="$t" s="$rsync_i")
+echo "unchanged, cache+1M-32: $t s = $v x rsync's $rsync_i s (target <= 1.0: $(ab_alvo "$v" '<=' 1.0))"
+t=$(med "${tempos[cache+1M-32-x4,primeira]:-}")
+v=$(ab_calc 't / s' t="$t" s="$rsync_p")
+echo "first publish, cache+1M-32-x4: $t s = $v x rsync's $rsync_p s (target <= 1.5: $(ab_alvo "$v" '<=' 1.5))"
+[ "$so_em_curso" -eq 1 ] && exit 0
 base=$(ab_calc 'n * r' n="$arquivos" r="$rtt")
 echo "files x RTT = $arquivos x $rtt s = $base s"
 for c in cache cache+1M; do

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the window need; skips apt when all are present.
-# With --pacote, also what making and checking the .deb needs (scripts/pacote.sh).
+# With --pacote, also what making and checking the .deb needs (scripts/pacote.sh); with --bench,
+# what the benchmarks compare against (rsync, for bench/wan.sh and bench/janela-10k.sh).
 set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev pkg-config
@@ -8,9 +9,13 @@ packages=(
   qt6-base-dev libgl-dev
   xvfb xauth xdotool time
 )
-if [ "${1:-}" = "--pacote" ]; then
-  packages+=(dpkg-dev lintian man-db)
-fi
+for extra in "$@"; do
+  case $extra in
+    --pacote) packages+=(dpkg-dev lintian man-db) ;;
+    --bench) packages+=(rsync) ;;
+    *) echo "install-deps: unknown argument $extra" >&2; exit 2 ;;
+  esac
+done
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -12,8 +12,11 @@
 # Prints one line per case and a summary line; exits 1 when a case failed.
 #
 # Usage: scripts/matriz-falhas.sh [--build DIR] [--passo N] [--tipos "queda erro"] [--filtros]
+#                                 [--opcoes "OPTIONS"]
 #   --passo N   every Nth K only (1: all)
 #   --filtros   the server announces compression, PC1 and RSA
+#   --opcoes    further options for every run of the program, split at spaces
+#               (e.g. --opcoes "--pedidos-em-curso 8")
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,12 +24,14 @@ build=build
 passo=1
 tipos="queda erro"
 filtros=""
+opcoes=()
 while [ $# -gt 0 ]; do
   case $1 in
     --build) build=$2; shift 2 ;;
     --passo) passo=$2; shift 2 ;;
     --tipos) tipos=$2; shift 2 ;;
     --filtros) filtros='{"ZLibCompression":{},"PC1":{},"RSA":{}}'; shift ;;
+    --opcoes) read -r -a opcoes <<<"$2"; shift 2 ;;
     *) echo "matriz-falhas: unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -88,7 +93,8 @@ iniciar_servidor() {
 # Runs the program; sets status and leaves its output in $work/cliente.out.
 publicar() {
   timeout 60 "$pacote/AtualizadorBrevant" Matriz 127.0.0.1 "$porta" 01 PRODUCAO 'Vr@ndoxT' \
-    --sem-janela --json --tempo-conexao 5 --tempo-leitura 5 >"$work/cliente.out" 2>"$work/cliente.err"
+    --sem-janela --json --tempo-conexao 5 --tempo-leitura 5 "${opcoes[@]}" \
+    >"$work/cliente.out" 2>"$work/cliente.err"
   status=$?
 }
 
@@ -128,7 +134,7 @@ publicar
 parar_servidor_local
 [ "$status" -eq 0 ] || { echo "matriz-falhas: the clean publish failed ($status)" >&2; cat "$work/cliente.err" >&2; exit 1; }
 total=$(cat "$work/contagem")
-echo "clean publish: $total messages${filtros:+, with filters}"
+echo "clean publish: $total messages${filtros:+, with filters}${opcoes[*]:+, options ${opcoes[*]}}"
 
 casos=0
 falhas=0
@@ -186,7 +192,7 @@ for tipo in $tipos; do
   done
 done
 
-resumo="matriz: $casos casos, $falhas falhas, $total mensagens numa publicação limpa${filtros:+, com filtros}, passo $passo"
+resumo="matriz: $casos casos, $falhas falhas, $total mensagens numa publicação limpa${filtros:+, com filtros}${opcoes[*]:+, opções ${opcoes[*]}}, passo $passo"
 for tipo in $tipos; do
   resumo+=" ($tipo: ${por_tipo_falhas[$tipo]} de ${por_tipo_casos[$tipo]})"
 done

@@ -1,9 +1,12 @@
 // The update server announcing transport filters: a client-side filter channel adopts them, and
 // the connect message, a SendFile and a PropertsFile travel framed and transformed.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <ctime>
 #include <fstream>
 
 #include "ServerTestSupport.h"
@@ -108,6 +111,63 @@ TEST_P(UpdateServerFiltersTest, PublishExchangeThroughTheFilters) {
     }
     std::ifstream in(dir.Path() / "S01" / "f.bin", std::ios::binary);
     EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), content);
+}
+
+// Requests in flight through the filters: each request is its own frame, written before any
+// answer is read; the answers come back in order, whole, however the frames shared reads.
+TEST_P(UpdateServerFiltersTest, RequestsInFlightThroughTheFilters) {
+    test::TempDir dir;
+    TServerOptions o;
+    o.port = 0;
+    o.root = dir.Path();
+    o.filters = GetParam();
+    TUpdateServer server(o);
+    const std::uint16_t port = server.Start();
+    fs::create_directories(dir.Path() / "S01");
+    std::ofstream(dir.Path() / "S01" / "a.txt") << "x";
+    std::tm tm{};
+    tm.tm_year = 2015 - 1900, tm.tm_mon = 11, tm.tm_mday = 10, tm.tm_hour = 8, tm.tm_min = 30;
+    tm.tm_isdst = -1;
+    const timespec stamp[2] = {{std::mktime(&tm), 0}, {std::mktime(&tm), 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (dir.Path() / "S01" / "a.txt").c_str(), stamp, 0), 0);
+
+    test::RawClient socket(port);
+    TDBXFilterSocketChannel channel(std::make_unique<SocketChannel>(socket.Fd()));
+    Send(channel, Ascii("{\"method\":\"connect\",\"params\":[{\"DSAuthenticationPassword\":"
+                        "\"6485B9B5C668BE12667E6690BE732C1F\",\"DSAuthenticationUser\":"
+                        "\"Atualizador\"}]}"));
+    const std::string connected = "{\"result\":[1,\"AtualizadorServidor\",2]}";
+    ASSERT_EQ(ReadExactly(channel, connected.size()), Ascii(connected));
+    Send(
+        channel,
+        Ascii(
+            R"({"method":"prepare","params":[-1,false,"DataSnap.ServerMethod","TZvServer.PropertsFile"]})"));
+    const std::string prepared =
+        "{\"result\":[{\"handle\":[1]},{\"parameters\":[2,[26,0,1,0,0,\"Arquivo\",0,0,0],"
+        "[26,0,4,0,0,\"ReturnParameter\",0,0,0]]}]}";
+    ASSERT_EQ(ReadExactly(channel, prepared.size()), Ascii(prepared));
+
+    auto execute = [](const std::string& base64) {
+        return Cat({Ascii("{\"method\":\"execute\",\"params\":[{\"handle\":[1]},{\"data\":[" +
+                          std::to_string(base64.size() + 2) + ","),
+                    Bytes{static_cast<std::uint8_t>(0x20 + base64.size())}, Ascii(base64),
+                    Hex("C0"), Ascii("]}]}")});
+    };
+    auto result = [](const Bytes& row) {
+        return Cat({Ascii("{\"result\":[{\"data\":[" + std::to_string(row.size()) + ","), row,
+                    Ascii("]}]}")});
+    };
+    const Bytes held = result(Cat({Hex("C0 2F"), Ascii("20151210083000;")}));
+    const Bytes none = result(Hex("C0 20"));
+    Bytes expected;
+    for (int i = 0; i < 12; ++i) {
+        const bool asksHeld = i % 3 == 0;
+        Send(channel, execute(asksHeld ? "UzAxXGEudHh0" : "UzAxXGIudHh0"));  // S01\a.txt, b.txt
+        const Bytes& answer = asksHeld ? held : none;
+        expected.insert(expected.end(), answer.begin(), answer.end());
+    }
+    EXPECT_EQ(ReadExactly(channel, expected.size()), expected);
+    EXPECT_EQ(server.MessageCount(), 2 + 1 + 12);
 }
 
 TEST_P(UpdateServerFiltersTest, MessageFaultsWithFiltersOn) {

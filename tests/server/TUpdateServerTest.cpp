@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 #include <sys/stat.h>
 
 #include <ctime>
@@ -68,6 +69,8 @@ const std::string kPropertsFileParameters =
 const std::string kSendFileParameters =
     "{\"parameters\":[3,[35,0,1,0,0,\"Dados\",0,0,0],[4,0,1,0,0,\"ChecarMaisAtual\",0,0,0],"
     "[4,0,4,0,0,\"ReturnParameter\",0,0,0]]}";
+const std::string kRemoveFileParameters =
+    "{\"parameters\":[2,[26,0,1,0,0,\"Arquivo\",0,0,0],[4,0,4,0,0,\"ReturnParameter\",0,0,0]]}";
 
 std::string PrepareReply(int handle, const std::string& parameters) {
     return "{\"result\":[{\"handle\":[" + std::to_string(handle) + "]}," + parameters + "]}";
@@ -310,6 +313,107 @@ TEST_F(UpdateServerTest, SegmentsOfAnyLengthAreReadWhateverTheBufferSize) {
     }
 }
 
+std::string Base64(std::string_view bytes) {
+    std::string out(4 * ((bytes.size() + 2) / 3), '\0');
+    EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                    reinterpret_cast<const unsigned char*>(bytes.data()),
+                    static_cast<int>(bytes.size()));
+    return out;
+}
+
+// Requests in flight: the client writes several executes before reading any answer. Each must be
+// answered as if it had come alone, in the order written: a PropertsFile after the SendFile of the
+// same name sees the stored copy, a second removal finds nothing. The batch is larger than the
+// server's 32 KB read buffer, so requests straddle its reads. A send the server pulls in segments
+// goes alone, after the answers before it were read, and a batch after it is served in step.
+TEST_F(UpdateServerTest, RequestsInFlightAreAnsweredInOrder) {
+    Start();
+    fs::create_directories(Root() / "S01");
+    std::ofstream(Root() / "S01" / "velho.txt") << "v";
+    SetMtime(Root() / "S01" / "velho.txt", 2015, 12, 10, 8, 30, 0);
+    fs::create_directories(Root() / "Scripts" / "S01");
+    std::ofstream(Root() / "Scripts" / "S01" / "EM_TESTE.SQL") << "x";
+
+    RawClient c(port_);
+    Login(c);
+    const struct {
+        const char* method;
+        const std::string& parameters;
+    } prepares[] = {{"PropertsFile", kPropertsFileParameters},
+                    {"SendFile", kSendFileParameters},
+                    {"RemoveFile", kRemoveFileParameters}};
+    int handle = 0;
+    for (const auto& p : prepares) {
+        const std::string reply = PrepareReply(++handle, p.parameters);
+        ASSERT_EQ(PrepareText(c, "TZvServer." + std::string(p.method), reply.size()), reply);
+    }
+    std::int64_t messages = 2 + 3;
+
+    const Bytes stamped = Result(Cat({Hex("C0 2F"), Ascii("20151211103000;")}));
+    const Bytes none = Result(Hex("C0 20"));
+    const Bytes stored = Result(Hex("C0 C0 60"));
+    auto propertsFile = [](const std::string& name) {
+        return Execute(1, Cat({StringField(Base64(name)), Hex("C0")}));
+    };
+    const Bytes removeMarker =
+        Execute(3, Cat({StringField("Scripts\\S01\\EM_TESTE.SQL"), Hex("C0")}));
+    std::vector<Bytes> contents;
+    std::size_t batchBytes = 0;
+    // Writes a batch whole, then reads its answers one by one.
+    auto batch = [&](const std::vector<std::pair<Bytes, Bytes>>& requests) {
+        Bytes all;
+        for (const auto& r : requests)
+            all.insert(all.end(), r.first.begin(), r.first.end());
+        batchBytes = all.size();
+        c.Send(all);
+        messages += static_cast<std::int64_t>(requests.size());
+        for (std::size_t i = 0; i < requests.size(); ++i)
+            ASSERT_EQ(c.Read(requests[i].second.size()), requests[i].second) << "answer " << i;
+    };
+
+    std::vector<std::pair<Bytes, Bytes>> first = {
+        {propertsFile("S01\\velho.txt"), Result(Cat({Hex("C0 2F"), Ascii("20151210083000;")}))},
+        {propertsFile("S01\\nada.txt"), none},
+        {removeMarker, Result(Hex("C0 60"))},
+        {removeMarker, Result(Hex("C0 20"))},
+    };
+    for (int i = 0; i < 10; ++i) {
+        const std::string name = "S01\\novo" + std::to_string(i) + ".bin";
+        contents.push_back(test::RandomBytes(3000 * static_cast<std::size_t>(i) + 1, 40 + i));
+        first.push_back({propertsFile(name), none});
+        first.push_back(
+            {Execute(2, SendFileRow(test::MakePacket(name, kExampleStamp, contents.back()))),
+             stored});
+        first.push_back({propertsFile(name), stamped});
+    }
+    batch(first);
+    EXPECT_GT(batchBytes, 4u * 32768);
+
+    // The pulled send: 20 value bytes in the request, the rest in 32,747-byte blocks.
+    const Bytes big = test::RandomBytes(100000, 50);
+    const Bytes value = test::VariantBytes(test::MakePacket("S01\\grande.bin", kExampleStamp, big));
+    c.Send(
+        Execute(2, Cat({Hex("50 00 14"), Bytes(value.begin(), value.begin() + 20), Hex("60 C0")})));
+    const int pulls = AnswerPulls(c, value, 20, 32747, "{\"more_blob\":[2,1,0,0,0]}");
+    messages += 1 + pulls;
+    EXPECT_EQ(pulls, 4);
+
+    batch({{propertsFile("S01\\grande.bin"), stamped},
+           {propertsFile("S01\\novo9.bin"), stamped},
+           {removeMarker, Result(Hex("C0 20"))}});
+    c.Send(R"({"method":"disconnect","params":[1]})");
+    ++messages;
+    EXPECT_TRUE(c.ClosedWithoutAnswer());
+    ASSERT_TRUE(server_->WaitConnectionClosed(0, 5s));
+
+    // Each request counted once, each data block too.
+    EXPECT_EQ(server_->MessageCount(), messages);
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(ReadFile(Root() / "S01" / ("novo" + std::to_string(i) + ".bin")), contents[i]);
+    EXPECT_EQ(ReadFile(Root() / "S01" / "grande.bin"), big);
+    EXPECT_FALSE(fs::exists(Root() / "Scripts" / "S01" / "EM_TESTE.SQL"));
+}
+
 // One message of a scripted publish and the reply it gets (empty: none).
 struct ScriptStep {
     std::string what;
@@ -537,11 +641,7 @@ TEST_F(UpdateServerTest, RemoveFileAndAlerts) {
     std::ofstream(Root() / "Scripts" / "S01" / "EM_TESTE.SQL") << "x";
     RawClient c(port_);
     Login(c);
-    PrepareText(c, "TZvServer.RemoveFile",
-                PrepareReply(1,
-                             "{\"parameters\":[2,[26,0,1,0,0,\"Arquivo\",0,0,0],[4,0,4,0,0,"
-                             "\"ReturnParameter\",0,0,0]]}")
-                    .size());
+    PrepareText(c, "TZvServer.RemoveFile", PrepareReply(1, kRemoveFileParameters).size());
     const Bytes row = Cat({StringField("Scripts\\S01\\EM_TESTE.SQL"), Hex("C0")});
     ASSERT_EQ(row[0], 0x38);
     c.Send(Execute(1, row));
