@@ -45,10 +45,6 @@ bool IsDeadline(const TDBXError& e) {
            e.Message() == TC::ErrWriteTimeout;
 }
 
-std::uint64_t SizeOf(const std::u16string& path) {
-    return FileSize(path).value_or(0);
-}
-
 // A row names the file; an entry that is not published also says why.
 std::u16string TextoDaLinha(const TEntradaVarredura::TTipo tipo, std::u16string_view local,
                             std::u16string_view motivo) {
@@ -102,11 +98,11 @@ bool PrecisaEnviar(const std::u16string& resposta, const std::u16string& nomeArq
     const std::u16string dtServidor = Trim(SubString(resposta, C::StampSeparator, 0));
     if (dtServidor.empty())
         return true;
-    if (!FileExists(nomeArquivo))
+    // The file as it is now: gone (or a folder) counts as not newer.
+    const std::optional<TFileTimes> tempos = GetFileTimesIfFile(nomeArquivo);
+    if (!tempos)
         return false;
-    const std::u16string dtLocal =
-        FormatStamp14(GetDateFile(nomeArquivo, TTipoDateFile::TdfModificao));
-    return dtLocal > dtServidor;
+    return FormatStamp14(FileTimeToDTime(tempos->LastWrite)) > dtServidor;
 }
 
 TAtualizador::TAtualizador(IMainView& view, TClientDataSet& cdsSendFile, TDadosPrograma dados,
@@ -296,7 +292,7 @@ std::vector<TAtualizador::TItem> TAtualizador::Listar(std::uint64_t& bytes) {
             std::u16string_view(entrada.Caminho).substr(std::min(tamanho, entrada.Caminho.size())));
         std::replace(relativo.begin(), relativo.end(), u'/', u'\\');
         item.Arquivo.Destino = ArquivoPastaDestino(relativo);
-        item.Arquivo.Tamanho = entrada.Tipo == TTipo::Arquivo ? SizeOf(entrada.Caminho) : 0;
+        item.Arquivo.Tamanho = entrada.Tamanho;
         item.Arquivo.Motivo = std::move(entrada.Motivo);
         item.Arquivo.Local = std::move(entrada.Caminho);
         item.Texto = TextoDaLinha(item.Tipo, item.Arquivo.Local, item.Arquivo.Motivo);

@@ -161,6 +161,9 @@ class TAtualizador::TTrabalho {
     // Verdicts and outcomes in the order the files were taken; "Continuar?" after a failed one.
     void Mostrar(bool perguntar = true);
     bool Preparado(std::u16string_view metodo);
+    // One request at a time: each leaves as soon as it is written. With several in flight they
+    // wait in the connection's buffer and leave together when an answer is awaited.
+    bool Sozinho() const { return janelaMax_ == 1; }
     TPedido NovoPedido(TArquivo& a, TTipoPedido tipo);
     TOleVariant MontarPacote(const TArquivoEvento& arquivo);
 

@@ -166,7 +166,11 @@ void TAtualizador::TTrabalho::Executar() {
             Mostrar();
             Escrever();
             if (!emCurso_.empty()) {
-                Ler();
+                // Answers are read until half the window is free, so that the next requests
+                // leave together.
+                do {
+                    Ler();
+                } while (emCurso_.size() > janelaMax_ / 2);
                 continue;
             }
             // Every answer is in: what is left in hand is shown or written next round.
@@ -286,8 +290,9 @@ bool TAtualizador::TTrabalho::Escreve(TArquivo& a) {
                 nome += C::ClientNameSuffix;
             try {
                 TPedido pedido = NovoPedido(a, TTipoPedido::Consulta);
-                run_.ComPrazo(u"PropertsFile",
-                              [&] { pedido.Proxy->PropertsFileBegin(EncoderBase64(nome)); });
+                run_.ComPrazo(u"PropertsFile", [&] {
+                    pedido.Proxy->PropertsFileBegin(EncoderBase64(nome), Sozinho());
+                });
                 emCurso_.push_back(std::move(pedido));
             } catch (...) {
                 FalhaDaLigacao();
@@ -301,7 +306,7 @@ bool TAtualizador::TTrabalho::Escreve(TArquivo& a) {
             try {
                 TPedido pedido = NovoPedido(a, TTipoPedido::Remocao);
                 run_.ComPrazo(u"RemoveFile",
-                              [&] { pedido.Proxy->RemoveFileBegin(arquivo.Destino); });
+                              [&] { pedido.Proxy->RemoveFileBegin(arquivo.Destino, Sozinho()); });
                 emCurso_.push_back(std::move(pedido));
             } catch (...) {
                 FalhaDaLigacao();
@@ -356,7 +361,7 @@ bool TAtualizador::TTrabalho::EscreveEnvio(TArquivo& a) {
         TPedido pedido = NovoPedido(a, TTipoPedido::Envio);
         const TOleVariant dados = std::move(*a.Pacote);
         a.Pacote.reset();
-        run_.ComPrazo(u"SendFile", [&] { pedido.Proxy->SendFileBegin(dados, true); });
+        run_.ComPrazo(u"SendFile", [&] { pedido.Proxy->SendFileBegin(dados, true, Sozinho()); });
         emCurso_.push_back(std::move(pedido));
         a.Fase = TFase::Enviando;
     } catch (...) {

@@ -61,10 +61,10 @@ std::u16string TZvServerClient::PropertsFile(std::u16string_view arquivo) {
     return Value(command, 1).GetWideString();
 }
 
-void TZvServerClient::PropertsFileBegin(std::u16string_view arquivo) {
+void TZvServerClient::PropertsFileBegin(std::u16string_view arquivo, bool enviar) {
     TDBXCommand& command = Command(FPropertsFileCommand, C::PropertsFileMethod);
     Value(command, 0).SetWideString(arquivo);
-    command.BeginExecuteUpdate();
+    command.BeginExecuteUpdate(enviar);
 }
 
 std::u16string TZvServerClient::PropertsFileEnd() {
@@ -81,11 +81,11 @@ bool TZvServerClient::SendFile(const TOleVariant& dados, bool checarMaisAtual) {
     return Value(command, 2).GetBoolean();
 }
 
-void TZvServerClient::SendFileBegin(const TOleVariant& dados, bool checarMaisAtual) {
+void TZvServerClient::SendFileBegin(const TOleVariant& dados, bool checarMaisAtual, bool enviar) {
     TDBXCommand& command = Command(FSendFileCommand, C::SendFileMethod);
     Value(command, 0).SetAsVariant(dados);
     Value(command, 1).SetBoolean(checarMaisAtual);
-    command.BeginExecuteUpdate();
+    command.BeginExecuteUpdate(enviar);
 }
 
 bool TZvServerClient::SendFileEnd() {
@@ -101,10 +101,10 @@ bool TZvServerClient::RemoveFile(std::u16string_view arquivo) {
     return Value(command, 1).GetBoolean();
 }
 
-void TZvServerClient::RemoveFileBegin(std::u16string_view arquivo) {
+void TZvServerClient::RemoveFileBegin(std::u16string_view arquivo, bool enviar) {
     TDBXCommand& command = Command(FRemoveFileCommand, C::RemoveFileMethod);
     Value(command, 0).SetWideString(arquivo);
-    command.BeginExecuteUpdate();
+    command.BeginExecuteUpdate(enviar);
 }
 
 bool TZvServerClient::RemoveFileEnd() {

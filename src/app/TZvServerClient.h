@@ -43,11 +43,13 @@ class TZvServerClient {
     // prepared by its *Begin, which reads the prepare's answer: it must be called with no reply
     // owed. A SendFile whose packet does not travel whole inline (see SendFileTravelsInline) must
     // have no other request in flight, before or after it, until its reply was read.
-    void PropertsFileBegin(std::u16string_view arquivo);
+    // With `enviar` false a request may wait in the connection's buffer for the ones after it
+    // (an *End sends what waits first).
+    void PropertsFileBegin(std::u16string_view arquivo, bool enviar = true);
     std::u16string PropertsFileEnd();
-    void SendFileBegin(const TOleVariant& dados, bool checarMaisAtual);
+    void SendFileBegin(const TOleVariant& dados, bool checarMaisAtual, bool enviar = true);
     bool SendFileEnd();
-    void RemoveFileBegin(std::u16string_view arquivo);
+    void RemoveFileBegin(std::u16string_view arquivo, bool enviar = true);
     bool RemoveFileEnd();
     // Whether the method's command is prepared on this proxy (so that its *Begin reads nothing).
     bool Prepared(std::u16string_view method) const;

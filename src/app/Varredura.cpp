@@ -56,7 +56,7 @@ class TVarredor {
                     break;
                 case TEntryKind::File:
                 case TEntryKind::Dangling:
-                    Adicionar(TEntradaVarredura::TTipo::Arquivo, pasta + e.Name, {});
+                    Adicionar(TEntradaVarredura::TTipo::Arquivo, pasta + e.Name, {}, e.Size);
                     break;
                 default:
                     Adicionar(TEntradaVarredura::TTipo::Ignorado, pasta + e.Name,
@@ -99,8 +99,9 @@ class TVarredor {
             ramo_.pop_back();
     }
 
-    void Adicionar(TEntradaVarredura::TTipo tipo, std::u16string caminho, std::u16string motivo) {
-        saida_.push_back({tipo, std::move(caminho), std::move(motivo)});
+    void Adicionar(TEntradaVarredura::TTipo tipo, std::u16string caminho, std::u16string motivo,
+                   std::uint64_t tamanho = 0) {
+        saida_.push_back({tipo, std::move(caminho), std::move(motivo), tamanho});
     }
 
     const TLeitorDePastas& leitor_;

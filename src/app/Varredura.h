@@ -28,6 +28,7 @@ struct TEntradaVarredura {
     TTipo Tipo = TTipo::Arquivo;
     std::u16string Caminho;  // full local path ('/' separated; a folder ends in '/')
     std::u16string Motivo;
+    std::uint64_t Tamanho = 0;  // a file's size when it was listed
 };
 
 // How a folder is read; ListDirectory outside the tests.

@@ -35,11 +35,14 @@ void TDBXJSonClientOutputConnectionHandler::DbxExecute(TDBXExecuteMessage& messa
 }
 
 void TDBXJSonClientOutputConnectionHandler::DbxExecuteReply(TDBXExecuteMessage& message) {
+    // Never wait for the answer to a request still in the buffer.
+    writer_.Flush();
     message.ResetResults();
     input_.DbxExecute(message);
 }
 
-void TDBXJSonClientOutputConnectionHandler::DbxExecuteRequest(TDBXExecuteMessage& message) {
+void TDBXJSonClientOutputConnectionHandler::DbxExecuteRequest(TDBXExecuteMessage& message,
+                                                              bool flush) {
     message.ResetResults();
     writer_.WriteExecuteStart();
     if (message.Prepared) {
@@ -62,7 +65,8 @@ void TDBXJSonClientOutputConnectionHandler::DbxExecuteRequest(TDBXExecuteMessage
     }
     writer_.WriteArrayEnd();
     writer_.WriteObjectEnd();
-    writer_.Flush();
+    if (flush)
+        writer_.Flush();
 }
 
 void TDBXJSonClientOutputConnectionHandler::DbxNextResult(TDBXNextResultMessage& message) {

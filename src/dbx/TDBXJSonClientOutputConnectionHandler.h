@@ -31,7 +31,9 @@ class TDBXJSonClientOutputConnectionHandler {
 
     void DbxPrepare(TDBXPrepareMessage& message);
     void DbxExecute(TDBXExecuteMessage& message);
-    void DbxExecuteRequest(TDBXExecuteMessage& message);
+    // `flush` false leaves the request in the writer's buffer, for several to leave in one write
+    // (the writer is flushed before any reply is awaited).
+    void DbxExecuteRequest(TDBXExecuteMessage& message, bool flush = true);
     void DbxExecuteReply(TDBXExecuteMessage& message);
     void DbxNextResult(TDBXNextResultMessage& message);
 

@@ -112,10 +112,17 @@ TDirListing ListDirectory(std::u16string_view directory) {
         TDirEntry entry{FromFileName(e->d_name)};
         entry.Kind = KindOfType(e->d_type);
         entry.IsLink = e->d_type == DT_LNK;
-        if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+        // A file's size is read beside its folder, without walking the whole path again.
+        if (e->d_type == DT_REG) {
+            struct stat st {};
+            if (fstatat(dirFd, e->d_name, &st, 0) == 0)
+                entry.Size = static_cast<std::uint64_t>(st.st_size);
+        } else if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
             struct stat st {};
             if (fstatat(dirFd, e->d_name, &st, 0) == 0) {
                 entry.Kind = KindOfMode(st.st_mode);
+                if (S_ISREG(st.st_mode))
+                    entry.Size = static_cast<std::uint64_t>(st.st_size);
                 if (e->d_type == DT_UNKNOWN)
                     entry.IsLink = fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
                                    S_ISLNK(st.st_mode);
@@ -180,6 +187,16 @@ bool MatchesMask(std::u16string_view name, std::u16string_view mask) {
 std::optional<TFileTimes> GetFileTimes(std::u16string_view path) {
     struct statx stx {};
     if (path.empty() || !StatPath(ToFileName(path), stx))
+        return std::nullopt;
+    return TimesOf(stx);
+}
+
+std::optional<TFileTimes> GetFileTimesIfFile(std::u16string_view path) {
+    struct statx stx {};
+    constexpr unsigned mask = STATX_TYPE | STATX_MTIME | STATX_ATIME | STATX_CTIME | STATX_BTIME;
+    if (path.empty() ||
+        statx(AT_FDCWD, ToFileName(path).c_str(), AT_STATX_SYNC_AS_STAT, mask, &stx) != 0 ||
+        S_ISDIR(stx.stx_mode))
         return std::nullopt;
     return TimesOf(stx);
 }

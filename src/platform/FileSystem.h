@@ -22,7 +22,8 @@ struct TDirEntry {
     std::u16string Name;
     bool IsDirectory = false;  // a symbolic link counts as what it points to
     TEntryKind Kind = TEntryKind::File;
-    bool IsLink = false;  // the entry itself is a symbolic link
+    bool IsLink = false;     // the entry itself is a symbolic link
+    std::uint64_t Size = 0;  // of a file (links followed)
 };
 
 // A folder's entries in readdir order, "." and ".." included, and the system's error number when
@@ -54,6 +55,9 @@ struct TFileTimes {
 
 // Times of a path (symbolic links followed); nullopt when it does not exist or cannot be read.
 std::optional<TFileTimes> GetFileTimes(std::u16string_view path);
+// Times of a path that exists and is not a folder (links followed), in one system call: what
+// FileExists and then the times of that same path tell.
+std::optional<TFileTimes> GetFileTimesIfFile(std::u16string_view path);
 
 // The first entry matching a path whose last component may hold '*' or '?' (the others name the
 // folder), with its times; nullopt when nothing matches. An entry named exactly as the last

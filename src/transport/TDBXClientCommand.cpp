@@ -60,7 +60,7 @@ void TDBXClientCommand::Execute() {
     ReadExecuteReply();
 }
 
-void TDBXClientCommand::WriteExecute() {
+void TDBXClientCommand::WriteExecute(bool flush) {
     TDBXClientConnection& connection = Connection();
     TDBXRowBuffer& row = RowBuffer();
     row.BeginExecution(commandHandle_);
@@ -73,7 +73,7 @@ void TDBXClientCommand::WriteExecute() {
     message_.CommandText = GetText();
     message_.Parameters = &parameters_;
     message_.ParameterBuffer = &row;
-    connection.GetConnectionHandler()->DbxExecuteRequest(message_);
+    connection.GetConnectionHandler()->DbxExecuteRequest(message_, flush);
 }
 
 void TDBXClientCommand::ReadExecuteReply() {
@@ -91,8 +91,8 @@ void TDBXClientCommand::DerivedExecuteUpdate() {
     CloseLastReader();
 }
 
-void TDBXClientCommand::DerivedBeginExecuteUpdate() {
-    WriteExecute();
+void TDBXClientCommand::DerivedBeginExecuteUpdate(bool flush) {
+    WriteExecute(flush);
 }
 
 void TDBXClientCommand::DerivedFinishExecuteUpdate() {

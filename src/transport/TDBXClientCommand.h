@@ -34,7 +34,7 @@ class TDBXClientCommand : public TDBXCommand {
     void DerivedClose() override;
     void DerivedPrepare() override;
     void DerivedExecuteUpdate() override;
-    void DerivedBeginExecuteUpdate() override;
+    void DerivedBeginExecuteUpdate(bool flush) override;
     void DerivedFinishExecuteUpdate() override;
     TDBXJSonReader* DerivedExecuteQuery() override;
     TDBXParameterList& DerivedGetParameters() override { return parameters_; }
@@ -45,7 +45,7 @@ class TDBXClientCommand : public TDBXCommand {
     TDBXRowBuffer& RowBuffer();
     void Execute();
     // The request of an execution, then its reply.
-    void WriteExecute();
+    void WriteExecute(bool flush = true);
     void ReadExecuteReply();
 
     TDBXJSonStreamWriter* writer_ = nullptr;

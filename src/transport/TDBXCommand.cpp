@@ -72,9 +72,9 @@ void TDBXCommand::ExecuteUpdate() {
     DerivedExecuteUpdate();
 }
 
-void TDBXCommand::BeginExecuteUpdate() {
+void TDBXCommand::BeginExecuteUpdate(bool flush) {
     BeforeExecution();
-    DerivedBeginExecuteUpdate();
+    DerivedBeginExecuteUpdate(flush);
 }
 
 void TDBXCommand::FinishExecuteUpdate() {

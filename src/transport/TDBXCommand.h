@@ -46,7 +46,9 @@ class TDBXCommand {
     // left; the parameters' output values are those of the reply read last. Only for requests
     // whose parameters travel whole (see FirstParameterInlineLimit): a parameter the server must
     // pull in segments is served from the command's current values.
-    void BeginExecuteUpdate();
+    // With `flush` false the request may wait in the connection's buffer for the ones after it;
+    // FinishExecuteUpdate, and any request that waits for its answer, sends what waits first.
+    void BeginExecuteUpdate(bool flush = true);
     void FinishExecuteUpdate();
     // Bytes below which the first parameter's value (its stream form, for a byte array)
     // travels whole inside the request; 0 when not known (not prepared).
@@ -76,7 +78,7 @@ class TDBXCommand {
     virtual void DerivedClose() = 0;
     virtual void DerivedPrepare() = 0;
     virtual void DerivedExecuteUpdate() = 0;
-    virtual void DerivedBeginExecuteUpdate() = 0;
+    virtual void DerivedBeginExecuteUpdate(bool flush) = 0;
     virtual void DerivedFinishExecuteUpdate() = 0;
     virtual TDBXJSonReader* DerivedExecuteQuery() = 0;
     virtual TDBXParameterList& DerivedGetParameters() = 0;

@@ -67,8 +67,8 @@ void TDBXMorphicCommand::DerivedExecuteUpdate() {
     delegate_->ExecuteUpdate();
 }
 
-void TDBXMorphicCommand::DerivedBeginExecuteUpdate() {
-    delegate_->BeginExecuteUpdate();
+void TDBXMorphicCommand::DerivedBeginExecuteUpdate(bool flush) {
+    delegate_->BeginExecuteUpdate(flush);
 }
 
 void TDBXMorphicCommand::DerivedFinishExecuteUpdate() {

@@ -27,7 +27,7 @@ class TDBXMorphicCommand : public TDBXCommand {
     void DerivedClose() override;
     void DerivedPrepare() override;
     void DerivedExecuteUpdate() override;
-    void DerivedBeginExecuteUpdate() override;
+    void DerivedBeginExecuteUpdate(bool flush) override;
     void DerivedFinishExecuteUpdate() override;
     TDBXJSonReader* DerivedExecuteQuery() override;
     TDBXParameterList& DerivedGetParameters() override;

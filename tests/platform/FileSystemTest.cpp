@@ -84,7 +84,7 @@ TEST_F(TempDir, ListDirectoryTellsKindsLinksAndErrors) {
     const TDirListing listing = ListDirectory(Path(""));
     EXPECT_EQ(listing.Error, 0);
     auto find = [&](const char16_t* name) -> const TDirEntry& {
-        static const TDirEntry none{u"?", false, TEntryKind::Other, false};
+        static const TDirEntry none{u"?", false, TEntryKind::Other, false, 0};
         for (const TDirEntry& e : listing.Entries)
             if (e.Name == name)
                 return e;
@@ -106,6 +106,8 @@ TEST_F(TempDir, ListDirectoryTellsKindsLinksAndErrors) {
         EXPECT_EQ(e.IsLink, c.link);
         EXPECT_EQ(e.IsDirectory, c.kind == TEntryKind::Directory);
     }
+    EXPECT_EQ(find(u"f").Size, 1u);
+    EXPECT_EQ(find(u"filelink").Size, 1u);
     EXPECT_EQ(ListDirectory(Path("missing")).Error, ENOENT);
     EXPECT_EQ(ListDirectory(Path("f")).Error, ENOTDIR);
     EXPECT_EQ(SystemErrorText(ENOENT), u"No such file or directory");
