@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/AppConstants.h"
@@ -125,7 +126,9 @@ TAtualizador::TAtualizador(IMainView& view, TClientDataSet& cdsSendFile, TDadosP
     DesignEchoString(FEchoString_, ConnBrevant_);
 }
 
-TAtualizador::~TAtualizador() = default;
+TAtualizador::~TAtualizador() {
+    JuntarOutras();
+}
 
 TAtualizador::TLigacao& TAtualizador::Principal() {
     return *ligacoes_.front();
@@ -229,6 +232,14 @@ void TAtualizador::Executar() {
         return;
     }
 
+    // The walk's further connections connect meanwhile; they stay open for the alert, and close
+    // however the run leaves.
+    struct TFecharOutras {
+        TAtualizador& run;
+        ~TFecharOutras() { run.FecharOutras(); }
+    } fecharOutras{*this};
+    AbrirOutras();
+
     Vista([](IMainView& v) {
         v.ClearRows();
         v.ShowPage(IMainView::Page::Progresso);
@@ -236,11 +247,6 @@ void TAtualizador::Executar() {
     if (ConnBrevant_.GetConnected())
         ConectadoServidorBrevant = ConexaoZvPai();
 
-    // The walk's further connections stay open for the alert, and close however the run leaves.
-    struct TFecharOutras {
-        TAtualizador& run;
-        ~TFecharOutras() { run.FecharOutras(); }
-    } fecharOutras{*this};
     EnviarAquivos();
 
     // A close asked for during the walk ends the run here: the window closes when it returns.
@@ -304,49 +310,68 @@ std::vector<TAtualizador::TItem> TAtualizador::Listar(std::uint64_t& bytes) {
 
 void TAtualizador::EnviarAquivos() {
     FArquivoEmTeste = false;
-    FecharOutras();
     std::uint64_t bytes = 0;
     std::vector<TItem> itens = Listar(bytes);
     resumo_.Arquivos = static_cast<int>(itens.size());
     Vista([&](IMainView& v) { v.RunStarted(resumo_.Arquivos, bytes); });
+    // Called on its own, the walk opens its further connections here.
+    if (outras_.empty() && semThread_.empty())
+        AbrirOutras();
 
     TDistribuidor distribuidor(*this, std::move(itens), opcoes_.Conexoes);
-    std::mutex erroMutex;
-    std::exception_ptr erro;
-    auto trabalhar = [&](TLigacao& ligacao) {
-        try {
-            TTrabalho(*this, ligacao, &distribuidor).Executar();
-        } catch (...) {
-            std::lock_guard lock(erroMutex);
-            if (!erro)
-                erro = std::current_exception();
-            distribuidor.Parar();
-        }
-    };
-    auto perdida = [&](int numero, std::exception_ptr e) {
-        // Ending the run on purpose is not a connection's failure.
-        if (!abortado_) {
-            const std::u16string motivo = ApplicationErrorText(e);
-            Vista([&](IMainView& v) { v.ConnectionDropped(numero, motivo); });
-        }
-        distribuidor.Sair();
-    };
-
-    // Every thread started is joined, however this returns.
-    std::vector<std::thread> outras;
+    // Every thread started is let go and joined, however this returns.
     struct TJuntar {
-        std::vector<std::thread>& threads;
+        TAtualizador& run;
         TDistribuidor& distribuidor;
         ~TJuntar() {
-            bool parar = std::uncaught_exceptions() > 0;
-            for (std::thread& t : threads) {
-                if (parar)
-                    distribuidor.Parar();
-                if (t.joinable())
-                    t.join();
-            }
+            if (std::uncaught_exceptions() > 0)
+                distribuidor.Parar();
+            run.JuntarOutras();
         }
-    } juntar{outras, distribuidor};
+    } juntar{*this, distribuidor};
+    {
+        std::lock_guard lock(erroMutex_);
+        erroDoTrabalho_ = nullptr;
+    }
+    for (auto& [numero, falha] : semThread_)
+        Perdida(distribuidor, numero, falha);
+    semThread_.clear();
+    {
+        std::lock_guard lock(partida_.mutex);
+        partida_.distribuidor = &distribuidor;
+    }
+    partida_.pronta.notify_all();
+    Trabalhar(Principal(), distribuidor);
+    JuntarOutras();
+    std::lock_guard lock(erroMutex_);
+    if (erroDoTrabalho_)
+        std::rethrow_exception(std::exchange(erroDoTrabalho_, nullptr));
+}
+
+void TAtualizador::Trabalhar(TLigacao& ligacao, TDistribuidor& distribuidor) {
+    try {
+        TTrabalho(*this, ligacao, &distribuidor).Executar();
+    } catch (...) {
+        {
+            std::lock_guard lock(erroMutex_);
+            if (!erroDoTrabalho_)
+                erroDoTrabalho_ = std::current_exception();
+        }
+        distribuidor.Parar();
+    }
+}
+
+void TAtualizador::Perdida(TDistribuidor& distribuidor, int numero, std::exception_ptr falha) {
+    // Ending the run on purpose is not a connection's failure.
+    if (!abortado_) {
+        const std::u16string motivo = ApplicationErrorText(falha);
+        Vista([&](IMainView& v) { v.ConnectionDropped(numero, motivo); });
+    }
+    distribuidor.Sair();
+}
+
+void TAtualizador::AbrirOutras() {
+    FecharOutras();
     for (int i = 1; i < opcoes_.Conexoes; ++i) {
         auto cds = std::make_unique<TClientDataSet>(std::u16string(kSendFileDataSetName));
         AddSendFileFields(*cds);
@@ -360,31 +385,59 @@ void TAtualizador::EnviarAquivos() {
             PrepararConexao(ligacao->Conn, ligacoes_.size() - 1);
         }
         try {
-            outras.emplace_back([&, ligacao] {
+            outras_.emplace_back([this, ligacao] {
+                // It connects while the run probes the server and lists the files, then waits
+                // for the hand-out.
+                std::exception_ptr falha;
                 try {
                     ligacao->Conn.SetConnected(true);
                 } catch (...) {
+                    falha = std::current_exception();
+                }
+                TDistribuidor* distribuidor;
+                {
+                    std::unique_lock lock(partida_.mutex);
+                    partida_.pronta.wait(lock,
+                                         [&] { return partida_.distribuidor || partida_.fim; });
+                    distribuidor = partida_.distribuidor;
+                }
+                if (!distribuidor)
+                    return;  // the run ended before its walk
+                if (falha) {
                     // The other connections take its share of the files.
                     ligacao->Saiu = true;
-                    perdida(ligacao->Numero, std::current_exception());
+                    Perdida(*distribuidor, ligacao->Numero, falha);
                     return;
                 }
-                trabalhar(*ligacao);
+                Trabalhar(*ligacao, *distribuidor);
             });
         } catch (...) {
             // No thread for it (a process limit): the run goes on with the others.
             ligacao->Saiu = true;
-            perdida(ligacao->Numero, std::current_exception());
+            semThread_.emplace_back(ligacao->Numero, std::current_exception());
         }
     }
-    trabalhar(Principal());
-    for (std::thread& t : outras)
-        t.join();
-    if (erro)
-        std::rethrow_exception(erro);
+}
+
+void TAtualizador::JuntarOutras() {
+    {
+        std::lock_guard lock(partida_.mutex);
+        partida_.fim = true;
+    }
+    partida_.pronta.notify_all();
+    for (std::thread& t : outras_) {
+        if (t.joinable())
+            t.join();
+    }
+    outras_.clear();
+    semThread_.clear();
+    std::lock_guard lock(partida_.mutex);
+    partida_.distribuidor = nullptr;
+    partida_.fim = false;
 }
 
 void TAtualizador::FecharOutras() {
+    JuntarOutras();
     std::vector<std::unique_ptr<TLigacao>> outras;
     {
         std::lock_guard lock(ligacoesMutex_);

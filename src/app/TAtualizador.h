@@ -45,7 +45,8 @@
 // connection has a thread of its own, joined before the walk returns. Locks, in the order they may
 // be taken (one on the left may be held while taking one on its right, never the other way):
 //   TDistribuidor::mutex_  ->  vistaMutex_
-// and, each taken alone: ligacoesMutex_, enderecoMutex_, TLigacao's proxy is its own thread's.
+// and, each taken alone: ligacoesMutex_, enderecoMutex_, partida_.mutex, erroMutex_; a TLigacao's
+// proxy and connection are its own thread's until that thread is joined.
 //   - TDistribuidor::mutex_: the files not yet taken or given back, who asks "Continuar?", whether
 //     the walk stopped, how many connections work. Held while a file is taken and its row added.
 //   - vistaMutex_: the calls into the view (one at a time, as IMainView asks) and resumo_. Never
@@ -53,16 +54,22 @@
 //     connections' events go on meanwhile (IMainView allows that).
 //   - ligacoesMutex_: ligacoes_ and each connection's Geracao, read by Abort from any thread.
 //   - enderecoMutex_: the address and port the last connect used, for messages.
+//   - partida_.mutex: the hand-out the further connections wait for; erroMutex_: the first
+//     error a connection's work raised.
 // abortado_ and FArquivoEmTeste are atomic. No lock is held across a blocking call.
 #pragma once
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/IMainView.h"
@@ -157,8 +164,17 @@ class TAtualizador {
     std::vector<TItem> Listar(std::uint64_t& bytes);
     // The alert over ConnBrevant, or over another connection when ConnBrevant left the run.
     void Alertar();
-    // Closes the walk's further connections and forgets them.
+    // The walk's further connections: each connects on a thread of its own while ConnBrevant
+    // probes the server and the walk lists the files, then waits for the hand-out (partida_) and
+    // works its share. JuntarOutras lets them go (with no hand-out when none came) and joins them;
+    // FecharOutras also closes them and forgets them.
+    void AbrirOutras();
+    void JuntarOutras();
     void FecharOutras();
+    void Trabalhar(TLigacao& ligacao, TDistribuidor& distribuidor);
+    // A further connection that could not connect or have a thread: reported, and it takes no
+    // file.
+    void Perdida(TDistribuidor& distribuidor, int numero, std::exception_ptr falha);
     // Records an entry's outcome in the summary and shows it.
     void Concluir(const TItem& item, const TArquivoEvento& arquivo, int icone, TDesfecho desfecho);
     // The connection's proxy: its cached one (made again after a reconnect), or nullptr when
@@ -205,6 +221,18 @@ class TAtualizador {
     // last: their proxies close their commands before the connections go.
     std::mutex ligacoesMutex_;
     std::vector<std::unique_ptr<TLigacao>> ligacoes_;
+    // The further connections' threads (the run's thread alone touches the list), those that
+    // got none, and what the connections' work raised first.
+    std::vector<std::thread> outras_;
+    std::vector<std::pair<int, std::exception_ptr>> semThread_;
+    struct TPartida {
+        std::mutex mutex;
+        std::condition_variable pronta;
+        TDistribuidor* distribuidor = nullptr;  // the walk's hand-out, once it exists
+        bool fim = false;                       // no hand-out will come
+    } partida_;
+    std::mutex erroMutex_;
+    std::exception_ptr erroDoTrabalho_;
 };
 
 }  // namespace ab
