@@ -75,13 +75,11 @@ class TAtualizador::TDistribuidor {
     // nothing in hand) it waits for the question's answer, and for the files a connection still
     // at work may give back; without, it answers at once.
     std::optional<TItem> Proximo(bool esperar);
-    // A leaving connection's files, for the others.
-    void Devolver(std::vector<TItem> itens);
     // A connection is done (it will take nothing more).
     void Sair();
-    // A connection whose link failed leaves the run and gives its files back, unless no other
-    // connection is at work: false then, nothing changes, and its failure ends the run.
-    bool Deixar();
+    // A connection whose link failed leaves the run and gives its files back in one step, unless
+    // no other connection is at work: false then, nothing changes, and its failure ends the run.
+    bool Deixar(std::vector<TItem> itens);
     // No further file is handed out.
     void Parar();
     // "Continuar?", one at a time; no file is taken while it is open. No stops the walk; once
@@ -155,7 +153,9 @@ class TAtualizador::TTrabalho {
     // A request other than a send failed (inside a catch block): the run ends, or the connection
     // leaves it.
     [[noreturn]] void FalhaDaLigacao();
-    [[noreturn]] void Sair(const std::u16string& motivo);
+    // Leaves the run with the files in hand given back (`falhado`, when given, counts as failed
+    // here): throws TSaida; false when it is the last connection at work, nothing changed.
+    bool Sair(const std::u16string& motivo, TArquivo* falhado);
     void Pronto(TArquivo& a, TDesfecho desfecho, int icone);
     void Falhou(TArquivo& a);
     // Verdicts and outcomes in the order the files were taken; "Continuar?" after a failed one.

@@ -82,27 +82,22 @@ std::optional<TAtualizador::TItem> TAtualizador::TDistribuidor::Proximo(bool esp
     return item;
 }
 
-void TAtualizador::TDistribuidor::Devolver(std::vector<TItem> itens) {
-    std::lock_guard lock(mutex_);
-    for (TItem& item : itens) {
-        const auto at = std::find_if(devolvidos_.begin(), devolvidos_.end(),
-                                     [&](const TItem& d) { return d.Ordem > item.Ordem; });
-        devolvidos_.insert(at, std::move(item));
-    }
-    livre_.notify_all();
-}
-
 void TAtualizador::TDistribuidor::Sair() {
     std::lock_guard lock(mutex_);
     --ativos_;
     livre_.notify_all();
 }
 
-bool TAtualizador::TDistribuidor::Deixar() {
+bool TAtualizador::TDistribuidor::Deixar(std::vector<TItem> itens) {
     std::lock_guard lock(mutex_);
     if (ativos_ <= 1)
         return false;
     --ativos_;
+    for (TItem& item : itens) {
+        const auto at = std::find_if(devolvidos_.begin(), devolvidos_.end(),
+                                     [&](const TItem& d) { return d.Ordem > item.Ordem; });
+        devolvidos_.insert(at, std::move(item));
+    }
     livre_.notify_all();
     return true;
 }
@@ -453,39 +448,39 @@ void TAtualizador::TTrabalho::Reconectar(TArquivo& a) {
     try {
         ligacao_.Conn.SetConnected(true);
     } catch (...) {
-        if (!distribuidor_ || run_.abortado_ || !distribuidor_->Deixar())
-            throw;
         // The others go on; this file failed here.
-        Falhou(a);
-        Sair(ApplicationErrorText(std::current_exception()));
+        if (!distribuidor_ || run_.abortado_ ||
+            !Sair(ApplicationErrorText(std::current_exception()), &a))
+            throw;
     }
 }
 
 void TAtualizador::TTrabalho::FalhaDaLigacao() {
     // A server's error answer leaves the link up: it ends the run, as it always did; so does any
     // failure of the last connection at work.
-    if (ligacao_.Conn.GetConnected() || !distribuidor_ || run_.abortado_ ||
-        !distribuidor_->Deixar())
-        throw;
-    Sair(ApplicationErrorText(std::current_exception()));
+    if (!ligacao_.Conn.GetConnected() && distribuidor_ && !run_.abortado_)
+        Sair(ApplicationErrorText(std::current_exception()), nullptr);  // throws when it left
+    throw;
 }
 
-void TAtualizador::TTrabalho::Sair(const std::u16string& motivo) {
+bool TAtualizador::TTrabalho::Sair(const std::u16string& motivo, TArquivo* falhado) {
+    // The files whose answers had not come go to the others in the same step that this
+    // connection stops counting, so no waiting connection leaves before they are there.
+    std::vector<TItem> devolver;
+    for (const TArquivo& a : janela_) {
+        if (a.Fase != TFase::Pronto && &a != falhado)
+            devolver.push_back(a.Item);
+    }
+    if (!distribuidor_->Deixar(std::move(devolver)))
+        return false;
     deixou_ = true;
     ligacao_.Saiu = true;
     emCurso_.clear();
-    // The files whose answers had not come go to the others; what was done is shown.
-    std::vector<TItem> devolver;
-    std::deque<TArquivo> prontos;
-    for (TArquivo& a : janela_) {
-        if (a.Fase == TFase::Pronto)
-            prontos.push_back(std::move(a));
-        else
-            devolver.push_back(std::move(a.Item));
-    }
-    janela_ = std::move(prontos);
+    if (falhado)
+        Falhou(*falhado);
+    // What was done is shown.
+    std::erase_if(janela_, [](const TArquivo& a) { return a.Fase != TFase::Pronto; });
     run_.Vista([&](IMainView& v) { v.ConnectionDropped(ligacao_.Numero, motivo); });
-    distribuidor_->Devolver(std::move(devolver));
     Mostrar();
     throw TSaida{};
 }
