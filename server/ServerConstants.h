@@ -90,6 +90,8 @@ inline constexpr std::size_t kMaxStringValueBytes = 16 << 20;  // a text argumen
 inline constexpr std::size_t kMaxReplyField = 65535;           // a reply field travels inline
 // The largest buffer a client's BufferKBSize makes the server keep per connection (16 MiB).
 inline constexpr int kMaxBufferKBSize = 16 * 1024;
+// Answers held for one send until the server next waits for its peer; more leave at once.
+inline constexpr std::size_t kHeldReplyBytes = 64 * 1024;
 
 // Binary data packet.
 inline constexpr std::uint32_t kPacketSignature = 0xBDE01996;

@@ -1,9 +1,14 @@
-// The update server's file store (see the header). Paths are walked component by component with
-// openat and O_NOFOLLOW, so neither a crafted name nor a link inside the root leads outside it.
+// The update server's file store (see the header). No path under the root is followed through a
+// link or out of the root: the kernel resolves a whole path with RESOLVE_BENEATH and
+// RESOLVE_NO_SYMLINKS, or, where it cannot, each folder is opened in turn with O_NOFOLLOW. Any
+// failure of the one-call lookup other than a missing name is handed to the walk, which names the
+// part that is not a folder, so both lookups answer alike.
 #include "server/TFileStore.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -46,38 +51,95 @@ class Fd {
     throw EStoreFailure(FromUtf8(what + " " + name + ": " + std::strerror(err)));
 }
 
-std::string Joined(const std::vector<std::string>& parts) {
+// The first count parts (all by default) as a relative path.
+std::string Joined(const std::vector<std::string>& parts, std::size_t count = SIZE_MAX) {
     std::string s;
-    for (const auto& p : parts)
-        s += (s.empty() ? "" : "/") + p;
+    for (std::size_t i = 0; i < parts.size() && i < count; ++i)
+        s += (i == 0 ? "" : "/") + parts[i];
     return s;
 }
 
-// Opens the folder that holds the last part. create: make missing folders on the way; otherwise a
-// missing folder gives an invalid Fd.
-Fd OpenParent(const std::filesystem::path& root, const std::vector<std::string>& parts,
-              bool create) {
-    Fd dir(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir)
-        Failure("cannot open root", root.string(), errno);
+}  // namespace
+
+// A folder descriptor that is either the store's root (borrowed, never closed here) or one of its
+// own.
+class TFileStore::Dir {
+  public:
+    Dir() = default;
+    static Dir Owned(int fd) { return Dir(fd, true); }
+    static Dir Borrowed(int fd) { return Dir(fd, false); }
+    ~Dir() {
+        if (owned_ && fd_ >= 0)
+            ::close(fd_);
+    }
+    Dir(Dir&& o) noexcept : fd_(std::exchange(o.fd_, -1)), owned_(o.owned_) {}
+    Dir& operator=(Dir&& o) noexcept {
+        std::swap(fd_, o.fd_);
+        std::swap(owned_, o.owned_);
+        return *this;
+    }
+    int Get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    // A descriptor the caller closes: its own, or a duplicate of the root; -1 with errno when
+    // none can be made.
+    int Release() {
+        if (!owned_)
+            return ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+        return std::exchange(fd_, -1);
+    }
+
+  private:
+    Dir(int fd, bool owned) : fd_(fd), owned_(owned) {}
+    int fd_ = -1;
+    bool owned_ = false;
+};
+
+int TFileStore::OpenBeneath(const std::string& path, int flags) const {
+    open_how how{};
+    how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC);
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
+    const long fd = ::syscall(SYS_openat2, rootFd_, path.c_str(), &how, sizeof how);
+    if (fd >= 0)
+        return static_cast<int>(fd);
+    // No openat2 (ENOSYS), or a seccomp filter that refuses it (EPERM, EINVAL): walk from now on.
+    if (errno == ENOSYS || errno == EPERM || errno == EINVAL)
+        oneCall_.store(false, std::memory_order_relaxed);
+    return -1;
+}
+
+TFileStore::Dir TFileStore::WalkParent(const std::vector<std::string>& parts, bool create) const {
+    Dir dir = Dir::Borrowed(rootFd_);
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
         if (create && ::mkdirat(dir.Get(), parts[i].c_str(), 0755) != 0 && errno != EEXIST)
             Failure("cannot create folder", parts[i], errno);
-        Fd next(
-            ::openat(dir.Get(), parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!next) {
+        const int next =
+            ::openat(dir.Get(), parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) {
             if (!create && errno == ENOENT)
-                return Fd();
+                return Dir();
             if (errno == ENOTDIR || errno == ELOOP)
                 throw EStoreRefused(u"Not a folder in the store: " + FromUtf8(parts[i]));
             Failure("cannot open folder", parts[i], errno);
         }
-        dir = std::move(next);
+        dir = Dir::Owned(next);
     }
     return dir;
 }
 
-}  // namespace
+TFileStore::Dir TFileStore::OpenParent(const std::vector<std::string>& parts, bool create) const {
+    if (parts.size() == 1)
+        return Dir::Borrowed(rootFd_);
+    if (ResolvesInOneCall()) {
+        // O_PATH: the folder is only a base for the *at calls, so it needs no read permission.
+        const int fd =
+            OpenBeneath(Joined(parts, parts.size() - 1), O_PATH | O_DIRECTORY | O_NOFOLLOW);
+        if (fd >= 0)
+            return Dir::Owned(fd);
+        if (errno == ENOENT && !create)
+            return Dir();
+    }
+    return WalkParent(parts, create);
+}
 
 std::string TFileStore::StampOfTime(const timespec& t) {
     std::tm tm{};
@@ -93,11 +155,19 @@ std::string TFileStore::StampOfTime(const timespec& t) {
     return TFileStore::FormatStamp(f);
 }
 
-TFileStore::TFileStore(std::filesystem::path root) : root_(std::move(root)) {
+TFileStore::TFileStore(std::filesystem::path root, TStoreLookup lookup)
+    : root_(std::move(root)), oneCall_(lookup == TStoreLookup::OneCall) {
     std::error_code ec;
     std::filesystem::create_directories(root_, ec);
     if (!std::filesystem::is_directory(root_))
         throw EStoreFailure(u"Cannot create the store folder " + FromUtf8(root_.string()));
+    rootFd_ = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (rootFd_ < 0)
+        Failure("cannot open root", root_.string(), errno);
+}
+
+TFileStore::~TFileStore() {
+    ::close(rootFd_);
 }
 
 std::string TFileStore::FormatStamp(const TStampFields& f) {
@@ -144,10 +214,26 @@ std::vector<std::string> TFileStore::SplitName(std::u16string_view name) {
 
 std::optional<std::string> TFileStore::StampOf(std::u16string_view name) const {
     const auto parts = SplitName(name);
-    Fd dir = OpenParent(root_, parts, false);
+    struct stat st {};
+    if (ResolvesInOneCall()) {
+        // The file itself (a link as the link): one open, one fstat, one close.
+        const int fd = OpenBeneath(Joined(parts), O_PATH | O_NOFOLLOW);
+        if (fd >= 0) {
+            const int result = ::fstat(fd, &st);
+            const int err = errno;
+            ::close(fd);
+            if (result != 0)
+                Failure("cannot read", Joined(parts), err);
+            if (!S_ISREG(st.st_mode))
+                return std::nullopt;
+            return StampOfTime(st.st_mtim);
+        }
+        if (errno == ENOENT)
+            return std::nullopt;
+    }
+    Dir dir = WalkParent(parts, false);
     if (!dir)
         return std::nullopt;
-    struct stat st {};
     if (::fstatat(dir.Get(), parts.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             return std::nullopt;
@@ -160,16 +246,22 @@ std::optional<std::string> TFileStore::StampOf(std::u16string_view name) const {
 
 std::unique_ptr<TStoreWriter> TFileStore::BeginStore(std::u16string_view name) {
     const auto parts = SplitName(name);
-    Fd dir = OpenParent(root_, parts, true);
+    Fd folder(OpenParent(parts, true).Release());
+    if (!folder)
+        Failure("cannot open folder of", Joined(parts), errno);
     static std::atomic<unsigned> counter{0};
     const std::string temp = std::string(kTempPrefix) + std::to_string(::getpid()) + "-" +
                              std::to_string(counter.fetch_add(1));
-    const int file = ::openat(dir.Get(), temp.c_str(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (file < 0)
+    Fd file(::openat(folder.Get(), temp.c_str(),
+                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!file)
         Failure("cannot create", temp, errno);
-    const int folder = dir.Release();
-    return std::make_unique<TStoreWriter>(*this, folder, file, temp, parts.back(), Joined(parts));
+    // The writer owns both descriptors once it exists; until then they close here.
+    auto writer = std::make_unique<TStoreWriter>(*this, folder.Get(), file.Get(), temp,
+                                                 parts.back(), Joined(parts));
+    folder.Release();
+    file.Release();
+    return writer;
 }
 
 bool TFileStore::Store(std::u16string_view name, std::span<const std::uint8_t> content,
@@ -181,7 +273,7 @@ bool TFileStore::Store(std::u16string_view name, std::span<const std::uint8_t> c
 
 bool TFileStore::Remove(std::u16string_view name) {
     const auto parts = SplitName(name);
-    Fd dir = OpenParent(root_, parts, false);
+    const Dir dir = OpenParent(parts, false);
     if (!dir)
         return false;
     std::lock_guard lock(mutex_);

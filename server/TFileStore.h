@@ -3,6 +3,7 @@
 // with the packet's time stamp as its modification time; removal; the alerts log.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -33,10 +34,19 @@ class EStoreFailure : public Exception {
     const char* ClassName() const noexcept override { return "EStoreFailure"; }
 };
 
+// How paths under the root are resolved. Both refuse a link anywhere on the path and a name that
+// would leave the root; OneCall lets the kernel resolve a whole path at once (openat2) and falls
+// back to the walk where the kernel or a seccomp filter refuses it; Walk opens each folder in turn
+// (the fallback, chosen by tests to cover it).
+enum class TStoreLookup { OneCall, Walk };
+
 class TFileStore {
   public:
-    // Creates the root folder when it does not exist.
-    explicit TFileStore(std::filesystem::path root);
+    // Creates the root folder when it does not exist, and keeps it open for the store's life.
+    explicit TFileStore(std::filesystem::path root, TStoreLookup lookup = TStoreLookup::OneCall);
+    ~TFileStore();
+    TFileStore(const TFileStore&) = delete;
+    TFileStore& operator=(const TFileStore&) = delete;
 
     const std::filesystem::path& Root() const { return root_; }
     std::filesystem::path AlertsLog() const { return root_ / ".alertas.log"; }
@@ -67,9 +77,23 @@ class TFileStore {
     // A file time as the stamp above, in local time.
     static std::string StampOfTime(const timespec& t);
 
+    // false once the store resolves component by component (chosen, or the kernel refused openat2).
+    bool ResolvesInOneCall() const { return oneCall_.load(std::memory_order_relaxed); }
+
   private:
     friend class TStoreWriter;
+    class Dir;
+    // The folder holding the last part (the root itself for a single part). create: missing
+    // folders are made; otherwise a missing folder gives an empty Dir.
+    Dir OpenParent(const std::vector<std::string>& parts, bool create) const;
+    Dir WalkParent(const std::vector<std::string>& parts, bool create) const;
+    // openat2 beneath the root, no link followed anywhere; -1 with errno on failure. Turns the
+    // one-call lookup off for good when the kernel (or a filter) does not offer it.
+    int OpenBeneath(const std::string& path, int flags) const;
+
     std::filesystem::path root_;
+    int rootFd_ = -1;
+    mutable std::atomic<bool> oneCall_;
     mutable std::mutex mutex_;  // rename-versus-check and the alerts log
     std::vector<std::u16string> alerts_;
 };

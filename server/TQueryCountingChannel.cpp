@@ -11,15 +11,15 @@
 
 namespace ab::server {
 
-TQueryCountingChannel::TQueryCountingChannel(std::unique_ptr<TDbxChannel> inner,
-                                             TServerContext& context, int connectionNumber)
-    : inner_(std::move(inner)), context_(context), number_(connectionNumber) {}
+TQueryCountingChannel::TQueryCountingChannel(TDbxChannel& inner, TServerContext& context,
+                                             int connectionNumber)
+    : inner_(inner), context_(context), number_(connectionNumber) {}
 
 bool TQueryCountingChannel::TakeFirst() {
     std::uint8_t head[sizeof kFilterQuery];
     std::size_t got = 0;
     while (got < sizeof head) {
-        const int n = inner_->Read(std::span(head + got, sizeof head - got));
+        const int n = inner_.Read(std::span(head + got, sizeof head - got));
         if (n <= 0)
             break;
         got += static_cast<std::size_t>(n);
@@ -41,7 +41,7 @@ bool TQueryCountingChannel::TakeFirst() {
         case TMessageFault::Error:
             context_.Log(prefix + "filter query, error reply (fault)");
             try {
-                TReplyWriter(*inner_).Error(
+                TReplyWriter(inner_).Error(
                     kErrorClassName, kErrVendor,
                     std::u16string(kInjectedFaultText) + FromUtf8(std::to_string(message)));
             } catch (const EConnectionClosed&) {
@@ -50,7 +50,7 @@ bool TQueryCountingChannel::TakeFirst() {
         case TMessageFault::Silence: {
             context_.Log(prefix + "filter query, silent from here (fault)");
             std::uint8_t rest[4096];
-            while (inner_->Read(rest) > 0) {
+            while (inner_.Read(rest) > 0) {
             }
             return false;
         }
@@ -71,15 +71,15 @@ int TQueryCountingChannel::Read(std::span<std::uint8_t> dest) {
         handedOut_ += n;
         return static_cast<int>(n);
     }
-    return inner_->Read(dest);
+    return inner_.Read(dest);
 }
 
 int TQueryCountingChannel::Write(std::span<const std::uint8_t> src) {
-    return ended_ ? -1 : inner_->Write(src);
+    return ended_ ? -1 : inner_.Write(src);
 }
 
 int TQueryCountingChannel::WriteParts(std::span<const std::span<const std::uint8_t>> parts) {
-    return ended_ ? -1 : inner_->WriteParts(parts);
+    return ended_ ? -1 : inner_.WriteParts(parts);
 }
 
 }  // namespace ab::server

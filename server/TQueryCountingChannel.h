@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <span>
 #include <vector>
 
@@ -17,8 +16,8 @@ namespace ab::server {
 
 class TQueryCountingChannel : public TDbxChannel {
   public:
-    TQueryCountingChannel(std::unique_ptr<TDbxChannel> inner, TServerContext& context,
-                          int connectionNumber);
+    // Does not own the inner channel.
+    TQueryCountingChannel(TDbxChannel& inner, TServerContext& context, int connectionNumber);
 
     void Open() override {}
     void Close() override {}
@@ -32,7 +31,7 @@ class TQueryCountingChannel : public TDbxChannel {
     // false when the connection ends here.
     bool TakeFirst();
 
-    std::unique_ptr<TDbxChannel> inner_;
+    TDbxChannel& inner_;
     TServerContext& context_;
     int number_;
     bool checked_ = false;

@@ -94,7 +94,7 @@ std::size_t BufferBytes(std::u16string_view kbText) {
 }  // namespace
 
 TServerSession::TServerSession(TDbxChannel& channel, TServerContext& context, int connectionNumber,
-                               bool answerFilterQuery, int socket)
+                               bool answerFilterQuery, TServerSocketChannel* socket)
     : channel_(channel),
       writer_(channel),
       reader_(channel),
@@ -105,6 +105,12 @@ TServerSession::TServerSession(TDbxChannel& channel, TServerContext& context, in
 
 void TServerSession::Log(const std::string& line) {
     context_.Log("conexao " + std::to_string(number_) + ": " + line);
+}
+
+void TServerSession::FlushHeld() {
+    // A failure shows at the next read.
+    if (socket_)
+        socket_->Flush();
 }
 
 void TServerSession::Run() {
@@ -428,8 +434,10 @@ void TServerSession::PullSegments(std::int64_t handle, Command& command, std::si
                                   bool dropOnPurpose) {
     const std::int64_t blob = ++command.blobCounter;
     for (int request = 1;; ++request) {
-        if (context_.options.beforeSegmentRequest)
+        if (context_.options.beforeSegmentRequest) {
+            FlushHeld();
             context_.options.beforeSegmentRequest(request);
+        }
         writer_.Raw("{\"more_blob\":[").Int(handle).Raw(",").Int(blob).Raw(",0,");
         writer_.Int(static_cast<std::int64_t>(ordinal)).Raw(",0]}").Flush();
         if (command.method && command.method->id == TServerMethodId::SendFile &&
@@ -472,12 +480,14 @@ void TServerSession::PullSegments(std::int64_t handle, Command& command, std::si
 
 void TServerSession::StopReading(const std::string& why) {
     Log(why + ", reading nothing more (fault)");
-    if (socket_ < 0)
+    if (!socket_)
         throw EConnectionClosed(FromUtf8(why + ", no socket to keep open"));
+    // The request for the block leaves before the wait.
+    FlushHeld();
     // No deadline of its own: the client closing or the server's Stop (which shuts the socket
     // down) ends it, and nothing else should.
     for (;;) {
-        pollfd p{socket_, POLLRDHUP, 0};
+        pollfd p{socket_->Fd(), POLLRDHUP, 0};
         const int ready = ::poll(&p, 1, -1);
         if (ready < 0 && errno == EINTR)
             continue;
@@ -503,8 +513,10 @@ void TServerSession::Execute(std::int64_t handle, Command& command,
     const bool isSendFile = method.id == TServerMethodId::SendFile;
     const int call = isSendFile ? context_.sendFileCalls.fetch_add(1) + 1 : 0;
     const auto& o = context_.options;
-    if (isSendFile && o.beforeSendFile)
+    if (isSendFile && o.beforeSendFile) {
+        FlushHeld();
         o.beforeSendFile(call);
+    }
     std::vector<std::uint8_t> reply;
     try {
         // Input values: texts are collected (bounded), the packet goes straight to the store.

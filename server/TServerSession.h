@@ -22,18 +22,20 @@
 #include "server/TRequestReader.h"
 #include "server/TServerContext.h"
 #include "server/TServerMethods.h"
+#include "server/TServerSocketChannel.h"
 
 namespace ab::server {
 
 class TServerSession {
   public:
     // answerFilterQuery: the channel is the bare socket, so the session answers the five-byte
-    // filter query itself (a filter channel answers it otherwise). socket: the connection's
-    // descriptor, watched for the client's close when the session stops reading on purpose
-    // (TServerOptions::stopReadingAtBlock); -1 for a channel without one, which then ends the
-    // session there instead.
+    // filter query itself (a filter channel answers it otherwise). socket: the connection's socket
+    // under the channel, which holds answers until it is read; it is flushed before the session
+    // waits without reading (a test hook, or TServerOptions::stopReadingAtBlock, where its
+    // descriptor is watched for the client's close). nullptr for a channel without one, which
+    // then ends the session there instead.
     TServerSession(TDbxChannel& channel, TServerContext& context, int connectionNumber,
-                   bool answerFilterQuery, int socket = -1);
+                   bool answerFilterQuery, TServerSocketChannel* socket = nullptr);
 
     // Serves requests until the client disconnects or closes, or a request cannot be understood
     // (answered with an error reply first). Method failures are answered and serving goes on.
@@ -79,6 +81,8 @@ class TServerSession {
     void EndParams();
     void SkipRestOfParams();
     void Log(const std::string& line);
+    // Sends the answers the socket holds, before a wait that is not a read.
+    void FlushHeld();
 
     TDbxChannel& channel_;  // read to the end when the session falls silent
     TReplyWriter writer_;
@@ -86,7 +90,7 @@ class TServerSession {
     TServerContext& context_;
     int number_;
     bool answerFilterQuery_;
-    int socket_;
+    TServerSocketChannel* socket_;
     int sendFileBlocks_ = 0;  // segment blocks asked for in SendFile calls
     bool connected_ = false;
     bool ended_ = false;

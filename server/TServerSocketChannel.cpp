@@ -2,10 +2,14 @@
 #include "server/TServerSocketChannel.h"
 
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+
+#include "server/ServerConstants.h"
 
 namespace ab::server {
 
@@ -48,6 +52,9 @@ bool TConnectionRecord::WaitClosed(std::chrono::milliseconds timeout) const {
 }
 
 int TServerSocketChannel::Read(std::span<std::uint8_t> dest) {
+    // The server is about to wait for its peer: what it answered so far goes first.
+    if (!Flush())
+        return -1;
     const std::size_t want = std::min<std::size_t>(dest.size(), INT_MAX);
     for (;;) {
         const ssize_t n = ::recv(fd_, dest.data(), want, 0);
@@ -61,16 +68,66 @@ int TServerSocketChannel::Read(std::span<std::uint8_t> dest) {
 }
 
 int TServerSocketChannel::Write(std::span<const std::uint8_t> src) {
-    std::size_t done = 0;
-    while (done < src.size()) {
-        const ssize_t n = ::send(fd_, src.data() + done, src.size() - done, MSG_NOSIGNAL);
+    return WriteParts(std::span(&src, 1));
+}
+
+int TServerSocketChannel::WriteParts(std::span<const std::span<const std::uint8_t>> parts) {
+    std::size_t total = 0;
+    for (const auto& part : parts)
+        total += part.size();
+    const int count = static_cast<int>(std::min<std::size_t>(total, INT_MAX));
+    if (held_.size() + total <= kHeldReplyBytes) {
+        for (const auto& part : parts)
+            held_.insert(held_.end(), part.begin(), part.end());
+        return count;
+    }
+    // Too much to hold: what is held and the new bytes leave in one send, without a copy.
+    std::vector<iovec> vec;
+    vec.reserve(parts.size() + 1);
+    vec.push_back({held_.data(), held_.size()});
+    for (const auto& part : parts)
+        vec.push_back({const_cast<std::uint8_t*>(part.data()), part.size()});
+    const bool sent = Send(vec);
+    held_.clear();
+    return sent ? count : -1;
+}
+
+bool TServerSocketChannel::Flush() {
+    if (held_.empty())
+        return true;
+    iovec held{held_.data(), held_.size()};
+    const bool sent = Send(std::span(&held, 1));
+    held_.clear();
+    return sent;
+}
+
+bool TServerSocketChannel::Send(std::span<iovec> vec) {
+    std::size_t first = 0;
+    while (first < vec.size()) {
+        if (vec[first].iov_len == 0) {
+            ++first;
+            continue;
+        }
+        msghdr message{};
+        message.msg_iov = vec.data() + first;
+        message.msg_iovlen = std::min<std::size_t>(vec.size() - first, IOV_MAX);
+        const ssize_t n = ::sendmsg(fd_, &message, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return -1;
-        done += static_cast<std::size_t>(n);
+            return false;
+        // Past what the socket took: whole parts, then into the one it stopped in.
+        for (auto left = static_cast<std::size_t>(n); left > 0;) {
+            iovec& v = vec[first];
+            const std::size_t step = std::min(left, v.iov_len);
+            v.iov_base = static_cast<std::uint8_t*>(v.iov_base) + step;
+            v.iov_len -= step;
+            left -= step;
+            if (v.iov_len == 0)
+                ++first;
+        }
     }
-    return static_cast<int>(std::min<std::size_t>(done, INT_MAX));
+    return true;
 }
 
 }  // namespace ab::server

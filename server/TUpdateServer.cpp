@@ -215,33 +215,32 @@ void TUpdateServer::AcceptLoop() {
 
 void TUpdateServer::Serve(const std::shared_ptr<Connection>& connection, int number) {
     context_->Log("conexao " + std::to_string(number) + ": accepted");
+    TServerSocketChannel socket(connection->fd, *connection->record);
     try {
-        // The filter query is counted as a message below whatever answers it.
-        auto counted = [&] {
-            return std::make_unique<TQueryCountingChannel>(
-                std::make_unique<TServerSocketChannel>(connection->fd, *connection->record),
-                *context_, number);
-        };
         if (options_.silent) {
-            TServerSocketChannel channel(connection->fd, *connection->record);
             std::vector<std::uint8_t> buffer(65536);
-            while (channel.Read(buffer) > 0) {
+            while (socket.Read(buffer) > 0) {
             }
         } else if (filters_ && filters_->Count() > 0) {
             // The filter channel answers the query and negotiates; the session sees plain bytes.
-            TDBXFilterSocketChannel filtered(counted());
+            // The filter query is counted as a message below whatever answers it.
+            TDBXFilterSocketChannel filtered(
+                std::make_unique<TQueryCountingChannel>(socket, *context_, number));
             {
                 std::lock_guard lock(filtersMutex_);
                 filtered.SetFilterList(filters_.get());
             }
-            TServerSession(filtered, *context_, number, false, connection->fd).Run();
+            TServerSession(filtered, *context_, number, false, &socket).Run();
         } else {
-            const auto channel = counted();
-            TServerSession(*channel, *context_, number, true, connection->fd).Run();
+            TQueryCountingChannel counted(socket, *context_, number);
+            TServerSession(counted, *context_, number, true, &socket).Run();
         }
     } catch (const std::exception& e) {
         context_->Log("conexao " + std::to_string(number) + ": " + e.what());
     }
+    // The last answers (a refused login's, an error reply that ends the connection) leave before
+    // the close.
+    socket.Flush();
     {
         std::lock_guard lock(mutex_);
         ::shutdown(connection->fd, SHUT_RDWR);

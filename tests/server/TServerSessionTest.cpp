@@ -1,15 +1,23 @@
 // One session over an in-memory channel: the client's BufferKBSize, read from its connect message,
 // sizes every later read the session asks of its channel and cuts its longer replies into writes
-// of that size; the reply composer's own cutting.
+// of that size; the reply composer's own cutting. Over a socket pair that keeps each send apart:
+// the socket channel holds answers until it is read, and a session answers a burst of requests in
+// one send and a lone request at once.
 #include "server/TServerSession.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
+#include <chrono>
 #include <deque>
+#include <thread>
 
 #include "ServerTestSupport.h"
+#include "server/ServerConstants.h"
 #include "server/TFileStore.h"
 #include "server/TReplyWriter.h"
+#include "server/TServerSocketChannel.h"
 
 namespace ab::server {
 namespace {
@@ -145,6 +153,164 @@ TEST(ServerSessionBuffers, ComposerCutsMessagesAtTheBufferSize) {
         EXPECT_EQ(joined, composed);
         writer.Flush();  // nothing left: no empty write
         EXPECT_EQ(channel.writes.size(), c.writes.size());
+    }
+}
+
+// Both ends of a local socket pair that keeps every send as one record, so the peer sees exactly
+// how the channel grouped its bytes.
+class RecordPair {
+  public:
+    RecordPair() {
+        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds_) != 0)
+            throw std::runtime_error("socketpair");
+        // Room for the largest record the tests send.
+        const int size = 1 << 20;
+        for (int fd : fds_)
+            ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    }
+    ~RecordPair() {
+        for (int fd : fds_)
+            if (fd >= 0)
+                ::close(fd);
+    }
+    int Server() const { return fds_[0]; }
+    // The records that arrive within the time, each whole.
+    std::vector<Bytes> Records(std::chrono::milliseconds wait = std::chrono::milliseconds(50)) {
+        std::vector<Bytes> out;
+        for (;;) {
+            pollfd p{fds_[1], POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(wait.count())) <= 0)
+                return out;
+            Bytes record(1 << 20);
+            const ssize_t n = ::recv(fds_[1], record.data(), record.size(), 0);
+            if (n <= 0)
+                return out;
+            record.resize(static_cast<std::size_t>(n));
+            out.push_back(std::move(record));
+            wait = std::chrono::milliseconds(50);
+        }
+    }
+    void Send(const Bytes& record) {
+        ASSERT_EQ(::send(fds_[1], record.data(), record.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(record.size()));
+    }
+    // The client's end closes: the server's next read ends.
+    void CloseClient() { ::shutdown(fds_[1], SHUT_RDWR); }
+
+  private:
+    int fds_[2] = {-1, -1};
+};
+
+std::vector<std::size_t> Sizes(const std::vector<Bytes>& records) {
+    std::vector<std::size_t> sizes;
+    for (const auto& r : records)
+        sizes.push_back(r.size());
+    return sizes;
+}
+
+// What the channel sends, and when: writes wait for a read (or a flush), and leave at once only
+// when holding them would pass the limit, together with what was held.
+TEST(ServerSocketChannel, WritesLeaveTogetherBeforeARead) {
+    constexpr std::size_t kHeld = kHeldReplyBytes;
+    enum Step { Flush, Read };
+    const struct {
+        const char* what;
+        std::vector<std::size_t> writes;
+        std::vector<std::size_t> atOnce;  // the records sent before any read or flush
+        Step then;
+        std::vector<std::size_t> after;  // the records the read or flush sent
+    } cases[] = {
+        {"one answer, then a read", {40}, {}, Read, {40}},
+        {"a burst, then a read", {40, 17, 300, 1}, {}, Read, {358}},
+        {"a burst, then a flush", {40, 17}, {}, Flush, {57}},
+        {"nothing held: no empty send", {}, {}, Read, {}},
+        {"up to the limit is held", {kHeld - 10, 10}, {}, Read, {kHeld}},
+        {"past the limit leaves with what was held", {kHeld - 10, 11, 5}, {kHeld + 1}, Read, {5}},
+        {"one write past the limit", {kHeld + 1}, {kHeld + 1}, Flush, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RecordPair pair;
+        TConnectionRecord record(true, {});
+        TServerSocketChannel channel(pair.Server(), record);
+        Bytes written;
+        for (const std::size_t n : c.writes) {
+            Bytes piece(n);
+            for (auto& b : piece)
+                b = static_cast<std::uint8_t>(written.size() + (&b - piece.data()));
+            ASSERT_EQ(channel.Write(piece), static_cast<int>(n));
+            written.insert(written.end(), piece.begin(), piece.end());
+        }
+        std::vector<Bytes> got = pair.Records();
+        EXPECT_EQ(Sizes(got), c.atOnce);
+        if (c.then == Flush) {
+            EXPECT_TRUE(channel.Flush());
+        } else {
+            // The read waits for the client, who writes only once the answers are in.
+            std::vector<Bytes> before;
+            std::thread client([&] {
+                before = pair.Records(std::chrono::seconds(1));
+                pair.Send(Ascii("q"));
+            });
+            std::uint8_t byte = 0;
+            EXPECT_EQ(channel.Read(std::span(&byte, 1)), 1);
+            client.join();
+            EXPECT_EQ(byte, 'q');
+            got.insert(got.end(), before.begin(), before.end());
+            EXPECT_EQ(Sizes(before), c.after);
+        }
+        if (c.then == Flush)
+            for (auto& r : pair.Records())
+                got.push_back(std::move(r));
+        Bytes joined;
+        for (const auto& r : got)
+            joined.insert(joined.end(), r.begin(), r.end());
+        EXPECT_EQ(joined, written);
+        EXPECT_EQ(record.Bytes(), c.then == Read ? Ascii("q") : Bytes{});
+    }
+}
+
+// A session over the socket: the answers to requests that came together leave in one send, and a
+// request alone is answered in a send of its own, before the session waits for the next.
+TEST(ServerSocketChannel, SessionAnswersABurstInOneSend) {
+    test::TempDir dir;
+    TServerOptions o;
+    o.root = dir.Path();
+    TFileStore store(o.root);
+    TServerContext context(o, store);
+    RecordPair pair;
+    TConnectionRecord record(false, {});
+    TServerSocketChannel channel(pair.Server(), record);
+    std::thread server([&] { TServerSession(channel, context, 1, true, &channel).Run(); });
+    struct Closer {
+        RecordPair& pair;
+        std::thread& server;
+        ~Closer() {
+            pair.CloseClient();
+            server.join();
+        }
+    } closer{pair, server};
+
+    pair.Send(Hex("05 05 05 05 05"));
+    EXPECT_EQ(pair.Records(std::chrono::seconds(5)), std::vector<Bytes>{Hex("06 00 00 00 00")});
+    pair.Send(Ascii(Connect("")));
+    ASSERT_EQ(pair.Records(std::chrono::seconds(5)).size(), 1u);
+    pair.Send(Ascii(R"({"method":"prepare","params":[-1,false,"DataSnap.ServerMethod",)"
+                    R"("TZvServer.EchoString"]})"));
+    ASSERT_EQ(pair.Records(std::chrono::seconds(5)).size(), 1u);
+    const Bytes echo = Cat({Ascii(R"({"method":"execute","params":[{"handle":[1]},{"data":[4,)"),
+                            Hex("22 6F 69 C0"), Ascii("]}]}")});
+    const Bytes answer =
+        Cat({Ascii(R"({"result":[{"data":[4,)"), Hex("C0 22 6F 69"), Ascii("]}]}")});
+    for (const std::size_t burst : {1u, 32u, 1u, 5u}) {
+        SCOPED_TRACE(burst);
+        Bytes requests, answers;
+        for (std::size_t i = 0; i < burst; ++i) {
+            requests.insert(requests.end(), echo.begin(), echo.end());
+            answers.insert(answers.end(), answer.begin(), answer.end());
+        }
+        pair.Send(requests);
+        EXPECT_EQ(pair.Records(std::chrono::seconds(5)), std::vector<Bytes>{answers});
     }
 }
 

@@ -414,6 +414,55 @@ TEST_F(UpdateServerTest, RequestsInFlightAreAnsweredInOrder) {
     EXPECT_FALSE(fs::exists(Root() / "Scripts" / "S01" / "EM_TESTE.SQL"));
 }
 
+// The server holds its answers until it would wait for the client, so none may stay behind: each
+// request written alone is answered while the client writes nothing more, by kind (a stored copy
+// or none, a fixed answer, an error reply), and the same requests written at once are all answered,
+// in order.
+TEST_F(UpdateServerTest, EachAnswerLeavesBeforeTheServerWaitsForMore) {
+    Start();
+    fs::create_directories(Root() / "S01");
+    std::ofstream(Root() / "S01" / "velho.txt") << "v";
+    SetMtime(Root() / "S01" / "velho.txt", 2015, 12, 10, 8, 30, 0);
+    RawClient c(port_);
+    Login(c);
+    const std::string prepared = PrepareReply(1, kPropertsFileParameters);
+    ASSERT_EQ(PrepareText(c, "TZvServer.PropertsFile", prepared.size()), prepared);
+    auto propertsFile = [](const std::string& name) {
+        return Execute(1, Cat({StringField(Base64(name)), Hex("C0")}));
+    };
+    const struct {
+        const char* what;
+        Bytes request, answer;
+    } cases[] = {
+        {"a stored copy", propertsFile("S01\\velho.txt"),
+         Result(Cat({Hex("C0 2F"), Ascii("20151210083000;")}))},
+        {"no copy", propertsFile("S01\\nada.txt"), Result(Hex("C0 20"))},
+        {"a refused name", propertsFile("S01\\..\\x"),
+         Ascii(ErrorReply(9, "Destination name refused (relative part): S01\\\\..\\\\x"))},
+        {"a fixed answer", Ascii(R"({"method":"next_result","params":[1]})"),
+         Ascii("{\"result\":[false,-1,false,-1]}")},
+        {"an unknown handle", Execute(9, Hex("C0 C0")),
+         Ascii(ErrorReply(24, "Unknown command handle 9"))},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.what);
+        c.Send(k.request);
+        EXPECT_EQ(c.Read(k.answer.size(), 3s), k.answer);
+    }
+    for (int round = 0; round < 2; ++round) {
+        Bytes burst;
+        for (int i = 0; i < 8; ++i)
+            for (const auto& k : cases)
+                burst.insert(burst.end(), k.request.begin(), k.request.end());
+        c.Send(burst);
+        for (int i = 0; i < 8; ++i)
+            for (const auto& k : cases)
+                ASSERT_EQ(c.Read(k.answer.size(), 3s), k.answer) << k.what << " " << i;
+    }
+    c.Send(R"({"method":"disconnect","params":[1]})");
+    EXPECT_TRUE(c.ClosedWithoutAnswer());
+}
+
 // One message of a scripted publish and the reply it gets (empty: none).
 struct ScriptStep {
     std::string what;
