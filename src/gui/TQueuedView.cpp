@@ -4,6 +4,8 @@
 #include <QThread>
 #include <algorithm>
 
+#include "gui/QueuedCall.h"
+
 namespace ab {
 
 TQueuedView::TQueuedView(IMainView& target, IViewBatch* batch) : target_(target), batch_(batch) {
@@ -37,12 +39,15 @@ bool TQueuedView::Enfileirar(TItem item) {
         }
     }
     if (acordar)
-        QMetaObject::invokeMethod(
-            this, [this, agora] { Acordar(agora); }, Qt::QueuedConnection);
+        Acordar(agora);
     return true;
 }
 
 void TQueuedView::Acordar(bool agora) {
+    QueueCall(this, [this, agora] { Aplicar(agora); });
+}
+
+void TQueuedView::Aplicar(bool agora) {
     if (agora) {
         Flush();
         return;
@@ -165,8 +170,7 @@ void TQueuedView::Flush() {
             agendado_ = true;
     }
     if (resto)
-        QMetaObject::invokeMethod(
-            this, [this, pergunta] { Acordar(pergunta); }, Qt::QueuedConnection);
+        Acordar(pergunta);
 }
 
 void TQueuedView::Shutdown() {

@@ -101,7 +101,10 @@ class TQueuedView : public QObject, public IMainView {
 
     // Queues the item unless shut down (false); a waiting caller is counted in the same step.
     bool Enfileirar(TItem item);
+    // Any thread: has the GUI thread apply the queue (Aplicar), at once (a caller waits) or in
+    // the next batch.
     void Acordar(bool agora);
+    void Aplicar(bool agora);
     void Executar(TItem& item);
     bool NaThreadDaJanela() const;
 

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include "app/TAtualizador.h"
+#include "gui/QueuedCall.h"
 
 namespace ab {
 
@@ -46,8 +47,7 @@ void TSinaisDaJanela::Sinal() {
         pendente_ = true;
         return;
     }
-    QMetaObject::invokeMethod(
-        aplicacao_, [this] { Fechar(); }, Qt::QueuedConnection);
+    QueueCall(this, [this] { Fechar(); });
 }
 
 void TSinaisDaJanela::Apontar(QApplication* aplicacao, QWidget* janela, TAtualizador* execucao) {
@@ -58,8 +58,7 @@ void TSinaisDaJanela::Apontar(QApplication* aplicacao, QWidget* janela, TAtualiz
     if (aplicacao_ && pendente_) {
         pendente_ = false;
         // Queued: the window may not be showing yet, and a close before its show is undone.
-        QMetaObject::invokeMethod(
-            aplicacao_, [this] { Fechar(); }, Qt::QueuedConnection);
+        QueueCall(this, [this] { Fechar(); });
     }
 }
 

@@ -12,6 +12,7 @@
 // thread's loop has ended and the run is being waited for.
 #pragma once
 
+#include <QObject>
 #include <csignal>
 #include <mutex>
 #include <thread>
@@ -23,11 +24,12 @@ namespace ab {
 
 class TAtualizador;
 
-class TSinaisDaJanela {
+// A QObject only to receive its own queued calls on the GUI thread (where it is made).
+class TSinaisDaJanela : public QObject {
   public:
     TSinaisDaJanela();
     // Ends the waiting thread and unblocks the signals.
-    ~TSinaisDaJanela();
+    ~TSinaisDaJanela() override;
     TSinaisDaJanela(const TSinaisDaJanela&) = delete;
     TSinaisDaJanela& operator=(const TSinaisDaJanela&) = delete;
 

@@ -20,6 +20,7 @@
 #include "gui/MessageBoxes.h"
 #include "gui/ProgressIcons.h"
 #include "gui/QtText.h"
+#include "gui/QueuedCall.h"
 #include "gui/TJpegImage.h"
 #include "gui/TProgressListModel.h"
 #include "gui/TUpDown.h"
@@ -357,7 +358,7 @@ void TfrmPrincipal::btn_AtualizarClick() {
         // Behind everything the run showed; straight to the window when the queue is closed.
         auto finished = [this, error] { RunFinished(error); };
         if (!queued_->Post(finished))
-            QMetaObject::invokeMethod(this, finished, Qt::QueuedConnection);
+            QueueCall(this, finished);
     });
 }
 

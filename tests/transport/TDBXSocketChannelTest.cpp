@@ -325,16 +325,25 @@ TEST(TDBXSocketChannel, ABrokenLinkIsLostAndCarriesNothingMore) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::atomic<int> received{0};
+        std::atomic<bool> opened{false}, closed{false};
         ScriptedPeer peer([&](PeerConnection& conn, int) {
+            // Not before the client has seen its connect complete: a reset then fails the connect.
+            for (int i = 0; i < 1000 && !opened; ++i)
+                std::this_thread::sleep_for(5ms);
             if (c.reset) {
                 const linger abortive{1, 0};
                 ::setsockopt(conn.Fd(), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
             }
             conn.Close();
+            closed = true;
         });
         OpenChannel oc(PropsFor(peer.Port(), {{u"ConnectTimeout", c.connectTimeout}}));
-        std::this_thread::sleep_for(100ms);  // the close or reset has arrived
+        opened = true;
+        // The peer accepts when it next looks (up to 100 ms), then closes; the close or reset
+        // arrives on loopback at once.
+        for (int i = 0; i < 1000 && !closed; ++i)
+            std::this_thread::sleep_for(10ms);
+        std::this_thread::sleep_for(50ms);
         std::vector<std::uint8_t> buf(64, 'x');
         try {
             if (c.write)
