@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace ab {
@@ -62,6 +63,31 @@ constexpr std::uint32_t dsfldMaxBasicCode = 11;
 
 constexpr std::uint32_t TypeCodeOf(std::uint32_t typeWord) {
     return (typeWord & dsTypeBitsMask) >> dsTypeBitsShift;
+}
+
+// How a value of a type word is laid out: fixed size, length prefix width, or element size.
+struct TFieldLayout {
+    enum Kind { Fixed, Varying, Array } kind;
+    std::uint32_t size;
+};
+
+// The layout of a type word; nullopt when the word has no encoding.
+constexpr std::optional<TFieldLayout> LayoutOf(std::uint32_t typeWord) {
+    const std::uint32_t size = typeWord & dsSizeBitsMask;
+    const bool varying = (typeWord & dsVaryingFldType) != 0;
+    const bool array = (typeWord & dsArrayFldType) != 0;
+    const std::uint32_t code = TypeCodeOf(typeWord);
+    if ((typeWord & (dsPseudoFldType | dsCompArrayFldType | dsEmbeddedFldType)) != 0 || code == 0 ||
+        code > dsfldMaxCode || (varying && array))
+        return std::nullopt;
+    if (varying) {
+        if (size != 1 && size != 2 && size != 4)
+            return std::nullopt;
+        return TFieldLayout{TFieldLayout::Varying, size};
+    }
+    if (size == 0)
+        return std::nullopt;
+    return TFieldLayout{array ? TFieldLayout::Array : TFieldLayout::Fixed, size};
 }
 
 // Type words of this program's columns and properties.

@@ -46,47 +46,31 @@ class TCursor {
     std::size_t pos_ = 0;
 };
 
-struct TLayout {
-    enum Kind { Fixed, Varying, Array } kind;
-    std::uint32_t size;
-};
-
-TLayout LayoutOf(std::uint32_t typeWord) {
-    const std::uint32_t size = typeWord & dsSizeBitsMask;
-    const bool varying = (typeWord & dsVaryingFldType) != 0;
-    const bool array = (typeWord & dsArrayFldType) != 0;
-    const std::uint32_t code = TypeCodeOf(typeWord);
-    if ((typeWord & (dsPseudoFldType | dsCompArrayFldType | dsEmbeddedFldType)) != 0 || code == 0 ||
-        code > dsfldMaxCode || (varying && array))
+TFieldLayout LayoutOrMismatch(std::uint32_t typeWord) {
+    const auto layout = LayoutOf(typeWord);
+    if (!layout)
         Mismatch();
-    if (varying) {
-        if (size != 1 && size != 2 && size != 4)
-            Mismatch();
-        return {TLayout::Varying, size};
-    }
-    if (size == 0)
-        Mismatch();
-    return {array ? TLayout::Array : TLayout::Fixed, size};
+    return *layout;
 }
 
 // One value of a type word: the bytes as encoded and the content behind prefix or count.
 std::pair<std::span<const std::uint8_t>, std::span<const std::uint8_t>> ReadValue(
     TCursor& c, std::uint32_t typeWord) {
-    const TLayout layout = LayoutOf(typeWord);
+    const TFieldLayout layout = LayoutOrMismatch(typeWord);
     const std::size_t start = c.Position();
     std::span<const std::uint8_t> content;
     switch (layout.kind) {
-        case TLayout::Fixed:
+        case TFieldLayout::Fixed:
             content = c.Take(layout.size);
             break;
-        case TLayout::Varying: {
+        case TFieldLayout::Varying: {
             const std::uint32_t n = c.UInt(layout.size);
             if (n > dsMaxBlobLength)
                 Mismatch();
             content = c.Take(n);
             break;
         }
-        case TLayout::Array:
+        case TFieldLayout::Array:
             content = c.Take(static_cast<std::uint64_t>(c.U32()) * layout.size);
             break;
     }
@@ -148,7 +132,7 @@ TDSDataPacket ReadDataPacket(std::span<const std::uint8_t> packet) {
         auto name = c.Take(nameLength);
         col.Name.assign(name.begin(), name.end());
         col.TypeWord = c.U32();
-        LayoutOf(col.TypeWord);
+        LayoutOrMismatch(col.TypeWord);
         extendedTypes |= TypeCodeOf(col.TypeWord) > dsfldMaxBasicCode;
         col.Attributes = c.U16();
         const std::uint16_t propCount = c.U16();

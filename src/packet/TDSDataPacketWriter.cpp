@@ -13,34 +13,6 @@
 namespace ab {
 namespace {
 
-// How a value of a type word is laid out; false when the word has no encoding.
-struct TLayout {
-    enum Kind { Fixed, Varying, Array } kind;
-    std::uint32_t size;  // fixed size, prefix width, or element size
-};
-
-bool LayoutOf(std::uint32_t typeWord, TLayout& layout) {
-    const std::uint32_t size = typeWord & dsSizeBitsMask;
-    const bool varying = (typeWord & dsVaryingFldType) != 0;
-    const bool array = (typeWord & dsArrayFldType) != 0;
-    if ((typeWord & (dsPseudoFldType | dsCompArrayFldType | dsEmbeddedFldType)) != 0)
-        return false;
-    if (TypeCodeOf(typeWord) == 0 || TypeCodeOf(typeWord) > dsfldMaxCode)
-        return false;
-    if (varying && array)
-        return false;
-    if (varying) {
-        if (size != 1 && size != 2 && size != 4)
-            return false;
-        layout = {TLayout::Varying, size};
-    } else {
-        if (size == 0)
-            return false;
-        layout = {array ? TLayout::Array : TLayout::Fixed, size};
-    }
-    return true;
-}
-
 std::uint32_t LoadLE(const std::uint8_t* p, std::size_t width) {
     std::uint32_t v = 0;
     for (std::size_t i = width; i-- > 0;)
@@ -178,23 +150,24 @@ void TDSDataPacketWriter::AddColumnDesc(const TDSDataPacketFldDesc& desc) {
 
 void TDSDataPacketWriter::AppendProperty(std::string_view name, std::uint32_t typeWord,
                                          std::span<const std::uint8_t> value) {
-    TLayout layout;
-    Require(LayoutOf(typeWord, layout), DBERR_INVALIDFLDTYPE);
+    const auto found = LayoutOf(typeWord);
+    Require(found.has_value(), DBERR_INVALIDFLDTYPE);
+    const TFieldLayout layout = *found;
     Require(!name.empty() && name.size() <= 0xFF, DBERR_INVALIDPARAM);
     std::span<const std::uint8_t> body;
     std::uint32_t prefix = 0;
     switch (layout.kind) {
-        case TLayout::Fixed:
+        case TFieldLayout::Fixed:
             Require(value.size() >= layout.size, DBERR_INVALIDPARAM);
             body = value.first(layout.size);
             break;
-        case TLayout::Varying:
+        case TFieldLayout::Varying:
             Require(value.size() >= layout.size, DBERR_INVALIDPARAM);
             body = value.subspan(layout.size);
             Require(body.size() <= MaxForPrefix(layout.size), DBERR_INVALIDPARAM);
             prefix = static_cast<std::uint32_t>(body.size());
             break;
-        case TLayout::Array: {
+        case TFieldLayout::Array: {
             Require(value.size() >= 4, DBERR_INVALIDPARAM);
             const std::uint64_t count = LoadLE(value.data(), 4);
             Require(count * layout.size <= value.size() - 4, DBERR_INVALIDPARAM);
@@ -205,7 +178,7 @@ void TDSDataPacketWriter::AppendProperty(std::string_view name, std::uint32_t ty
     AppendU8(static_cast<std::uint8_t>(name.size()));
     Append(name.data(), name.size());
     AppendU32(typeWord);
-    if (layout.kind == TLayout::Varying) {
+    if (layout.kind == TFieldLayout::Varying) {
         const std::uint8_t b[4] = {
             static_cast<std::uint8_t>(prefix), static_cast<std::uint8_t>(prefix >> 8),
             static_cast<std::uint8_t>(prefix >> 16), static_cast<std::uint8_t>(prefix >> 24)};
@@ -255,9 +228,8 @@ void TDSDataPacketWriter::RecordRowOffset() {
 void TDSDataPacketWriter::BeginRow(std::span<const std::uint8_t> value) {
     Require(columnTypes_.size() == columnsAnnounced_, DBERR_NA);
     if (!columnTypesChecked_) {
-        TLayout layout;
         for (std::uint32_t t : columnTypes_)
-            Require(LayoutOf(t, layout), DBERR_INVALIDFLDTYPE);
+            Require(LayoutOf(t).has_value(), DBERR_INVALIDFLDTYPE);
         columnTypesChecked_ = true;
     }
     Require(value.size() == 1, DBERR_INVALIDPARAM);
@@ -275,14 +247,13 @@ void TDSDataPacketWriter::BeginRow(std::span<const std::uint8_t> value) {
 
 void TDSDataPacketWriter::PutColumnValue(std::uint32_t typeWord,
                                          std::span<const std::uint8_t> value) {
-    TLayout layout;
-    LayoutOf(typeWord, layout);  // checked when the first row began
+    const TFieldLayout layout = *LayoutOf(typeWord);  // checked when the first row began
     switch (layout.kind) {
-        case TLayout::Fixed:
+        case TFieldLayout::Fixed:
             Require(value.size() >= layout.size, DBERR_INVALIDPARAM);
             Append(value.data(), layout.size);
             break;
-        case TLayout::Varying: {
+        case TFieldLayout::Varying: {
             Require(value.size() <= MaxForPrefix(layout.size), DBERR_INVALIDPARAM);
             const auto n = static_cast<std::uint32_t>(value.size());
             const std::uint8_t b[4] = {
@@ -293,7 +264,7 @@ void TDSDataPacketWriter::PutColumnValue(std::uint32_t typeWord,
             Append(value.data(), value.size());
             break;
         }
-        case TLayout::Array: {
+        case TFieldLayout::Array: {
             Require(value.size() >= 4, DBERR_INVALIDPARAM);
             const std::uint64_t count = LoadLE(value.data(), 4);
             Require(count * layout.size <= value.size() - 4, DBERR_INVALIDPARAM);
@@ -333,16 +304,18 @@ void TDSDataPacketWriter::PutField(TPcktFldStatus status, std::span<const std::u
 }
 
 void TDSDataPacketWriter::PutFieldDeferred(std::size_t length) {
-    Require(phase_ == Phase::Rows && !deferred_ && nextColumn_ == columnTypes_.size(), DBERR_NA);
-    TLayout layout;
+    Require(phase_ == Phase::Rows && !deferred_ && !columnTypes_.empty() &&
+                nextColumn_ == columnTypes_.size(),
+            DBERR_NA);
     const std::uint32_t typeWord = columnTypes_[nextColumn_ - 1];
-    Require(LayoutOf(typeWord, layout) && layout.kind == TLayout::Varying, DBERR_INVALIDPARAM);
-    Require(length <= MaxForPrefix(layout.size), DBERR_INVALIDPARAM);
+    const auto layout = LayoutOf(typeWord);
+    Require(layout && layout->kind == TFieldLayout::Varying, DBERR_INVALIDPARAM);
+    Require(length <= MaxForPrefix(layout->size), DBERR_INVALIDPARAM);
     const auto n = static_cast<std::uint32_t>(length);
     const std::uint8_t b[4] = {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
                                static_cast<std::uint8_t>(n >> 16),
                                static_cast<std::uint8_t>(n >> 24)};
-    Append(b, layout.size);
+    Append(b, layout->size);
     nextColumn_ = 0;
     PatchU32(dsHdrRowCount, ReadU32(dsHdrRowCount) + 1);
     deferred_ = true;
