@@ -295,4 +295,8 @@ void TQueuedView::RunEnded(const TResumo& resumo) {
     Post([this, resumo] { target_.RunEnded(resumo); });
 }
 
+void TQueuedView::ConnectionDropped(int conexao, const std::u16string& motivo) {
+    Post([this, conexao, motivo] { target_.ConnectionDropped(conexao, motivo); });
+}
+
 }  // namespace ab

@@ -72,6 +72,7 @@ class TQueuedView : public QObject, public IMainView {
     void FileProgress(const TArquivoEvento& arquivo, std::uint64_t enviados) override;
     void FileDone(const TArquivoEvento& arquivo, TDesfecho desfecho) override;
     void RunEnded(const TResumo& resumo) override;
+    void ConnectionDropped(int conexao, const std::u16string& motivo) override;
 
     // `f` runs on the GUI thread after everything queued before it. False, and `f` dropped, once
     // shut down.

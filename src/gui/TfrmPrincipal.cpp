@@ -498,6 +498,8 @@ void TfrmPrincipal::CloseWindow() {
 
 void TfrmPrincipal::RunStarted(int arquivos, std::uint64_t bytes) {
     progresso_.RunStarted(arquivos, bytes);
+    conexoesQueSairam_.clear();
+    Label1_->setToolTip({});
     showingProgress_ = true;
     ProgressChanged();
 }
@@ -535,6 +537,15 @@ void TfrmPrincipal::RunEnded(const TResumo&) {
     ProgressChanged();
 }
 
+void TfrmPrincipal::ConnectionDropped(int conexao, const std::u16string& motivo) {
+    // The run goes on with the other connections; the line says so while it lasts, and the
+    // reasons stay in its tooltip until the next run (a failed file keeps its red cross).
+    conexoesQueSairam_.append(
+        QStringLiteral("Conex\u00E3o %1: %2").arg(conexao).arg(ToQString(motivo)));
+    Label1_->setToolTip(conexoesQueSairam_.join(QLatin1Char('\n')));
+    ProgressChanged();
+}
+
 void TfrmPrincipal::BeginBatch() {
     ++batchDepth_;
     lvModel_->BeginBatch();
@@ -568,8 +579,17 @@ void TfrmPrincipal::ShowProgressLine() {
     Label1_->setFont(banner ? bannerFont_ : progressFont_);
     if (closing)
         Label1_->setText(ToQString(kClosing));
-    else
-        Label1_->setText(banner ? banner_ : ToQString(progresso_.Texto()));
+    else if (banner)
+        Label1_->setText(banner_);
+    else {
+        QString texto = ToQString(progresso_.Texto());
+        if (conexoesQueSairam_.size() == 1)
+            texto += ToQString(kOneConnectionLeft);
+        else if (conexoesQueSairam_.size() > 1)
+            texto += QStringLiteral(" \u00B7 %1").arg(conexoesQueSairam_.size()) +
+                     ToQString(kConnectionsLeft);
+        Label1_->setText(texto);
+    }
 }
 
 }  // namespace ab

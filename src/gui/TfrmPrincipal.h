@@ -73,6 +73,12 @@ class TfrmPrincipal : public QWidget, public IMainView, public IViewBatch {
     static constexpr std::u16string_view kWouldSend = u" \u2014 seria enviado";
     static constexpr std::u16string_view kWouldRemove = u" \u2014 seria removido";
     static constexpr std::u16string_view kCurrent = u" \u2014 atual";
+    // Added to the progress line while connections have left the run (one / several); the
+    // line's tooltip gives each one's reason.
+    static constexpr std::u16string_view kOneConnectionLeft =
+        u" \u00B7 1 conex\u00E3o deixou a execu\u00E7\u00E3o";
+    static constexpr std::u16string_view kConnectionsLeft =
+        u" conex\u00F5es deixaram a execu\u00E7\u00E3o";
 
     // Builds the controls and runs the start-up handler (gate boxes are shown from here).
     // `relogio` times the progress line (the steady clock when empty). `pasta` is the folder to
@@ -140,6 +146,7 @@ class TfrmPrincipal : public QWidget, public IMainView, public IViewBatch {
     void FileProgress(const TArquivoEvento& arquivo, std::uint64_t enviados) override;
     void FileDone(const TArquivoEvento& arquivo, TDesfecho desfecho) override;
     void RunEnded(const TResumo& resumo) override;
+    void ConnectionDropped(int conexao, const std::u16string& motivo) override;
 
     // IViewBatch: rows, scrolling and the progress line show once per batch.
     void BeginBatch() override;
@@ -185,6 +192,7 @@ class TfrmPrincipal : public QWidget, public IMainView, public IViewBatch {
 
     TProgresso progresso_;
     bool showingProgress_ = false;
+    QStringList conexoesQueSairam_;  // "Conexão N: reason", this run's
     int batchDepth_ = 0;
     int scrollTarget_ = -1;
     bool lineChanged_ = false;

@@ -766,6 +766,34 @@ TEST_F(MainWindow, ProgressLineAndPercentFollowTheRun) {
     EXPECT_EQ(line->text(), banner);
 }
 
+// Connections that leave a run that goes on are told on the progress line, their reasons in its
+// tooltip until the next run.
+TEST_F(MainWindow, ConnectionsThatLeaveTheRunAreToldOnTheProgressLine) {
+    TfrmPrincipal& w = Start(GoodArgs());
+    IMainView& v = w;
+    auto* line = Find<QLabel>("Label1");
+    const QString banner = line->text();
+    const QString progress = QStringLiteral("0 de 3 arquivos \u00B7 0 bytes enviados");
+
+    v.RunStarted(3, 0);
+    EXPECT_EQ(line->text(), progress);
+    v.ConnectionDropped(3, u"Connection refused");
+    EXPECT_EQ(line->text(),
+              progress + QStringLiteral(" \u00B7 1 conex\u00E3o deixou a execu\u00E7\u00E3o"));
+    v.ConnectionDropped(2, u"O servidor 127.0.0.1:1 n\u00E3o respondeu em 2 s");
+    EXPECT_EQ(line->text(),
+              progress + QStringLiteral(" \u00B7 2 conex\u00F5es deixaram a execu\u00E7\u00E3o"));
+    EXPECT_EQ(line->toolTip(), QStringLiteral("Conex\u00E3o 3: Connection refused\nConex\u00E3o 2: "
+                                              "O servidor 127.0.0.1:1 n\u00E3o respondeu em 2 s"));
+
+    v.RunEnded(TResumo{});
+    EXPECT_EQ(line->text(), banner);
+    EXPECT_FALSE(line->toolTip().isEmpty());
+    v.RunStarted(1, 0);
+    EXPECT_EQ(line->text(), QStringLiteral("0 de 1 arquivo \u00B7 0 bytes enviados"));
+    EXPECT_TRUE(line->toolTip().isEmpty());
+}
+
 TEST_F(MainWindow, DryRunRowsShowWhatWouldBecomeOfEachFile) {
     for (bool dryRun : {true, false}) {
         SCOPED_TRACE(dryRun ? "dry run" : "real run");
