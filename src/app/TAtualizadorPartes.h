@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "app/AppConstants.h"
+#include "app/ExceptionText.h"
 #include "app/TAtualizador.h"
 #include "app/TZvServerClient.h"
 #include "dbx/TDBXError.h"
@@ -149,6 +151,20 @@ class TAtualizador::TTrabalho {
     void Ler();
     void AplicarConsulta(TArquivo& a, const std::u16string& resposta);
     void ResultadoDoEnvio(TArquivo& a, bool enviado, std::u16string motivo);
+    // The outcome of `enviar` (the server's answer to a send): refused or raised, with why.
+    template <class F>
+    void ResultadoDoEnvio(TArquivo& a, F&& enviar) {
+        bool enviado = false;
+        std::u16string motivo;
+        try {
+            enviado = enviar();
+            if (!enviado)
+                motivo = std::u16string(AppConstants::MsgServerRefused);
+        } catch (...) {
+            motivo = ApplicationErrorText(std::current_exception());
+        }
+        ResultadoDoEnvio(a, enviado, std::move(motivo));
+    }
     void Reconectar(TArquivo& a);
     // A request other than a send failed (inside a catch block): the run ends, or the connection
     // leaves it.

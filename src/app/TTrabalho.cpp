@@ -336,20 +336,12 @@ bool TAtualizador::TTrabalho::EscreveEnvio(TArquivo& a) {
         // connection, nothing before it and nothing after it until its answer is in.
         if (!emCurso_.empty())
             return false;
-        bool enviado = false;
-        std::u16string motivo;
-        try {
-            const TOleVariant dados = std::move(*a.Pacote);
-            a.Pacote.reset();
-            enviado = run_.Chamar(ligacao_, u"SendFile", [&](TZvServerClient& proxy) {
-                return proxy.SendFile(dados, true);
-            });
-            if (!enviado)
-                motivo = std::u16string(C::MsgServerRefused);
-        } catch (...) {
-            motivo = ApplicationErrorText(std::current_exception());
-        }
-        ResultadoDoEnvio(a, enviado, std::move(motivo));
+        const TOleVariant dados = std::move(*a.Pacote);
+        a.Pacote.reset();
+        ResultadoDoEnvio(a, [&] {
+            return run_.Chamar(ligacao_, u"SendFile",
+                               [&](TZvServerClient& proxy) { return proxy.SendFile(dados, true); });
+        });
         return true;
     }
     try {
@@ -389,19 +381,11 @@ void TAtualizador::TTrabalho::Ler() {
             }
             Pronto(a, TDesfecho::Removido, IMainView::IconDone);
             break;
-        case TTipoPedido::Envio: {
-            bool enviado = false;
-            std::u16string motivo;
-            try {
-                enviado = run_.ComPrazo(u"SendFile", [&] { return pedido.Proxy->SendFileEnd(); });
-                if (!enviado)
-                    motivo = std::u16string(C::MsgServerRefused);
-            } catch (...) {
-                motivo = ApplicationErrorText(std::current_exception());
-            }
-            ResultadoDoEnvio(a, enviado, std::move(motivo));
+        case TTipoPedido::Envio:
+            ResultadoDoEnvio(a, [&] {
+                return run_.ComPrazo(u"SendFile", [&] { return pedido.Proxy->SendFileEnd(); });
+            });
             break;
-        }
     }
 }
 

@@ -60,19 +60,24 @@ void ListagemArquivos(std::vector<std::u16string>& lista, std::u16string_view di
 
 void ListaArquivos(std::vector<std::u16string>& lista, std::u16string_view diretorioInicial,
                    std::u16string_view mascara, bool trazArquivos, bool trazDiretorios) {
-    std::u16string diretorio(diretorioInicial);
-    diretorio += u'/';
-    const bool pastaRede = diretorio.starts_with(u"//");
-    for (std::size_t at; (at = diretorio.find(u"//")) != std::u16string::npos;)
-        diretorio.erase(at, 1);
-    if (pastaRede)
-        diretorio.insert(0, 1, u'/');
+    const std::u16string diretorio = PastaComBarra(diretorioInicial);
     for (const TDirEntry& e : ReadDirectory(diretorio)) {
         if (e.Name == u"." || e.Name == u".." || !MatchesMask(e.Name, mascara))
             continue;
-        if (e.IsDirectory ? trazDiretorios : trazArquivos)
+        if (e.IsDirectory() ? trazDiretorios : trazArquivos)
             lista.push_back(diretorio + e.Name);
     }
+}
+
+std::u16string PastaComBarra(std::u16string_view pasta) {
+    std::u16string comBarra(pasta);
+    comBarra += u'/';
+    const bool pastaRede = comBarra.starts_with(u"//");
+    for (std::size_t at; (at = comBarra.find(u"//")) != std::u16string::npos;)
+        comBarra.erase(at, 1);
+    if (pastaRede)
+        comBarra.insert(0, 1, u'/');
+    return comBarra;
 }
 
 TDateTime GetDateFile(std::u16string_view fileName, TTipoDateFile tipoData) {

@@ -27,6 +27,10 @@ void ListagemArquivos(std::vector<std::u16string>& lista, std::u16string_view di
 void ListaArquivos(std::vector<std::u16string>& lista, std::u16string_view diretorioInicial,
                    std::u16string_view mascara, bool trazArquivos, bool trazDiretorios);
 
+// `pasta` with one '/' after it and between its names: doubled '/' collapse, but a leading "//"
+// stays (a network path).
+std::u16string PastaComBarra(std::u16string_view pasta);
+
 // Creation, last-write or last-access time in local time of the file named exactly `fileName`
 // ('*' and '?' are legal in Linux names), or, when none has that name, of the first match of its
 // last component taken as a pattern; 0 when nothing matches.

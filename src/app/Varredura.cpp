@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "app/AppConstants.h"
+#include "app/UFuncoes.h"
 #include "platform/Text.h"
 
 namespace ab {
@@ -114,15 +115,8 @@ class TVarredor {
 }  // namespace
 
 std::vector<TEntradaVarredura> Varrer(std::u16string_view pasta, const TLeitorDePastas& leitor) {
-    // One '/' between names, as the listing always gave them; a leading "//" stays.
-    std::u16string raiz(pasta);
-    raiz += u'/';
-    const bool pastaRede = raiz.starts_with(u"//");
-    for (std::size_t at; (at = raiz.find(u"//")) != std::u16string::npos;)
-        raiz.erase(at, 1);
-    if (pastaRede)
-        raiz.insert(0, 1, u'/');
-
+    // One '/' between names, as the listing always gave them.
+    const std::u16string raiz = PastaComBarra(pasta);
     std::u16string real = RealPath(raiz).value_or(raiz);
     if (real.size() > 1 && real.ends_with(u'/'))
         real.pop_back();

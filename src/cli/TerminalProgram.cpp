@@ -1,66 +1,20 @@
 // The run without a window.
 #include "cli/TerminalProgram.h"
 
-#include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
 #include <cstdio>
-#include <thread>
 
 #include "app/Arranque.h"
 #include "app/ExceptionText.h"
 #include "app/TAtualizador.h"
+#include "app/TEsperaDeSinais.h"
 #include "cli/TTerminalView.h"
 #include "packet/SendFileDataSet.h"
 #include "packet/TClientDataSet.h"
 
 namespace ab {
 namespace {
-
-// Waits for SIGINT and SIGTERM on its own thread (they are blocked everywhere else): the first asks
-// the run to stop after the file in hand, the second ends its connections. A real-time signal sent
-// to the thread itself ends the wait when the run is over.
-class TSinais {
-  public:
-    TSinais(TTerminalView& view, TAtualizador& run) {
-        sigemptyset(&sinais_);
-        sigaddset(&sinais_, SIGINT);
-        sigaddset(&sinais_, SIGTERM);
-        sigaddset(&sinais_, Fim());
-        pthread_sigmask(SIG_BLOCK, &sinais_, &anteriores_);
-        thread_ = std::thread([this, &view, &run] {
-            int recebidos = 0;
-            for (;;) {
-                int sinal = 0;
-                if (sigwait(&sinais_, &sinal) != 0)
-                    continue;
-                if (sinal == Fim())
-                    return;
-                if (++recebidos == 1)
-                    view.PedirFechamento();
-                else
-                    run.Abort();
-            }
-        });
-    }
-    ~TSinais() {
-        pthread_kill(thread_.native_handle(), Fim());
-        thread_.join();
-        pthread_sigmask(SIG_SETMASK, &anteriores_, nullptr);
-    }
-    TSinais(const TSinais&) = delete;
-    TSinais& operator=(const TSinais&) = delete;
-
-  private:
-    static int Fim() { return SIGRTMIN; }
-
-    sigset_t sinais_{};
-    sigset_t anteriores_{};
-    std::thread thread_;
-};
 
 TTerminalView::Formato FormatoDe(const TConfiguracao& c) {
     if (c.Json)
@@ -88,7 +42,14 @@ int RunTerminalProgram(const CommandLine& argumentos, const TConfiguracao& confi
     cdsSendFile.CreateDataSet();
     TAtualizador atualizador(view, cdsSendFile, a.Dados, {}, nullptr,
                              configuracao.OpcoesDaExecucao());
-    TSinais sinais(view, atualizador);
+    // The first signal asks the run to stop after the file in hand, the next ones end its
+    // connections.
+    TEsperaDeSinais sinais([&](int recebidos) {
+        if (recebidos == 1)
+            view.PedirFechamento();
+        else
+            atualizador.Abort();
+    });
     try {
         atualizador.btn_AtualizarClick();
     } catch (...) {

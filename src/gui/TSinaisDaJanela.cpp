@@ -1,8 +1,6 @@
 // SIGINT and SIGTERM as closes of the window.
 #include "gui/TSinaisDaJanela.h"
 
-#include <pthread.h>
-
 #include <QApplication>
 #include <QWidget>
 
@@ -11,37 +9,13 @@
 
 namespace ab {
 
-TSinaisDaJanela::TSinaisDaJanela() {
-    sigemptyset(&sinais_);
-    sigaddset(&sinais_, SIGINT);
-    sigaddset(&sinais_, SIGTERM);
-    sigaddset(&sinais_, Fim());
-    pthread_sigmask(SIG_BLOCK, &sinais_, &anteriores_);
-    thread_ = std::thread([this] { Esperar(); });
-}
+TSinaisDaJanela::TSinaisDaJanela() = default;
 
-TSinaisDaJanela::~TSinaisDaJanela() {
-    pthread_kill(thread_.native_handle(), Fim());
-    thread_.join();
-    pthread_sigmask(SIG_SETMASK, &anteriores_, nullptr);
-}
-
-void TSinaisDaJanela::Esperar() {
-    for (;;) {
-        int sinal = 0;
-        if (sigwait(&sinais_, &sinal) != 0)
-            continue;
-        if (sinal == Fim())
-            return;
-        Sinal();
-    }
-}
-
-void TSinaisDaJanela::Sinal() {
+void TSinaisDaJanela::Sinal(int recebidos) {
     // Held across the abort so the run cannot go away under it (Apontar waits); the abort only
     // shuts sockets down.
     std::lock_guard lock(mutex_);
-    if (++recebidos_ > 1 && execucao_)
+    if (recebidos > 1 && execucao_)
         execucao_->Abort();
     if (!aplicacao_) {
         pendente_ = true;

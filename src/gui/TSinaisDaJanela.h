@@ -6,16 +6,16 @@
 // person.
 //
 // The signals are blocked from the constructor on, which must come before the application starts
-// any thread of its own (threads inherit the mask), and waited for on a thread of their own. That
-// thread hands each close to the GUI thread through a queued call; only the abort is made from it
-// directly (TAtualizador::Abort may be called from any thread), so it works also when the GUI
-// thread's loop has ended and the run is being waited for.
+// any thread of its own (threads inherit the mask), and waited for on a thread of their own
+// (TEsperaDeSinais). That thread hands each close to the GUI thread through a queued call; only the
+// abort is made from it directly (TAtualizador::Abort may be called from any thread), so it works
+// also when the GUI thread's loop has ended and the run is being waited for.
 #pragma once
 
 #include <QObject>
-#include <csignal>
 #include <mutex>
-#include <thread>
+
+#include "app/TEsperaDeSinais.h"
 
 class QApplication;
 class QWidget;
@@ -29,7 +29,7 @@ class TSinaisDaJanela : public QObject {
   public:
     TSinaisDaJanela();
     // Ends the waiting thread and unblocks the signals.
-    ~TSinaisDaJanela() override;
+    ~TSinaisDaJanela() override = default;
     TSinaisDaJanela(const TSinaisDaJanela&) = delete;
     TSinaisDaJanela& operator=(const TSinaisDaJanela&) = delete;
 
@@ -39,21 +39,17 @@ class TSinaisDaJanela : public QObject {
     void Apontar(QApplication* aplicacao, QWidget* janela, TAtualizador* execucao);
 
   private:
-    static int Fim() { return SIGRTMIN; }
-    void Esperar();
-    void Sinal();
+    void Sinal(int recebidos);
     // GUI thread: closes the window, if any, and then the open boxes.
     void Fechar();
 
-    sigset_t sinais_{};
-    sigset_t anteriores_{};
     std::mutex mutex_;  // the members below; never held across anything that waits
     QApplication* aplicacao_ = nullptr;
     TAtualizador* execucao_ = nullptr;
-    int recebidos_ = 0;
     bool pendente_ = false;      // a close that found nobody to take it
     QWidget* janela_ = nullptr;  // GUI thread only
-    std::thread thread_;
+    // Last: its thread starts once the members above exist, and ends before they go.
+    TEsperaDeSinais espera_{[this](int recebidos) { Sinal(recebidos); }};
 };
 
 }  // namespace ab

@@ -134,7 +134,6 @@ TDirListing ListDirectory(std::u16string_view directory) {
                 entry.Kind = TEntryKind::Dangling;  // vanished since it was read
             }
         }
-        entry.IsDirectory = entry.Kind == TEntryKind::Directory;
         listing.Entries.push_back(std::move(entry));
     }
     closedir(dir);
@@ -225,7 +224,7 @@ std::optional<TFoundFile> FindFirstFile(std::u16string_view pattern) {
         full += e.Name;
         if (!StatPath(ToFileName(full), stx))
             continue;  // vanished since it was listed
-        return TFoundFile{e.Name, e.IsDirectory, TimesOf(stx)};
+        return TFoundFile{e.Name, e.IsDirectory(), TimesOf(stx)};
     }
     return std::nullopt;
 }

@@ -20,10 +20,12 @@ enum class TEntryKind { File, Directory, Fifo, Socket, CharDevice, BlockDevice, 
 
 struct TDirEntry {
     std::u16string Name;
-    bool IsDirectory = false;  // a symbolic link counts as what it points to
     TEntryKind Kind = TEntryKind::File;
     bool IsLink = false;     // the entry itself is a symbolic link
     std::uint64_t Size = 0;  // of a file (links followed)
+
+    // A symbolic link counts as what it points to.
+    bool IsDirectory() const { return Kind == TEntryKind::Directory; }
 };
 
 // A folder's entries in readdir order, "." and ".." included, and the system's error number when

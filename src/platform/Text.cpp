@@ -12,6 +12,11 @@ constexpr std::array<char16_t, 32> kCp1252High = {
     0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
+// The character a Windows-1252 byte stands for.
+char16_t FromCp1252Byte(unsigned char b) {
+    return b >= 0x80 && b <= 0x9F && kCp1252High[b - 0x80] ? kCp1252High[b - 0x80] : b;
+}
+
 bool IsHighSurrogate(char16_t c) {
     return c >= 0xD800 && c <= 0xDBFF;
 }
@@ -149,10 +154,8 @@ std::string ToFileName(std::u16string_view name) {
 std::u16string ReadableName(std::u16string_view name) {
     std::u16string out(name);
     for (char16_t& c : out) {
-        if (IsEscapedByte(c)) {
-            const auto b = static_cast<unsigned char>(c - kEscapeBase);
-            c = b <= 0x9F && kCp1252High[b - 0x80] ? kCp1252High[b - 0x80] : b;
-        }
+        if (IsEscapedByte(c))
+            c = FromCp1252Byte(static_cast<unsigned char>(c - kEscapeBase));
     }
     return out;
 }
@@ -192,14 +195,8 @@ std::string ToAnsi(std::u16string_view text) {
 std::u16string FromAnsi(std::string_view ansi) {
     std::u16string out;
     out.reserve(ansi.size());
-    for (char ch : ansi) {
-        const auto b = static_cast<unsigned char>(ch);
-        if (b >= 0x80 && b <= 0x9F && kCp1252High[b - 0x80]) {
-            out.push_back(kCp1252High[b - 0x80]);
-        } else {
-            out.push_back(b);
-        }
-    }
+    for (char ch : ansi)
+        out.push_back(FromCp1252Byte(static_cast<unsigned char>(ch)));
     return out;
 }
 

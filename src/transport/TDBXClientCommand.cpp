@@ -86,9 +86,8 @@ void TDBXClientCommand::ReadExecuteReply() {
 }
 
 void TDBXClientCommand::DerivedExecuteUpdate() {
-    Execute();
-    lastReader_ = std::move(message_.Reader);
-    CloseLastReader();
+    WriteExecute();
+    DerivedFinishExecuteUpdate();
 }
 
 void TDBXClientCommand::DerivedBeginExecuteUpdate(bool flush) {

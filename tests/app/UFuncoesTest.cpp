@@ -42,10 +42,10 @@ class Tree : public ::testing::Test {
     // What the listing must give, derived from the file system's order alone.
     void Expected(const std::u16string& folder, std::vector<std::u16string>& out) const {
         for (const auto& e : Entries(folder))
-            if (!e.IsDirectory)
+            if (!e.IsDirectory())
                 out.push_back(folder + u"/" + e.Name);
         for (const auto& e : Entries(folder))
-            if (e.IsDirectory)
+            if (e.IsDirectory())
                 Expected(folder + u"/" + e.Name, out);
     }
     fs::path root_;

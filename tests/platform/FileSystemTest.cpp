@@ -63,7 +63,7 @@ TEST_F(TempDir, ReadDirectoryListsHiddenEntriesAndKinds) {
     auto kind = [&](const char16_t* name) {
         auto it = std::find_if(entries.begin(), entries.end(),
                                [&](const TDirEntry& e) { return e.Name == name; });
-        return it == entries.end() ? -1 : int(it->IsDirectory);
+        return it == entries.end() ? -1 : int(it->IsDirectory());
     };
     EXPECT_EQ(kind(u"f"), 0);
     EXPECT_EQ(kind(u".hidden"), 0);
@@ -84,7 +84,7 @@ TEST_F(TempDir, ListDirectoryTellsKindsLinksAndErrors) {
     const TDirListing listing = ListDirectory(Path(""));
     EXPECT_EQ(listing.Error, 0);
     auto find = [&](const char16_t* name) -> const TDirEntry& {
-        static const TDirEntry none{u"?", false, TEntryKind::Other, false, 0};
+        static const TDirEntry none{u"?", TEntryKind::Other, false, 0};
         for (const TDirEntry& e : listing.Entries)
             if (e.Name == name)
                 return e;
@@ -104,7 +104,7 @@ TEST_F(TempDir, ListDirectoryTellsKindsLinksAndErrors) {
         const TDirEntry& e = find(c.name);
         EXPECT_EQ(e.Kind, c.kind);
         EXPECT_EQ(e.IsLink, c.link);
-        EXPECT_EQ(e.IsDirectory, c.kind == TEntryKind::Directory);
+        EXPECT_EQ(e.IsDirectory(), c.kind == TEntryKind::Directory);
     }
     EXPECT_EQ(find(u"f").Size, 1u);
     EXPECT_EQ(find(u"filelink").Size, 1u);
