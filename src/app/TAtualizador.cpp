@@ -41,11 +41,6 @@ std::u16string_view FilePart(std::u16string_view path) {
     return slash == std::u16string_view::npos ? path : path.substr(slash + 1);
 }
 
-bool IsDeadline(const TDBXError& e) {
-    return e.Message() == TC::ErrConnectionTimeout || e.Message() == TC::ErrCommunicationTimeout ||
-           e.Message() == TC::ErrWriteTimeout;
-}
-
 // A row names the file; an entry that is not published also says why.
 std::u16string TextoDaLinha(const TEntradaVarredura::TTipo tipo, std::u16string_view local,
                             std::u16string_view motivo) {

@@ -192,20 +192,25 @@ class TAtualizador::TTrabalho {
     bool deixou_ = false;          // it left the run (the hand-out knows)
 };
 
+// A deadline passed: waiting for the connection or an answer, or for room to write.
+inline bool IsDeadline(const TDBXError& e) {
+    namespace TC = TransportConstants;
+    return e.Message() == TC::ErrConnectionTimeout || e.Message() == TC::ErrCommunicationTimeout ||
+           e.Message() == TC::ErrWriteTimeout;
+}
+
 template <class F>
 auto TAtualizador::ComPrazo(std::u16string_view oQue, F&& f) {
     try {
         return f();
     } catch (const TDBXError& e) {
-        if (e.Message() == TransportConstants::ErrConnectionTimeout ||
-            e.Message() == TransportConstants::ErrCommunicationTimeout)
-            throw Exception(EsperaEsgotada(opcoes_.TempoLeituraMs,
-                                           u"aguardando a resposta de " + std::u16string(oQue)));
+        if (!IsDeadline(e))
+            throw;
         // A peer that stops reading: the request could not leave in time.
-        if (e.Message() == TransportConstants::ErrWriteTimeout)
-            throw Exception(
-                EsperaEsgotada(opcoes_.TempoLeituraMs, u"enviando " + std::u16string(oQue)));
-        throw;
+        const bool escrevendo = e.Message() == TransportConstants::ErrWriteTimeout;
+        throw Exception(EsperaEsgotada(
+            opcoes_.TempoLeituraMs,
+            (escrevendo ? u"enviando " : u"aguardando a resposta de ") + std::u16string(oQue)));
     }
 }
 

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <functional>
 #include <string_view>
+#include <utility>
 
 #include "platform/Convert.h"
 #include "platform/Text.h"
@@ -17,6 +18,22 @@ constexpr int kMaxConexoes = 16;
 constexpr int kMaxPedidosEmCurso = 256;
 constexpr int kMaxBufferKB = 16 * 1024;       // 16 MiB blocks: the bundled server's ceiling
 constexpr double kMaxTempoSegundos = 86'400;  // a day
+
+// A line of the settings file as text. Editors on other systems start a UTF-8 file with a
+// byte-order mark; it is no part of the first key.
+std::u16string TextoDaLinha(std::string_view linha, bool primeira) {
+    if (primeira && linha.starts_with("\xEF\xBB\xBF"))
+        linha.remove_prefix(3);
+    return Trim(FromUtf8(linha));
+}
+
+// "chave = valor", both trimmed; nothing without '='.
+std::optional<std::pair<std::u16string, std::u16string>> ChaveEValor(std::u16string_view texto) {
+    const auto igual = texto.find(u'=');
+    if (igual == std::u16string_view::npos)
+        return std::nullopt;
+    return std::pair{Trim(texto.substr(0, igual)), Trim(texto.substr(igual + 1))};
+}
 
 std::optional<int> Inteiro(std::u16string_view valor, int minimo, int maximo) {
     // Plain decimal digits only: no sign, hexadecimal or spaces in a setting.
@@ -182,20 +199,15 @@ void LerArquivo(TConfiguracao& c, const std::filesystem::path& arquivo) {
     int numero = 0;
     while (std::getline(in, linha)) {
         ++numero;
-        // Editors on other systems start a UTF-8 file with a byte-order mark; it is no part of the
-        // first key.
-        if (numero == 1 && linha.starts_with("\xEF\xBB\xBF"))
-            linha.erase(0, 3);
-        const std::u16string texto = Trim(FromUtf8(linha));
+        const std::u16string texto = TextoDaLinha(linha, numero == 1);
         if (texto.empty() || texto.front() == u'#' || texto.front() == u';' ||
             texto.front() == u'[')
             continue;
         const std::u16string onde = nomeArquivo + u", linha " + IntToStr(numero);
-        const auto igual = texto.find(u'=');
-        if (igual == std::u16string::npos)
+        const auto par = ChaveEValor(texto);
+        if (!par)
             Falhar(onde, u"\"" + texto + u"\" (esperado chave = valor)");
-        Aplicar(c, onde, Trim(std::u16string_view(texto).substr(0, igual)),
-                Trim(std::u16string_view(texto).substr(igual + 1)));
+        Aplicar(c, onde, par->first, par->second);
     }
 }
 
@@ -282,13 +294,9 @@ bool PedeSemJanela(const std::filesystem::path& arquivo,
     if (std::ifstream in(arquivo, std::ios::binary); in) {
         std::string linha;
         for (bool primeira = true; std::getline(in, linha); primeira = false) {
-            if (primeira && linha.starts_with("\xEF\xBB\xBF"))
-                linha.erase(0, 3);
-            const std::u16string texto = Trim(FromUtf8(linha));
-            const auto igual = texto.find(u'=');
-            if (igual != std::u16string::npos &&
-                Trim(std::u16string_view(texto).substr(0, igual)) == u"sem-janela")
-                sim = SimOuNao(Trim(std::u16string_view(texto).substr(igual + 1))).value_or(sim);
+            const auto par = ChaveEValor(TextoDaLinha(linha, primeira));
+            if (par && par->first == u"sem-janela")
+                sim = SimOuNao(par->second).value_or(sim);
         }
     }
     for (std::size_t i = 0; i < opcoes.size(); ++i) {
