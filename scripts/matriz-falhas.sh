@@ -5,6 +5,8 @@
 # makes. After each faulty run:
 #   - the program ended within its deadlines with a documented status; 0 only when the store holds
 #     the whole tree, the test marker is gone and the alert was sent (the run recovered);
+#   - its summary tells what happened: into a store that held only the marker nothing is "atual",
+#     and the files checked are those sent, removed and failed;
 #   - the store holds no temporary file;
 #   - a second run without faults exits 0 and leaves the store equal to the tree (names, bytes,
 #     time stamps) with the alert sent;
@@ -123,6 +125,19 @@ diferencas() {
   [ "$extra" -ne "${#arquivos[@]}" ] && echo "$extra files in the store"
 }
 
+# Empty when the first run's summary adds up and reports nothing current (the store held only the
+# marker); else what is wrong. A run that ended on an escaping error has a summary too.
+contagens() {
+  local linha v e a r f
+  linha=$(grep '"evento":"resumo"' "$work/cliente.out" | tail -n1)
+  [ -z "$linha" ] && return
+  campo() { sed -n "s/.*\"$1\":\([0-9]*\).*/\1/p" <<<"$linha"; }
+  v=$(campo verificados); e=$(campo enviados); a=$(campo atuais); r=$(campo removidos)
+  f=$(campo falhas)
+  [ "$a" -ne 0 ] && echo "$a files reported current in an empty store"
+  [ "$v" -ne $((e + a + r + f)) ] && echo "summary does not add up: $v checked, $e sent, $a current, $r removed, $f failed"
+}
+
 temporarios() {
   find "$armazem" -name '.atualizador-tmp-*' | head -n1
 }
@@ -166,6 +181,8 @@ for tipo in $tipos; do
     esac
     t=$(temporarios)
     [ -n "$t" ] && problemas+=("temporary file left: ${t#$armazem/}")
+    c=$(contagens)
+    [ -n "$c" ] && problemas+=("$c")
 
     antes=$(alertas)
     iniciar_servidor

@@ -106,6 +106,11 @@ inline constexpr std::u16string_view MsgLinkAbove =
 inline constexpr std::u16string_view MsgFolderUnreadable =
     u"a pasta n\u00E3o p\u00F4de ser lida: %s";
 inline constexpr std::u16string_view MsgServerRefused = u"o servidor recusou o arquivo";
+// A name the server would read as another file; %s is the character's code (U+0009).
+inline constexpr std::u16string_view MsgNameBackslash =
+    u"o nome tem \"\\\", que o servidor l\u00EA como separador de pastas";
+inline constexpr std::u16string_view MsgNameControl =
+    u"o nome tem um caractere de controle (%s), que o servidor n\u00E3o aceita num nome";
 
 // A run ended from outside (a second close, a second signal) does not reconnect after a failure.
 inline constexpr std::u16string_view MsgRunAborted = u"Execu\u00E7\u00E3o interrompida.";

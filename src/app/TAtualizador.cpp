@@ -54,6 +54,24 @@ std::u16string TextoDaLinha(const TEntradaVarredura::TTipo tipo, std::u16string_
     return texto;
 }
 
+// Why the server cannot hold `relativo` (a path below the published folder, '/' separated) as the
+// one file it is on Linux: a '\\' would be a folder separator there, a control character is no
+// name. Empty when it can.
+std::u16string NomeRecusado(std::u16string_view relativo) {
+    for (const char16_t c : relativo) {
+        if (c == u'\\')
+            return std::u16string(C::MsgNameBackslash);
+        if (c < 0x20 || c == 0x7F) {
+            static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+            std::u16string codigo = u"U+00";
+            codigo += kHex[c >> 4];
+            codigo += kHex[c & 0xF];
+            return Format(C::MsgNameControl, {codigo});
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
 int TResumo::CodigoSaida() const {
@@ -289,8 +307,11 @@ std::vector<TAtualizador::TItem> TAtualizador::Listar(std::uint64_t& bytes) {
         item.EmTeste = entrada.Tipo == TTipo::Arquivo && FilePart(maiusculo) == C::TestMarkerName;
         // The server reads names in its code page: a name's bytes that are not UTF-8 go as the
         // characters that code page gives them.
-        std::u16string relativo = ReadableName(
-            std::u16string_view(entrada.Caminho).substr(std::min(tamanho, entrada.Caminho.size())));
+        const std::u16string_view local =
+            std::u16string_view(entrada.Caminho).substr(std::min(tamanho, entrada.Caminho.size()));
+        if (entrada.Tipo == TTipo::Arquivo)
+            item.NomeRecusado = NomeRecusado(local);
+        std::u16string relativo = ReadableName(local);
         std::replace(relativo.begin(), relativo.end(), u'/', u'\\');
         item.Arquivo.Destino = ArquivoPastaDestino(relativo);
         item.Arquivo.Tamanho = entrada.Tamanho;

@@ -25,7 +25,12 @@
 // and each connection shows its files' verdicts and outcomes in the order it took them; the files
 // in hand are those whose requests are on their way. A failed send closes the connection as
 // always: the answers still owed are dropped, and their files are handled again from the start on
-// the new connection. With N = 1 request and answer alternate, message for message as without.
+// the new connection (a file whose send had left and is then found current was sent by this run).
+// The retry of a failed send travels alone: it waits for every answer owed, and nothing is written
+// behind it until its answer is in, so a second failure asks "Continuar?" with nothing of its
+// connection on the way. When the work ends with answers still owed (an error answer, an abort),
+// the connection is closed before the run returns: no later run reads them. With N = 1 request and
+// answer alternate, message for message as without.
 //
 // Failures stay with their connection when there are several: a connection that cannot connect
 // at the start, whose reconnect after a failed send fails, or whose link breaks or passes a
@@ -37,9 +42,12 @@
 //
 // Local paths use '/'; destination names use '\' (the relative path with '/' turned into '\').
 //
-// Closing the window during a run: the view reports CloseRequested(). The run finishes the files
-// in hand, then stops the walk, skips the alert and returns. Abort() (from any thread) ends every
-// connection at once, for a close that cannot wait for a silent server.
+// A stop (No to "Continuar?", the view's CloseRequested(), Abort()) keeps every connection from
+// writing any new request, at once; so does an open "Continuar?" until it is answered. The answers
+// to requests already written are read, and a file whose bytes are travelling finishes; the other
+// files in hand keep their rows as they are. After a close the run skips the alert and returns.
+// Abort() (from any thread) ends every connection at once, for a close that cannot wait for a
+// silent server.
 //
 // Threads and locks. The run's own thread works ConnBrevant's share of the walk; each further
 // connection has a thread of its own, joined before the walk returns. Locks, in the order they may

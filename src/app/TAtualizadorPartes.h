@@ -63,6 +63,13 @@ struct TAtualizador::TItem {
     TArquivoEvento Arquivo;  // Row is -1 until its row is added
     std::u16string Texto;    // its row's text
     bool EmTeste = false;
+    // Why the server would read its name as another file (a '\\' or a control character); such
+    // a file fails without a request.
+    std::u16string NomeRecusado;
+    // Its send was written on a connection that dropped before the answer came: the server may
+    // have stored it, so finding it current afterwards means it was sent.
+    bool EnvioEscrito = false;
+    bool VereditoMostrado = false;
 };
 
 // Hands the walk's files to the connections in walk order, adding each file's row as it is first
@@ -84,10 +91,13 @@ class TAtualizador::TDistribuidor {
     bool Deixar(std::vector<TItem> itens);
     // No further file is handed out.
     void Parar();
-    // "Continuar?", one at a time; no file is taken while it is open. No stops the walk; once
-    // stopped, nobody is asked again. Asked without any lock: the other connections' events go
-    // on meanwhile.
+    // "Continuar?", one at a time; no file is taken and no request written while it is open. No
+    // stops the walk; once stopped, nobody is asked again. Asked without any lock: the other
+    // connections' events go on meanwhile.
     bool Continuar(const std::u16string& texto);
+    // Whether a connection may write a new request: never once the walk stopped (No, a close, an
+    // abort), and not while "Continuar?" is open. With `esperar` an open question is waited out.
+    bool PodeEscrever(bool esperar);
 
   private:
     bool Disponivel() const { return !devolvidos_.empty() || proximo_ < itens_.size(); }
@@ -124,7 +134,6 @@ class TAtualizador::TTrabalho {
         TItem Item;
         TFase Fase = TFase::Consultar;
         std::optional<TVeredito> Veredito;
-        bool VereditoMostrado = false;
         TDesfecho Desfecho = TDesfecho::Atual;
         int Icone = IMainView::IconDone;
         int Tentativas = 0;      // failed send attempts
@@ -141,6 +150,11 @@ class TAtualizador::TTrabalho {
     // Thrown to leave the run after the files were given back.
     struct TSaida {};
 
+    // Whether a new request may leave now (not once the walk stopped, nor while a question is
+    // open); a file sent on its own always may.
+    bool PodeEscrever(bool esperar = false) {
+        return !distribuidor_ || distribuidor_->PodeEscrever(esperar);
+    }
     void Tomar(TItem item);
     // The file's first step: what it is, whether the server is asked about it.
     void Recomecar(TArquivo& a);
@@ -176,6 +190,11 @@ class TAtualizador::TTrabalho {
     void Falhou(TArquivo& a);
     // Verdicts and outcomes in the order the files were taken; "Continuar?" after a failed one.
     void Mostrar(bool perguntar = true);
+    // When the work ends with files left in hand (a stop, an error): the outcomes that are known
+    // are shown, the others' rows are left as they are.
+    void MostrarConcluidos();
+    // Answers still owed when the work ends would be read as the next run's: the connection goes.
+    void FecharSeDever();
     bool Preparado(std::u16string_view metodo);
     // One request at a time: each leaves as soon as it is written. With several in flight they
     // wait in the connection's buffer and leave together when an answer is awaited.

@@ -27,7 +27,17 @@ TEsperaDeSinais::TEsperaDeSinais(TAoReceber aoReceber) {
 TEsperaDeSinais::~TEsperaDeSinais() {
     pthread_kill(thread_.native_handle(), Fim());
     thread_.join();
+    // Nobody waits for them now: one still pending would take its default action (ending the
+    // process) as soon as the mask lets it through. Ignoring a signal discards it while pending.
+    struct sigaction ignorar {};
+    ignorar.sa_handler = SIG_IGN;
+    sigemptyset(&ignorar.sa_mask);
+    struct sigaction antes[2]{};
+    sigaction(SIGINT, &ignorar, &antes[0]);
+    sigaction(SIGTERM, &ignorar, &antes[1]);
     pthread_sigmask(SIG_SETMASK, &anteriores_, nullptr);
+    sigaction(SIGINT, &antes[0], nullptr);
+    sigaction(SIGTERM, &antes[1], nullptr);
 }
 
 }  // namespace ab

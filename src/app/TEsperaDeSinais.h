@@ -3,9 +3,9 @@
 //
 // The signals are blocked from the constructor on, in this thread and in every thread started
 // after it (threads inherit the mask), so make it before any other thread. A real-time signal
-// sent to the waiting thread itself ends the wait; the destructor sends it, joins the thread and
-// restores the mask. The handler runs on the waiting thread; it must not wait for the object's
-// destruction.
+// sent to the waiting thread itself ends the wait; the destructor sends it, joins the thread,
+// discards a SIGINT or SIGTERM still pending and restores the mask. The handler runs on the waiting
+// thread; it must not wait for the object's destruction.
 #pragma once
 
 #include <csignal>

@@ -134,6 +134,24 @@ bool TAtualizador::TDistribuidor::Continuar(const std::u16string& texto) {
     return sim;
 }
 
+bool TAtualizador::TDistribuidor::PodeEscrever(bool esperar) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (parado_ || run_.abortado_)
+            return false;
+        if (run_.Vista([](IMainView& v) { return v.CloseRequested(); })) {
+            parado_ = true;
+            livre_.notify_all();
+            return false;
+        }
+        if (!perguntando_)
+            return true;
+        if (!esperar)
+            return false;
+        livre_.wait(lock);
+    }
+}
+
 // ---- the work of one connection ----
 
 TAtualizador::TTrabalho::TTrabalho(TAtualizador& run, TLigacao& ligacao,
@@ -168,7 +186,14 @@ void TAtualizador::TTrabalho::Executar() {
                 } while (emCurso_.size() > janelaMax_ / 2);
                 continue;
             }
-            // Every answer is in: what is left in hand is shown or written next round.
+            // Every answer is in. What is left in hand waits for an open question's answer, or
+            // stays as it is once the walk stopped: nothing more leaves then.
+            if (std::any_of(janela_.begin(), janela_.end(),
+                            [](const TArquivo& a) { return a.Fase != TFase::Pronto; })) {
+                if (!PodeEscrever(true))
+                    break;
+                continue;
+            }
             if (!janela_.empty())
                 continue;
             std::optional<TItem> item = distribuidor_->Proximo(true);
@@ -176,12 +201,19 @@ void TAtualizador::TTrabalho::Executar() {
                 break;
             Tomar(std::move(*item));
         }
+        // A file whose first attempt failed gets no second one once the walk stopped.
+        for (TArquivo& a : janela_) {
+            if (a.Fase == TFase::Enviar && a.Tentativas > 0)
+                Falhou(a);
+        }
+        MostrarConcluidos();
     } catch (const TSaida&) {
         return;
     } catch (...) {
+        FecharSeDever();
         // What was done before the error is shown as done.
         try {
-            Mostrar(false);
+            MostrarConcluidos();
         } catch (...) {
         }
         throw;
@@ -213,13 +245,17 @@ void TAtualizador::TTrabalho::Recomecar(TArquivo& a) {
     using TTipo = TEntradaVarredura::TTipo;
     const bool simular = run_.opcoes_.Simular;
     a.Veredito.reset();
-    a.VereditoMostrado = false;
     a.Pacote.reset();
     // Nothing to ask the server about: the row says why, and the walk goes on.
     if (a.Item.Tipo == TTipo::Ignorado)
         return Pronto(a, TDesfecho::Ignorado, IMainView::IconIgnored);
     if (a.Item.Tipo == TTipo::PastaFalhou)
         return Pronto(a, TDesfecho::Falhou, IMainView::IconFailed);
+    // The server would store it as another file: it fails here, as a failed send does.
+    if (!a.Item.NomeRecusado.empty()) {
+        a.Item.Arquivo.Motivo = a.Item.NomeRecusado;
+        return Falhou(a);
+    }
     if (a.Item.EmTeste && !run_.dados_.VersaoPraTeste) {
         a.Veredito = TVeredito::Remover;
         if (simular)
@@ -239,11 +275,24 @@ void TAtualizador::TTrabalho::Recomecar(TArquivo& a) {
 }
 
 void TAtualizador::TTrabalho::Escrever() {
+    // A retry travels alone: nothing is written behind it until its answer is in, so that a
+    // second failure asks "Continuar?" with nothing else of this connection on its way.
+    if (std::any_of(emCurso_.begin(), emCurso_.end(), [](const TPedido& p) {
+            return p.Tipo == TTipoPedido::Envio && p.Arquivo->Tentativas > 0;
+        }))
+        return;
     while (emCurso_.size() < janelaMax_) {
-        const auto proximo = std::find_if(janela_.begin(), janela_.end(), [](const TArquivo& a) {
-            return a.Fase == TFase::Consultar || a.Fase == TFase::Remover ||
-                   a.Fase == TFase::Enviar;
-        });
+        // A stop, or a question open on any connection: nothing new leaves.
+        if (!PodeEscrever())
+            return;
+        bool antesProntos = true;  // every file before `proximo` is done
+        auto proximo = janela_.begin();
+        for (; proximo != janela_.end(); ++proximo) {
+            if (proximo->Fase == TFase::Consultar || proximo->Fase == TFase::Remover ||
+                proximo->Fase == TFase::Enviar)
+                break;
+            antesProntos = antesProntos && proximo->Fase == TFase::Pronto;
+        }
         if (proximo == janela_.end()) {
             if (janela_.size() >= janelaMax_)
                 return;
@@ -252,6 +301,14 @@ void TAtualizador::TTrabalho::Escrever() {
                 return;
             Tomar(std::move(*item));
             continue;
+        }
+        if (proximo->Fase == TFase::Enviar && proximo->Tentativas > 0) {
+            // The retry waits for the files before it and for every answer owed; then it goes,
+            // and nothing after it.
+            if (!emCurso_.empty() || !antesProntos)
+                return;
+            Escreve(*proximo);
+            return;
         }
         if (!Escreve(*proximo))
             return;
@@ -391,6 +448,11 @@ void TAtualizador::TTrabalho::Ler() {
 
 void TAtualizador::TTrabalho::AplicarConsulta(TArquivo& a, const std::u16string& resposta) {
     if (!PrecisaEnviar(resposta, a.Item.Arquivo.Local)) {
+        // Its send left before the connection dropped and the server took it: it was ours.
+        if (a.Item.EnvioEscrito) {
+            a.Veredito = TVeredito::Enviar;
+            return Pronto(a, TDesfecho::Enviado, IMainView::IconDone);
+        }
         a.Veredito = TVeredito::Atual;
         return Pronto(a, TDesfecho::Atual, IMainView::IconDone);
     }
@@ -420,8 +482,10 @@ void TAtualizador::TTrabalho::ResultadoDoEnvio(TArquivo& a, bool enviado, std::u
 void TAtualizador::TTrabalho::Reconectar(TArquivo& a) {
     // The answers still owed go with the connection: their files start again on the new one.
     for (TPedido& pedido : emCurso_) {
-        if (pedido.Arquivo != &a)
-            Recomecar(*pedido.Arquivo);
+        if (pedido.Arquivo == &a)
+            continue;
+        pedido.Arquivo->Item.EnvioEscrito |= pedido.Tipo == TTipoPedido::Envio;
+        Recomecar(*pedido.Arquivo);
     }
     emCurso_.clear();
     ligacao_.Conn.SetConnected(false);
@@ -451,6 +515,8 @@ bool TAtualizador::TTrabalho::Sair(const std::u16string& motivo, TArquivo* falha
     // The files whose answers had not come go to the others in the same step that this
     // connection stops counting, so no waiting connection leaves before they are there.
     std::vector<TItem> devolver;
+    for (const TPedido& pedido : emCurso_)
+        pedido.Arquivo->Item.EnvioEscrito |= pedido.Tipo == TTipoPedido::Envio;
     for (const TArquivo& a : janela_) {
         if (a.Fase != TFase::Pronto && &a != falhado)
             devolver.push_back(a.Item);
@@ -474,6 +540,9 @@ void TAtualizador::TTrabalho::Pronto(TArquivo& a, TDesfecho desfecho, int icone)
     a.Desfecho = desfecho;
     a.Icone = icone;
     a.Pacote.reset();
+    // A reason belongs to a failure or a passed-over entry; a retry that succeeded has none.
+    if (desfecho != TDesfecho::Falhou && desfecho != TDesfecho::Ignorado)
+        a.Item.Arquivo.Motivo.clear();
 }
 
 void TAtualizador::TTrabalho::Falhou(TArquivo& a) {
@@ -491,8 +560,8 @@ void TAtualizador::TTrabalho::Mostrar(bool perguntar) {
                 continue;
             break;
         }
-        if (!a.VereditoMostrado) {
-            a.VereditoMostrado = true;
+        if (!a.Item.VereditoMostrado) {
+            a.Item.VereditoMostrado = true;
             run_.Vista([&](IMainView& v) { v.FileVerdict(a.Item.Arquivo, *a.Veredito); });
         }
     }
@@ -513,6 +582,28 @@ void TAtualizador::TTrabalho::Mostrar(bool perguntar) {
             std::lock_guard lock(run_.vistaMutex_);
             run_.resumo_.ParadaPeloUsuario = true;
         }
+    }
+}
+
+void TAtualizador::TTrabalho::MostrarConcluidos() {
+    Mostrar(false);
+    if (!distribuidor_)
+        return;
+    for (TArquivo& a : janela_) {
+        if (a.Fase == TFase::Pronto)
+            run_.Concluir(a.Item, a.Item.Arquivo, a.Icone, a.Desfecho);
+    }
+    janela_.clear();
+}
+
+void TAtualizador::TTrabalho::FecharSeDever() {
+    if (emCurso_.empty())
+        return;
+    emCurso_.clear();
+    // Already failing: a close that fails too adds nothing to the error on its way.
+    try {
+        ligacao_.Conn.SetConnected(false);
+    } catch (...) {
     }
 }
 

@@ -3,8 +3,11 @@
 // setting, several connections sharing the walk, the dry run, the run's events and summary.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <regex>
+#include <set>
+#include <thread>
 
 #include "RunFixture.h"
 #include "app/TZvServerClient.h"
@@ -124,6 +127,8 @@ TEST(Conexoes, ReconnectAfterAFailedSendPreparesAgain) {
     ASSERT_EQ(r.Click(), std::nullopt);
     r.atualizador.reset();
     ASSERT_EQ(s.server->ConnectionCount(), 2u);
+    // Each connection's bytes are read once that connection has closed.
+    ASSERT_TRUE(s.server->WaitConnectionClosed(0, std::chrono::seconds(10)));
     ASSERT_TRUE(s.server->WaitConnectionClosed(1, std::chrono::seconds(10)));
 
     const auto first = AfterEcho(Requests(s.server->ReceivedBytes(0)));
@@ -521,6 +526,202 @@ TEST(Conexoes, AnExtraConnectionThatCannotConnectIsReported) {
     EXPECT_EQ(r.view.Ended->CodigoSaida(), 0);
     EXPECT_EQ(r.view.Dropped.size(), 2u);
     EXPECT_EQ(s.server->Alerts().size(), 1u);
+}
+
+// Files stored under the store's S01 folder.
+int StoredUnderS01(const fs::path& store) {
+    int n = 0;
+    if (fs::exists(store / "S01"))
+        for (const auto& e : fs::recursive_directory_iterator(store / "S01"))
+            n += e.is_regular_file();
+    return n;
+}
+
+// A server's error answer in the middle of a window of requests ends the run with answers still
+// owed: the connection goes with them, and the next "Atualizar" reads only its own answers. Its
+// verdicts match the store, and the new file is stored.
+TEST(PedidosEmCurso, AnErrorAnswerLeavesNoAnswerForTheNextRun) {
+    TServerOptions o;
+    // A question in the middle of the first window: filter query, connect, metadata, the echo's
+    // prepare, execute and close, PropertsFile's prepare, then its executes.
+    o.errorAtMessage = 11;
+    ServerUnderTest s(o);
+    RunUnderTest r(s.port);
+    for (int i = 0; i < 20; ++i)
+        WriteText(r.Pacote() / ("f" + std::to_string(i)), "conteudo " + std::to_string(i));
+    r.opcoes.PedidosEmCurso = 8;
+    const auto erro = r.Click();
+    ASSERT_TRUE(erro);
+    EXPECT_NE(erro->find(u"Falha injetada na mensagem 11"), std::u16string::npos) << ToUtf8(*erro);
+
+    std::set<std::string> daPrimeira;
+    for (int i = 0; i < 20; ++i)
+        if (fs::exists(s.Store() / "S01" / ("f" + std::to_string(i))))
+            daPrimeira.insert("f" + std::to_string(i));
+    WriteText(r.Pacote() / "novo.txt", "novo");
+    r.view = FakeView{};
+    r.view.Porta = s.port;
+    ASSERT_EQ(r.Click(), std::nullopt);  // the same run object, as the window presses again
+
+    const FakeView& v = r.view;
+    ASSERT_TRUE(v.Ended);
+    EXPECT_EQ(v.Ended->Fim, TResumo::TFim::Concluida);
+    EXPECT_EQ(v.Ended->Falhas, 0);
+    EXPECT_EQ(v.Ended->Enviados + v.Ended->Atuais, 21);
+    EXPECT_EQ(ReadBytes(s.Store() / "S01" / "novo.txt"), ReadBytes(r.Pacote() / "novo.txt"));
+    // Every verdict is its own file's: "atual" only for what the first run stored.
+    ASSERT_EQ(v.Verdicts.size(), 21u);
+    for (const auto& [row, veredito] : v.Verdicts) {
+        const std::string nome = ToUtf8(v.Rows.at(static_cast<std::size_t>(row)).Text);
+        EXPECT_EQ(veredito == TVeredito::Atual, daPrimeira.count(nome) == 1) << nome;
+    }
+    for (int i = 0; i < 20; ++i) {
+        const std::string nome = "f" + std::to_string(i);
+        EXPECT_EQ(ReadBytes(s.Store() / "S01" / nome), ReadBytes(r.Pacote() / nome)) << nome;
+    }
+    // The first run's connection was closed with its answers; the second run opened its own.
+    EXPECT_EQ(s.server->ConnectionCount(), 2u);
+}
+
+// "Não" to "Continuar?" with requests in flight: the failed file's retry went alone, so the
+// question comes with nothing else on its way, and nothing is sent after the answer. The alert
+// still goes.
+TEST(PedidosEmCurso, NoSendsNothingMore) {
+    for (int n : {1, 32}) {
+        SCOPED_TRACE(n);
+        TServerOptions o;
+        o.sendFileErrorFirst = 2;
+        ServerUnderTest s(o);
+        RunUnderTest r(s.port);
+        for (int i = 0; i < 60; ++i)
+            WriteText(r.Pacote() / ("d" + std::to_string(i % 6)) / ("f" + std::to_string(i)), "x");
+        r.opcoes.PedidosEmCurso = n;
+        r.view.Answers = {false};
+        ASSERT_EQ(r.Click(), std::nullopt);
+
+        const FakeView& v = r.view;
+        ASSERT_EQ(v.Boxes.size(), 1u);
+        EXPECT_EQ(s.server->SendFileCalls(), 2);
+        EXPECT_EQ(StoredUnderS01(s.Store()), 0);
+        ASSERT_TRUE(v.Ended);
+        EXPECT_TRUE(v.Ended->ParadaPeloUsuario);
+        EXPECT_EQ(v.Ended->Falhas, 1);
+        EXPECT_EQ(v.Ended->Enviados, 0);
+        EXPECT_EQ(v.Ended->CodigoSaida(), 3);
+        EXPECT_EQ(s.server->Alerts().size(), 1u);
+    }
+}
+
+// With four connections, while the question is open and after "Não", no connection writes a new
+// request: what the server has taken once the requests already on their way are in is all it gets.
+TEST(PedidosEmCurso, NoStopsEveryConnectionsWrites) {
+    ServerUnderTest s;
+    RunUnderTest r(s.port);
+    fs::create_symlink(r.Pacote() / "nada", r.Pacote() / "quebrado.txt");
+    for (int i = 0; i < 400; ++i)
+        WriteText(r.Pacote() / "sub" / ("f" + std::to_string(i) + ".txt"), "x");
+    r.opcoes.Conexoes = 4;
+    r.opcoes.PedidosEmCurso = 32;
+    r.view.Answers = {false};
+    int aoPerguntar = -1;
+    r.view.OnAsk = [&] {
+        // Room for what had left before the question to arrive and be answered.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        aoPerguntar = s.server->SendFileCalls();
+    };
+    ASSERT_EQ(r.Click(), std::nullopt);
+
+    EXPECT_EQ(s.server->SendFileCalls(), aoPerguntar);
+    EXPECT_LT(aoPerguntar, 400);
+    const FakeView& v = r.view;
+    ASSERT_TRUE(v.Ended);
+    EXPECT_EQ(v.Ended->Enviados, StoredUnderS01(s.Store()));
+    EXPECT_EQ(v.Ended->Falhas, 1);
+    EXPECT_EQ(s.server->Alerts().size(), 1u);
+}
+
+// A close while a large file travels with requests in flight: the file finishes, and no other file
+// gets a request after it, though their questions had been answered.
+TEST(PedidosEmCurso, ACloseSendsNothingAfterTheFileInTransfer) {
+    TServerOptions o;
+    std::atomic<FakeView*> janela{nullptr};
+    o.beforeSegmentRequest = [&](int pedido) {
+        if (pedido == 1)
+            janela.load()->AskClose();
+    };
+    ServerUnderTest s(o);
+    RunUnderTest r(s.port);
+    janela = &r.view;
+    // The top folder's own files come first in the walk.
+    WriteFile(r.Pacote() / "grande.bin", Pattern(3'000'000, 7));
+    for (int i = 0; i < 6; ++i)
+        WriteText(r.Pacote() / "sub" / ("f" + std::to_string(i)), "x");
+    r.opcoes.PedidosEmCurso = 8;
+    ASSERT_EQ(r.Click(), std::nullopt);
+
+    EXPECT_EQ(s.server->SendFileCalls(), 1);
+    EXPECT_EQ(ReadBytes(s.Store() / "S01" / "grande.bin"), ReadBytes(r.Pacote() / "grande.bin"));
+    EXPECT_EQ(StoredUnderS01(s.Store()), 1);
+    const FakeView& v = r.view;
+    ASSERT_TRUE(v.Ended);
+    EXPECT_EQ(v.Ended->Fim, TResumo::TFim::Interrompida);
+    EXPECT_EQ(v.Ended->Enviados, 1);
+    EXPECT_TRUE(s.server->Alerts().empty());
+}
+
+// An error answer at each message in turn, with sends on their way behind it: the connection
+// closes, and files whose sends had left are asked about again and found stored, which they were
+// by this run. Into an empty store nothing can be "atual": each file is "enviado" and stored, or
+// failed, or never finished (when the error ended the run). The counts add up.
+TEST(PedidosEmCurso, SendsThatLeftBeforeADropAreReportedSent) {
+    for (int k = 12; k <= 44; ++k) {
+        SCOPED_TRACE(k);
+        TServerOptions o;
+        o.errorAtMessage = k;
+        ServerUnderTest s(o);
+        RunUnderTest r(s.port);
+        for (int i = 0; i < 30; ++i)
+            WriteText(r.Pacote() / ("f" + std::to_string(i)), "conteudo " + std::to_string(i));
+        r.opcoes.PedidosEmCurso = 8;
+        r.Click();
+
+        const FakeView& v = r.view;
+        ASSERT_TRUE(v.Ended);
+        EXPECT_EQ(v.Ended->Atuais, 0);
+        int enviados = 0;
+        for (const auto& [row, desfecho] : v.Done) {
+            const std::string nome = ToUtf8(v.Rows.at(static_cast<std::size_t>(row)).Text);
+            if (desfecho == TDesfecho::Enviado) {
+                ++enviados;
+                EXPECT_EQ(ReadBytes(s.Store() / "S01" / nome), ReadBytes(r.Pacote() / nome));
+            }
+        }
+        EXPECT_EQ(v.Ended->Enviados, enviados);
+        EXPECT_EQ(v.Ended->Verificados, v.Ended->Enviados + v.Ended->Falhas);
+        EXPECT_EQ(static_cast<int>(v.Done.size()), v.Ended->Verificados);
+        if (v.Ended->Fim == TResumo::TFim::Concluida)
+            EXPECT_EQ(StoredUnderS01(s.Store()), 30);
+    }
+}
+
+// A send that fails once and succeeds on its retry keeps no reason: a reason belongs to a failure.
+TEST(PedidosEmCurso, ASuccessfulRetryCarriesNoReason) {
+    for (int n : {1, 8}) {
+        SCOPED_TRACE(n);
+        TServerOptions o;
+        o.sendFileErrorFirst = 1;
+        ServerUnderTest s(o);
+        RunUnderTest r(s.port);
+        WriteText(r.Pacote() / "a.txt", "a");
+        WriteText(r.Pacote() / "b.txt", "b");
+        r.opcoes.PedidosEmCurso = n;
+        ASSERT_EQ(r.Click(), std::nullopt);
+        ASSERT_EQ(r.view.Done.size(), 2u);
+        for (std::size_t i = 0; i < r.view.Done.size(); ++i) {
+            EXPECT_EQ(r.view.Done[i].second, TDesfecho::Enviado);
+            EXPECT_EQ(r.view.Reasons[i], u"") << ToUtf8(r.view.Reasons[i]);
+        }
+    }
 }
 
 }  // namespace

@@ -45,6 +45,7 @@ class FakeView : public IMainView {
     int Scrolls = 0;
     bool CloseAsked = false;
     std::function<void(FakeView&)> OnProcessEvents;
+    std::function<void()> OnAsk;  // runs as each question opens, before it is answered
     // The run's progress events.
     int StartedFiles = -1;
     std::uint64_t StartedBytes = 0;
@@ -105,6 +106,9 @@ class FakeView : public IMainView {
         Boxes.push_back({BoxKind::Warning, text});
     }
     bool AskWarningYesNo(const std::u16string& text) override {
+        // Outside the view's lock: the run's other connections report meanwhile.
+        if (OnAsk)
+            OnAsk();
         std::lock_guard lock(Mutex);
         Boxes.push_back({BoxKind::Question, text});
         RowsWhenAsked = Rows.size();
@@ -133,6 +137,11 @@ class FakeView : public IMainView {
     void CloseWindow() override {
         std::lock_guard lock(Mutex);
         ++Closes;
+    }
+    // As the window's close box does, from any thread.
+    void AskClose() {
+        std::lock_guard lock(Mutex);
+        CloseAsked = true;
     }
     bool CloseRequested() override {
         std::lock_guard lock(Mutex);

@@ -493,26 +493,29 @@ TEST(Publicacao, TestModeSendsTheMarkerWithoutAskingAndRefusesProductionServers)
     EXPECT_TRUE(r.atualizador->ArquivoEmTeste());
 }
 
-// Closing the window while a file is in hand: that file is finished, then the run stops without
-// further files, question or alert, and leaves the closing to the window.
+// Closing the window while a file travels: that file is finished, then the run stops without
+// further requests, question or alert, and leaves the closing to the window. A send that failed
+// gets no second attempt once the close was asked for.
 TEST(Publicacao, CloseRequestedDuringTheRunEndsItAfterTheCurrentFile) {
     for (bool failing : {false, true}) {
         SCOPED_TRACE(failing ? "failing send" : "good send");
         TServerOptions o;
         o.sendFileFalseFirst = failing ? 2 : 0;
+        std::atomic<FakeView*> janela{nullptr};
+        o.beforeSendFile = [&](int) { janela.load()->AskClose(); };
         ServerUnderTest s(o);
         RunUnderTest r(s.port);
+        janela = &r.view;
         WriteText(r.Pacote() / "a.txt", "a");
         WriteText(r.Pacote() / "b.txt", "b");
         WriteText(r.Pacote() / "c.txt", "c");
-        r.view.OnProcessEvents = [](FakeView& v) { v.CloseAsked = true; };
 
         ASSERT_EQ(r.Click(), std::nullopt);
 
         const FakeView& v = r.view;
         ASSERT_EQ(v.Rows.size(), 1u);
         EXPECT_EQ(v.Rows[0].Icons, (std::vector<int>{Arrow, failing ? Cross : Check}));
-        EXPECT_EQ(s.server->SendFileCalls(), failing ? 2 : 1);
+        EXPECT_EQ(s.server->SendFileCalls(), 1);
         if (!failing) {
             const fs::path stored = s.Store() / "S01" / ToUtf8(v.Rows[0].Text);
             EXPECT_EQ(ReadBytes(stored), ReadBytes(r.Pacote() / ToUtf8(v.Rows[0].Text)));
@@ -521,6 +524,8 @@ TEST(Publicacao, CloseRequestedDuringTheRunEndsItAfterTheCurrentFile) {
         EXPECT_TRUE(s.server->Alerts().empty());
         EXPECT_EQ(v.Closes, 0);
         EXPECT_TRUE(v.AtualizarEnabled());
+        ASSERT_TRUE(v.Ended);
+        EXPECT_EQ(v.Ended->Fim, TResumo::TFim::Interrompida);
         // The record set still holds the last file's row: nothing emptied it under the send.
         EXPECT_EQ(r.cds.RecordCount(), 1);
     }
@@ -565,6 +570,60 @@ TEST(Publicacao, SendFileRecordsTheNameWithSingleBackslashes) {
     EXPECT_TRUE(run.SendFile(FromUtf8((r.Pacote() / "a.txt").string()), u"S01\\\\Sub\\a.txt"));
     EXPECT_EQ(ReadBytes(s.Store() / "S01" / "Sub" / "a.txt"), ReadBytes(r.Pacote() / "a.txt"));
     EXPECT_TRUE(r.Pauses.empty());
+}
+
+// A Linux name the server would read as another file fails on its own, with its reason, and
+// nothing is asked or sent for it: a '\' would be a folder there (outside S01\ with "..\"), and a
+// control character is no name. "Continuar?" is asked as for any failed file; the rest is stored.
+TEST(Publicacao, NamesTheServerWouldReadOtherwiseFailAlone) {
+    struct Case {
+        std::string nome;
+        std::u16string motivo;  // part of the reason
+    };
+    const std::vector<Case> cases = {
+        {"back\\slash.txt", u"separador de pastas"},
+        {"..\\..\\Padrao\\evil.dll", u"separador de pastas"},
+        {"tab\tname.txt", u"U+0009"},
+        {"nl\nname.txt", u"U+000A"},
+        {"del\x7f.txt", u"U+007F"},
+    };
+    ServerUnderTest s;
+    RunUnderTest r(s.port);
+    WriteText(r.Pacote() / "back" / "slash.txt", "a pasta de verdade");
+    WriteText(r.Pacote() / "ok.txt", "ok");
+    for (const Case& c : cases)
+        WriteText(r.Pacote() / "ruins" / c.nome, "ruim");
+    ASSERT_EQ(r.Click(), std::nullopt);
+
+    const FakeView& v = r.view;
+    ASSERT_TRUE(v.Ended);
+    EXPECT_EQ(v.Ended->Falhas, static_cast<int>(cases.size()));
+    EXPECT_EQ(v.Ended->Enviados, 2);
+    EXPECT_EQ(v.Ended->CodigoSaida(), 3);
+    EXPECT_EQ(v.Boxes.size(), cases.size());
+    EXPECT_EQ(s.server->SendFileCalls(), 2);
+    EXPECT_TRUE(r.Pauses.empty());  // no retry: another connection would not change the name
+    EXPECT_EQ(ReadBytes(s.Store() / "S01" / "back" / "slash.txt"),
+              ReadBytes(r.Pacote() / "back" / "slash.txt"));
+    EXPECT_EQ(ReadBytes(s.Store() / "S01" / "ok.txt"), ReadBytes(r.Pacote() / "ok.txt"));
+    EXPECT_FALSE(fs::exists(s.Store() / "S01" / "ruins"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.nome);
+        const auto at = std::find_if(v.Rows.begin(), v.Rows.end(), [&](const FakeView::Row& row) {
+            return row.Text == FromUtf8(c.nome);
+        });
+        ASSERT_NE(at, v.Rows.end());
+        const int row = static_cast<int>(at - v.Rows.begin());
+        EXPECT_EQ(at->Icon(), Cross);
+        const auto done = std::find_if(v.Done.begin(), v.Done.end(),
+                                       [&](const auto& d) { return d.first == row; });
+        ASSERT_NE(done, v.Done.end());
+        EXPECT_EQ(done->second, TDesfecho::Falhou);
+        const std::u16string& motivo = v.Reasons[static_cast<std::size_t>(done - v.Done.begin())];
+        EXPECT_NE(motivo.find(c.motivo), std::u16string::npos) << ToUtf8(motivo);
+        // Never asked about: its destination's Base64 never reached the server.
+        EXPECT_EQ(s.AllReceived().find(B64(u"S01\\ruins\\" + FromUtf8(c.nome))), std::string::npos);
+    }
 }
 
 }  // namespace
