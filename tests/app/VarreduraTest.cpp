@@ -46,7 +46,6 @@ TEST(Varredura, ListsEveryFileAndSaysWhyTheRestIsNotPublished) {
         {"Relat\xF3rios/r.txt", {TTipo::Arquivo, u""}},
         {"n\xE3o.txt", {TTipo::Arquivo, u""}},
         {"Scripts/c.sql", {TTipo::Arquivo, u""}},
-        {"dentro/c.sql", {TTipo::Arquivo, u""}},
         {"ligado.txt", {TTipo::Arquivo, u""}},
         {"quebrado", {TTipo::Arquivo, u""}},
         {"fifo", {TTipo::Ignorado, u"n\u00E3o \u00E9 um arquivo comum (FIFO)"}},
@@ -59,10 +58,11 @@ TEST(Varredura, ListsEveryFileAndSaysWhyTheRestIsNotPublished) {
         {"Scripts/acima/",
          {TTipo::Ignorado, u"liga\u00E7\u00E3o para uma pasta acima dela: " +
                                FromUtf8(fs::canonical(pacote).string())}},
-        // The same folder through the link inside: its own link up is seen from there too.
-        {"dentro/acima/",
-         {TTipo::Ignorado, u"liga\u00E7\u00E3o para uma pasta acima dela: " +
-                               FromUtf8(fs::canonical(pacote).string())}},
+        // Scripts is published along its own path only, whichever of the two is listed first.
+        {"dentro/",
+         {TTipo::Ignorado,
+          u"liga\u00E7\u00E3o para uma pasta publicada pelo seu pr\u00F3prio caminho: " +
+              FromUtf8(fs::canonical(pacote / "Scripts").string())}},
     };
     EXPECT_EQ(achados, esperados);
 }
@@ -93,11 +93,11 @@ TEST(Varredura, AFolderThatCannotBeReadIsAFailureAndTheWalkGoesOn) {
     WriteText(dir.Path() / "ok" / "a.txt", "a");
     WriteText(dir.Path() / "trancada" / "b.txt", "b");
     WriteText(dir.Path() / "cortada" / "c.txt", "c");
-    const TLeitorDePastas leitor = [](std::u16string_view pasta) {
+    const TLeitorDePastas leitor = [](const TDirRef& pasta) {
         TDirListing listagem = ListDirectory(pasta);
-        if (pasta.ends_with(u"/trancada/"))
+        if (pasta.Path.ends_with(u"/trancada/"))
             return TDirListing{{}, EACCES};
-        if (pasta.ends_with(u"/cortada/"))
+        if (pasta.Path.ends_with(u"/cortada/"))
             listagem.Error = EIO;
         return listagem;
     };
@@ -191,8 +191,9 @@ TEST(PublicacaoLinux, AFolderThatCannotBeReadFailsTheRun) {
     WriteText(r.Pacote() / "z" / "c.txt", "c");
     r.atualizador = std::make_unique<TAtualizador>(
         r.view, r.cds, r.dados, [](std::chrono::milliseconds) {}, nullptr, r.opcoes,
-        [](std::u16string_view pasta) {
-            return pasta.ends_with(u"/trancada/") ? TDirListing{{}, EACCES} : ListDirectory(pasta);
+        [](const TDirRef& pasta) {
+            return pasta.Path.ends_with(u"/trancada/") ? TDirListing{{}, EACCES}
+                                                       : ListDirectory(pasta);
         });
 
     EXPECT_EQ(r.Click(), std::nullopt);
