@@ -103,6 +103,12 @@ inline constexpr std::u16string_view MsgLinkOutside =
     u"liga\u00E7\u00E3o para uma pasta fora da pasta publicada: %s";
 inline constexpr std::u16string_view MsgLinkAbove =
     u"liga\u00E7\u00E3o para uma pasta acima dela: %s";
+inline constexpr std::u16string_view MsgLinkInside =
+    u"liga\u00E7\u00E3o para uma pasta publicada pelo seu pr\u00F3prio caminho: %s";
+inline constexpr std::u16string_view MsgFolderAgain =
+    u"a mesma pasta j\u00E1 foi publicada como %s";
+inline constexpr std::u16string_view MsgFolderSwapped =
+    u"a pasta foi trocada por uma liga\u00E7\u00E3o durante a varredura";
 inline constexpr std::u16string_view MsgFolderUnreadable =
     u"a pasta n\u00E3o p\u00F4de ser lida: %s";
 inline constexpr std::u16string_view MsgServerRefused = u"o servidor recusou o arquivo";

@@ -1,8 +1,14 @@
 // The walk of the folder to publish.
 #include "app/Varredura.h"
 
+#include <limits.h>
+
+#include <cerrno>
+
 #include <algorithm>
+#include <map>
 #include <optional>
+#include <utility>
 
 #include "app/AppConstants.h"
 #include "app/UFuncoes.h"
@@ -12,6 +18,8 @@ namespace ab {
 namespace C = AppConstants;
 
 namespace {
+
+using TTipo = TEntradaVarredura::TTipo;
 
 std::u16string_view NomeDoTipo(TEntryKind kind) {
     switch (kind) {
@@ -35,18 +43,36 @@ bool Dentro(std::u16string_view alvo, std::u16string_view raiz) {
     return alvo.size() == raiz.size() || raiz.ends_with(u'/') || alvo[raiz.size()] == u'/';
 }
 
+std::u16string SemBarra(std::u16string_view pasta) {
+    return std::u16string(
+        pasta.ends_with(u'/') && pasta.size() > 1 ? pasta.substr(0, pasta.size() - 1) : pasta);
+}
+
 class TVarredor {
   public:
-    TVarredor(const TLeitorDePastas& leitor, std::u16string raiz,
+    TVarredor(const TLeitorDePastas& leitor, std::u16string raizReal,
               std::vector<TEntradaVarredura>& saida)
-        : leitor_(leitor), raiz_(std::move(raiz)), saida_(saida) {}
+        : leitor_(leitor), raizReal_(std::move(raizReal)), saida_(saida) {}
 
-    // `pasta` ends in '/'.
-    void Listar(const std::u16string& pasta) {
-        const TDirListing listagem = leitor_(pasta);
+    // `raiz` ends in '/'; links along it are followed: it is the folder the user named.
+    void Entrar(const std::u16string& raiz) {
+        const TOpenDir pasta(raiz);
+        if (!pasta.IsOpen())
+            return Falhou(raiz, pasta.Error());
+        publicadas_.emplace(Chave(pasta.Id()), SemBarra(raiz));
+        ramo_.push_back(pasta.Id());
+        Listar(pasta, raiz);
+    }
+
+  private:
+    using TChave = std::pair<std::uint64_t, std::uint64_t>;
+    static TChave Chave(const TFileId& id) { return {id.Device, id.Inode}; }
+
+    // `caminho` ends in '/'.
+    void Listar(const TOpenDir& pasta, const std::u16string& caminho) {
+        const TDirListing listagem = leitor_(TDirRef(pasta.Fd(), caminho));
         if (listagem.Error != 0)
-            Adicionar(TEntradaVarredura::TTipo::PastaFalhou, pasta,
-                      Format(C::MsgFolderUnreadable, {SystemErrorText(listagem.Error)}));
+            Falhou(caminho, listagem.Error);
         std::vector<const TDirEntry*> subpastas;
         for (const TDirEntry& e : listagem.Entries) {
             if (e.Name == u"." || e.Name == u"..")
@@ -57,58 +83,72 @@ class TVarredor {
                     break;
                 case TEntryKind::File:
                 case TEntryKind::Dangling:
-                    Adicionar(TEntradaVarredura::TTipo::Arquivo, pasta + e.Name, {}, e.Size);
+                    Adicionar(TTipo::Arquivo, caminho + e.Name, {}, e.Size);
                     break;
                 default:
-                    Adicionar(TEntradaVarredura::TTipo::Ignorado, pasta + e.Name,
+                    Adicionar(TTipo::Ignorado, caminho + e.Name,
                               Format(C::MsgNotARegularFile, {NomeDoTipo(e.Kind)}));
                     break;
             }
         }
-        for (const TDirEntry* e : subpastas)
-            Descer(pasta + e->Name, e->IsLink);
-    }
-
-    void Entrar(const std::u16string& pasta) {
-        const auto id = GetFileId(pasta);
-        if (id)
-            ramo_.push_back(*id);
-        Listar(pasta);
-    }
-
-  private:
-    void Descer(const std::u16string& sub, bool ligacao) {
-        const std::u16string pasta = sub + u'/';
-        if (ligacao) {
-            const std::optional<std::u16string> alvo = RealPath(sub);
-            if (!alvo || !Dentro(*alvo, raiz_)) {
-                Adicionar(TEntradaVarredura::TTipo::Ignorado, pasta,
-                          Format(C::MsgLinkOutside, {alvo.value_or(sub)}));
-                return;
-            }
+        for (const TDirEntry* e : subpastas) {
+            if (e->IsLink)
+                Ligacao(caminho + e->Name);
+            else
+                Descer(pasta, e->Name, caminho + e->Name + u'/');
         }
+    }
+
+    void Descer(const TOpenDir& pai, const std::u16string& nome, const std::u16string& caminho) {
+        // Its files could not be opened by their paths anyway.
+        if (ToFileName(caminho).size() >= PATH_MAX)
+            return Falhou(caminho, ENAMETOOLONG);
+        const TOpenDir pasta(pai, nome);
+        if (!pasta.IsOpen()) {
+            if (pasta.Error() == ELOOP)
+                return Adicionar(TTipo::PastaFalhou, caminho, std::u16string(C::MsgFolderSwapped));
+            return Falhou(caminho, pasta.Error());
+        }
+        // The same folder again (a bind mount inside the folder, say): once is enough, and a
+        // mount of a folder inside itself would never end.
+        const auto [primeira, nova] = publicadas_.emplace(Chave(pasta.Id()), SemBarra(caminho));
+        if (!nova)
+            return Adicionar(TTipo::Ignorado, caminho,
+                             Format(C::MsgFolderAgain, {primeira->second}));
+        ramo_.push_back(pasta.Id());
+        Listar(pasta, caminho);
+        ramo_.pop_back();
+    }
+
+    // A link to a folder is reported, never walked; where it leads only shapes the reason.
+    void Ligacao(const std::u16string& sub) {
+        const std::u16string caminho = sub + u'/';
+        const std::optional<std::u16string> alvo = RealPath(sub);
+        if (!alvo || !Dentro(*alvo, raizReal_))
+            return Adicionar(TTipo::Ignorado, caminho,
+                             Format(C::MsgLinkOutside, {alvo.value_or(sub)}));
         const auto id = GetFileId(sub);
-        if (id && std::find(ramo_.begin(), ramo_.end(), *id) != ramo_.end()) {
-            Adicionar(TEntradaVarredura::TTipo::Ignorado, pasta,
-                      Format(C::MsgLinkAbove, {RealPath(sub).value_or(sub)}));
-            return;
-        }
-        if (id)
-            ramo_.push_back(*id);
-        Listar(pasta);
-        if (id)
-            ramo_.pop_back();
+        const bool acima = id && std::find(ramo_.begin(), ramo_.end(), *id) != ramo_.end();
+        Adicionar(TTipo::Ignorado, caminho,
+                  Format(acima ? C::MsgLinkAbove : C::MsgLinkInside, {*alvo}));
     }
 
-    void Adicionar(TEntradaVarredura::TTipo tipo, std::u16string caminho, std::u16string motivo,
+    void Falhou(const std::u16string& caminho, int erro) {
+        Adicionar(TTipo::PastaFalhou, caminho,
+                  Format(C::MsgFolderUnreadable, {SystemErrorText(erro)}));
+    }
+
+    void Adicionar(TTipo tipo, std::u16string caminho, std::u16string motivo,
                    std::uint64_t tamanho = 0) {
         saida_.push_back({tipo, std::move(caminho), std::move(motivo), tamanho});
     }
 
     const TLeitorDePastas& leitor_;
-    const std::u16string raiz_;
+    const std::u16string raizReal_;
     std::vector<TEntradaVarredura>& saida_;
-    // The folders of the current branch, so that a folder above is never entered again.
+    // Every folder walked, with the path it was walked along: no folder is listed twice.
+    std::map<TChave, std::u16string> publicadas_;
+    // The folders of the current branch, whose links name a folder above.
     std::vector<TFileId> ramo_;
 };
 
@@ -117,11 +157,8 @@ class TVarredor {
 std::vector<TEntradaVarredura> Varrer(std::u16string_view pasta, const TLeitorDePastas& leitor) {
     // One '/' between names, as the listing always gave them.
     const std::u16string raiz = PastaComBarra(pasta);
-    std::u16string real = RealPath(raiz).value_or(raiz);
-    if (real.size() > 1 && real.ends_with(u'/'))
-        real.pop_back();
     std::vector<TEntradaVarredura> saida;
-    TVarredor varredor(leitor, std::move(real), saida);
+    TVarredor varredor(leitor, SemBarra(RealPath(raiz).value_or(raiz)), saida);
     varredor.Entrar(raiz);
     return saida;
 }

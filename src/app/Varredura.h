@@ -3,9 +3,12 @@
 // listing); besides them, what cannot be published, each with its reason, so that nothing is
 // skipped in silence:
 //   - a FIFO, socket or device is not a file to publish (it is never opened: a FIFO would block);
-//   - a link to a folder is walked only when its target lies inside the published folder and is
-//     not one of the folders above it (which would walk in circles); one that leads outside is not
-//     walked, so that a stray link to / can never publish the machine;
+//   - each folder on disk (device and inode) is walked once, along the path that holds it; a link
+//     to a folder is never walked: one that leads outside the published folder would publish what
+//     lies there (a stray link to / would publish the machine), one that leads inside names a
+//     folder the walk reaches by its own path, whatever order the folder lists them in;
+//   - every folder is opened from its parent's descriptor without following links, so a folder
+//     swapped for a link while the walk runs is a failure and is never walked;
 //   - a folder that cannot be opened or read to its end is a failure.
 // A link that leads nowhere is listed as a file: sending it fails as for a file that vanished.
 #pragma once
@@ -31,8 +34,10 @@ struct TEntradaVarredura {
     std::uint64_t Tamanho = 0;  // a file's size when it was listed
 };
 
-// How a folder is read; ListDirectory outside the tests.
-using TLeitorDePastas = std::function<TDirListing(std::u16string_view pasta)>;
+// How a folder of the walk is read; ListDirectory outside the tests. It gets the folder the walk
+// holds open (a descriptor it must leave open) and its path. A test may change the disk there,
+// between the listing of a folder and the opening of its subfolders.
+using TLeitorDePastas = std::function<TDirListing(const TDirRef& pasta)>;
 
 // Every entry below `pasta` (a folder path ending in '/').
 std::vector<TEntradaVarredura> Varrer(std::u16string_view pasta,

@@ -7,6 +7,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -93,12 +94,21 @@ char16_t FoldAscii(char16_t c) {
 
 }  // namespace
 
-TDirListing ListDirectory(std::u16string_view directory) {
+TDirListing ListDirectory(const TDirRef& directory) {
     TDirListing listing;
-    const std::string path = ToFileName(directory);
-    DIR* dir = opendir(path.c_str());
+    // An open folder is read through a descriptor of its own, so the caller's stays open and
+    // untouched; "." is that same folder, whatever has been put at its path since.
+    constexpr int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    const int fd = directory.Fd >= 0 ? openat(directory.Fd, ".", flags)
+                                     : open(ToFileName(directory.Path).c_str(), flags);
+    if (fd < 0) {
+        listing.Error = errno;
+        return listing;
+    }
+    DIR* dir = fdopendir(fd);
     if (dir == nullptr) {
         listing.Error = errno;
+        close(fd);
         return listing;
     }
     const int dirFd = dirfd(dir);
@@ -234,6 +244,38 @@ std::optional<TFileId> GetFileId(std::u16string_view path) {
     if (path.empty() || stat(ToFileName(path).c_str(), &st) != 0)
         return std::nullopt;
     return TFileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+TOpenDir::TOpenDir(std::u16string_view path) {
+    Adopt(open(ToFileName(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+TOpenDir::TOpenDir(const TOpenDir& parent, std::u16string_view name) {
+    const std::string entry = ToFileName(name);
+    Adopt(openat(parent.fd_, entry.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    // With O_DIRECTORY a link is refused as "not a directory"; say what it really is.
+    struct stat st {};
+    if ((error_ == ENOTDIR || error_ == ELOOP) &&
+        fstatat(parent.fd_, entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+        error_ = ELOOP;
+}
+
+TOpenDir::~TOpenDir() {
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+void TOpenDir::Adopt(int fd) {
+    struct stat st {};
+    if (fd < 0) {
+        error_ = errno;
+    } else if (fstat(fd, &st) != 0) {
+        error_ = errno;
+        close(fd);
+    } else {
+        fd_ = fd;
+        id_ = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    }
 }
 
 bool FileExists(std::u16string_view path) {

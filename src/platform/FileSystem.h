@@ -34,7 +34,17 @@ struct TDirListing {
     std::vector<TDirEntry> Entries;
     int Error = 0;
 };
-TDirListing ListDirectory(std::u16string_view directory);
+// The folder to list: one already open (`Fd`, left open; `Path` then only names it) or, without a
+// descriptor, the folder at `Path`.
+struct TDirRef {
+    TDirRef(std::u16string_view path) : Path(path) {}
+    TDirRef(const std::u16string& path) : Path(path) {}
+    TDirRef(const char16_t* path) : Path(path) {}
+    TDirRef(int fd, std::u16string_view path) : Fd(fd), Path(path) {}
+    int Fd = -1;
+    std::u16string_view Path;
+};
+TDirListing ListDirectory(const TDirRef& directory);
 // The entries alone: empty when the folder cannot be opened.
 std::vector<TDirEntry> ReadDirectory(std::u16string_view directory);
 
@@ -79,6 +89,34 @@ struct TFileId {
     friend bool operator==(const TFileId&, const TFileId&) = default;
 };
 std::optional<TFileId> GetFileId(std::u16string_view path);
+
+// A folder held open, so that what lies below it is reached from it rather than along a path that
+// may change meanwhile. Closed when destroyed.
+class TOpenDir {
+  public:
+    // The folder at `path`, links along the path followed.
+    explicit TOpenDir(std::u16string_view path);
+    // The entry `name` of `parent`, which must be a folder itself: a symbolic link is never
+    // followed, even one put in the folder's place after `parent` was listed (Error() is ELOOP).
+    TOpenDir(const TOpenDir& parent, std::u16string_view name);
+    ~TOpenDir();
+    TOpenDir(const TOpenDir&) = delete;
+    TOpenDir& operator=(const TOpenDir&) = delete;
+
+    bool IsOpen() const { return fd_ >= 0; }
+    int Fd() const { return fd_; }
+    // The system's error number when it could not be opened.
+    int Error() const { return error_; }
+    // Device and inode of the open folder.
+    TFileId Id() const { return id_; }
+
+  private:
+    void Adopt(int fd);
+
+    int fd_ = -1;
+    int error_ = 0;
+    TFileId id_;
+};
 
 bool FileExists(std::u16string_view path);       // exists and is not a folder
 bool DirectoryExists(std::u16string_view path);  // exists and is a folder

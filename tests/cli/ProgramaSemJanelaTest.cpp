@@ -79,7 +79,7 @@ class SemJanela : public ::testing::Test {
             {"XDG_CONFIG_HOME", (dir_.Path() / "config").string()}};
         for (const auto& [k, v] : ambiente_)
             env[k] = v;
-        client_.emplace(Programa(), std::move(args), env,
+        client_.emplace(programa_.value_or(Programa()), std::move(args), env,
                         dir_.Path() / ("cliente" + std::to_string(n) + ".out"),
                         dir_.Path() / ("cliente" + std::to_string(n) + ".err"));
         return *client_;
@@ -101,6 +101,7 @@ class SemJanela : public ::testing::Test {
 
     TempDir dir_{"cli"};
     std::map<std::string, std::string> ambiente_;
+    std::optional<fs::path> programa_;  // another copy of the program to start
     std::optional<ChildProcess> server_;
     std::optional<ChildProcess> client_;
     std::string porta_;
@@ -146,9 +147,16 @@ TEST_F(SemJanela, PublishesTheTreeAsLinuxHoldsIt) {
     EXPECT_EQ(acoes["S01\\raiz\\"],
               "ignorado\t0\tliga\xC3\xA7\xC3\xA3o para uma pasta fora da pasta publicada: /");
     EXPECT_TRUE(acoes["S01\\quebrado"].starts_with("falhou\t0\tCannot open file")) << r.out;
-    EXPECT_NE(r.out.find("resumo: verificados 7, enviados 6, removidos 0, falhas 1, ignorados 6,"),
-              std::string::npos)
-        << r.out;
+    EXPECT_EQ(acoes["S01\\dentro\\"],
+              "ignorado\t0\tliga\xC3\xA7\xC3\xA3o para uma pasta publicada pelo seu "
+              "pr\xC3\xB3prio caminho: " +
+                  fs::canonical(Pacote() / "Scripts").string());
+    const std::string resumo = "resumo: verificados " +
+                               std::to_string(ArvoreLinux::kEnviados + ArvoreLinux::kFalhas) +
+                               ", enviados " + std::to_string(ArvoreLinux::kEnviados) +
+                               ", removidos 0, falhas " + std::to_string(ArvoreLinux::kFalhas) +
+                               ", ignorados " + std::to_string(ArvoreLinux::kIgnorados) + ",";
+    EXPECT_NE(r.out.find(resumo), std::string::npos) << r.out;
     // The question on one readable line.
     EXPECT_NE(r.err.find("pergunta: N\xC3\xA3o foi poss\xC3\xADvel enviar o Arquivo: " +
                          (Pacote() / "quebrado").string() + " Continuar?\n"),
@@ -476,6 +484,30 @@ TEST_F(SemJanela, PublishesTheFolderTheOptionNames) {
     EXPECT_FALSE(fs::exists(Armazem() / "S01" / "AtualizadorBrevant"));
 }
 
+// A folder whose name is not UTF-8 (as unzip leaves one from a Windows archive), named with
+// --pasta and as the folder of a copy of the program placed in it: published, and named in the
+// first line as people read it.
+TEST_F(SemJanela, PublishesAFolderWhoseNameIsNotUtf8) {
+    Servidor();
+    const fs::path versao = dir_.Path() / "Vers\xE3o";
+    WriteText(versao / "a.txt", "a");
+    const std::string legivel = dir_.Path().string() + "/Vers\xC3\xA3o";
+
+    const Resultado opcao = Rodar({"--sem-janela", "--pasta", versao.string()});
+    ASSERT_EQ(opcao.status, 0) << opcao.out << opcao.err;
+    EXPECT_EQ(Lines(opcao.out).front(), "publicando " + legivel + " em 127.0.0.1:" + porta_);
+    EXPECT_TRUE(fs::exists(Armazem() / "S01" / "a.txt"));
+
+    programa_ = versao / "AtualizadorBrevant";
+    fs::copy_file(Programa(), *programa_);
+    WriteText(versao / "b.txt", "b");
+    const Resultado propria = Rodar({"--sem-janela"});
+    ASSERT_EQ(propria.status, 0) << propria.out << propria.err;
+    EXPECT_EQ(Lines(propria.out).front(), "publicando " + legivel + " em 127.0.0.1:" + porta_);
+    EXPECT_TRUE(fs::exists(Armazem() / "S01" / "b.txt"));
+    EXPECT_FALSE(fs::exists(Armazem() / "S01" / "AtualizadorBrevant"));
+}
+
 // The folders no release lives in, given with --pasta, and a folder that cannot be used: status
 // 1 with a line naming it, and the server never sees a connection.
 TEST_F(SemJanela, RefusedFoldersConnectNothing) {
@@ -491,6 +523,10 @@ TEST_F(SemJanela, RefusedFoldersConnectNothing) {
     } cases[] = {
         {{"--pasta", "/"}, {"\"/\"", "a raiz do sistema", dica}},
         {{"--pasta", "/usr/bin/"}, {"\"/usr/bin\"", "uma pasta do sistema", dica}},
+        {{"--pasta", "/etc/ssl"}, {"\"/etc/ssl\"", "uma pasta do sistema", dica}},
+        {{"--pasta", "/tmp"}, {"\"/tmp\"", "uma pasta do sistema", dica}},
+        {{"--pasta", dir_.Path().string()},
+         {dir_.Path().string(), "uma pasta acima da pasta pessoal", dica}},
         {{"--pasta", casa.string()}, {casa.string(), "a pasta pessoal", dica}},
         {{"--pasta=~"}, {"\"~\"", "a pasta pessoal", dica}},
         {{"--pasta", (dir_.Path() / "nada").string()}, {"nada\" (--pasta) n\xC3\xA3o existe."}},

@@ -115,6 +115,50 @@ TEST_F(TempDir, ListDirectoryTellsKindsLinksAndErrors) {
     EXPECT_EQ(RealPath(Path("dangling")), std::nullopt);
 }
 
+// A folder held open is read and descended from its descriptor, whatever is put at its path
+// afterwards, and an entry that is a link is never opened as a folder.
+TEST_F(TempDir, AnOpenFolderIsReadFromItsDescriptor) {
+    Write("pasta/f", "x");
+    Write("pasta/sub/g", "x");
+    Write("outra/h", "x");
+    fs::create_directory_symlink(root_ / "outra", root_ / "pasta" / "ligada");
+    const TOpenDir pasta(Path("pasta"));
+    ASSERT_TRUE(pasta.IsOpen()) << pasta.Error();
+    EXPECT_EQ(pasta.Id(), GetFileId(Path("pasta")));
+    fs::rename(root_ / "pasta", root_ / "movida");
+    fs::create_directory_symlink(root_ / "outra", root_ / "pasta");
+
+    auto nomes = [](const TDirListing& listing) {
+        std::vector<std::u16string> names;
+        for (const TDirEntry& e : listing.Entries)
+            if (e.Name != u"." && e.Name != u"..")
+                names.push_back(e.Name);
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const TDirListing listing = ListDirectory(TDirRef(pasta.Fd(), Path("pasta")));
+    EXPECT_EQ(listing.Error, 0);
+    EXPECT_EQ(nomes(listing), (std::vector<std::u16string>{u"f", u"ligada", u"sub"}));
+    // Listing it twice reads it whole twice, and leaves its descriptor open.
+    EXPECT_EQ(nomes(ListDirectory(TDirRef(pasta.Fd(), u"x"))), nomes(listing));
+    EXPECT_NE(fcntl(pasta.Fd(), F_GETFD), -1);
+
+    struct Case {
+        const char16_t* name;
+        int error;
+    } cases[] = {{u"sub", 0}, {u"ligada", ELOOP}, {u"f", ENOTDIR}, {u"nada", ENOENT}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.name));
+        const TOpenDir sub(pasta, c.name);
+        EXPECT_EQ(sub.IsOpen(), c.error == 0);
+        EXPECT_EQ(sub.Error(), c.error);
+    }
+    const TOpenDir sub(pasta, u"sub");
+    EXPECT_EQ(nomes(ListDirectory(TDirRef(sub.Fd(), u"sub"))), std::vector<std::u16string>{u"g"});
+    EXPECT_EQ(TOpenDir(Path("missing")).Error(), ENOENT);
+    EXPECT_EQ(TOpenDir(Path("movida/f")).Error(), ENOTDIR);
+}
+
 // A name that is not UTF-8 is listed, opened and timed under its own bytes.
 TEST_F(TempDir, NamesThatAreNotUtf8ReachTheSystemUnchanged) {
     const std::string latin1 = "n\xE3o.txt";
