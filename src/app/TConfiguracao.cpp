@@ -20,11 +20,12 @@ constexpr int kMaxBufferKB = 16 * 1024;       // 16 MiB blocks: the bundled serv
 constexpr double kMaxTempoSegundos = 86'400;  // a day
 
 // A line of the settings file as text. Editors on other systems start a UTF-8 file with a
-// byte-order mark; it is no part of the first key.
+// byte-order mark; it is no part of the first key. Bytes that are not UTF-8 are kept, as in a file
+// name: a `pasta` written so must reach the system unchanged.
 std::u16string TextoDaLinha(std::string_view linha, bool primeira) {
     if (primeira && linha.starts_with("\xEF\xBB\xBF"))
         linha.remove_prefix(3);
-    return Trim(FromUtf8(linha));
+    return Trim(FromFileName(linha));
 }
 
 // "chave = valor", both trimmed; nothing without '='.

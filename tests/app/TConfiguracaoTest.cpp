@@ -36,6 +36,14 @@ TEST(TConfiguracao, MissingFileGivesTheDefaults) {
     EXPECT_EQ(sem.TempoLeituraMs, 120'000);
 }
 
+// A folder written in the file with bytes that are not UTF-8 (a Latin-1 name) keeps them.
+TEST(TConfiguracao, AFolderInTheFileKeepsItsBytes) {
+    TempDir dir;
+    const fs::path ini = dir.Path() / "atualizador.ini";
+    WriteText(ini, "pasta = /srv/Relat\xf3rios/2.4\n");
+    EXPECT_EQ(ToFileName(LerConfiguracao(ini, {}).Pasta), "/srv/Relat\xf3rios/2.4");
+}
+
 TEST(TConfiguracao, FileThenOptions) {
     TempDir dir;
     const fs::path ini = dir.Path() / "atualizador.ini";
