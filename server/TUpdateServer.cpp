@@ -25,6 +25,8 @@
 #include "transport/TDBXFilterSocketChannel.h"
 #include "transport/TTransportFilterCollection.h"
 #include "transport/TTransportFilterFactory.h"
+#include "transport/filters/FilterConstants.h"
+#include "transport/filters/TTransportCompressionFilter.h"
 
 namespace ab::server {
 
@@ -71,6 +73,23 @@ std::uint16_t BoundPort(int fd) {
         return ntohs(reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
     return ntohs(reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port);
 }
+
+// The compression filter of one connection: until its login a received frame may inflate to the
+// login bound at most, so a small frame cannot make the server build a large message for a
+// stranger; after it, to the filter's own limit.
+class TLoginBoundCompressionFilter : public TTransportCompressionFilter {
+  public:
+    TLoginBoundCompressionFilter(const bool& loggedIn, std::size_t beforeLogin)
+        : loggedIn_(loggedIn), beforeLogin_(beforeLogin) {}
+    std::vector<std::uint8_t> ProcessOutput(std::span<const std::uint8_t> data) override {
+        return loggedIn_ ? TTransportCompressionFilter::ProcessOutput(data)
+                         : beforeLogin_.ProcessOutput(data);
+    }
+
+  private:
+    const bool& loggedIn_;
+    TTransportCompressionFilter beforeLogin_;
+};
 
 bool FiltersRequested(const std::string& filters) {
     std::string compact;
@@ -267,13 +286,15 @@ void TUpdateServer::Serve(const std::shared_ptr<Connection>& connection, int num
     socket.OnRoundTrip([this, &name](std::int64_t count) {
         context_->Log(name + "ida e volta " + std::to_string(count));
     });
-    auto onLogin = [this, &connection, &socket] {
+    bool loggedIn = false;  // this thread's own view, for the filters
+    auto onLogin = [this, &connection, &socket, &loggedIn] {
         {
             std::lock_guard lock(mutex_);
             if (connection->evicted)
                 return false;
             connection->loggedIn = true;
         }
+        loggedIn = true;
         socket.ClearLimits();
         socket.SetReadTimeout(options_.idleTimeout);
         socket.SetWriteTimeout(options_.writeTimeout);
@@ -287,8 +308,16 @@ void TUpdateServer::Serve(const std::shared_ptr<Connection>& connection, int num
         } else if (filters_ && filters_->Count() > 0) {
             // The filter channel answers the query and negotiates; the session sees plain bytes.
             // The filter query is counted as a message below whatever answers it.
+            TTransportFilterFactory factory;
+            factory.RegisterBuiltInFilters();
+            if (options_.maxLoginBytes > 0) {
+                const std::size_t bound = options_.maxLoginBytes + kLoginHandshakeAllowance;
+                factory.RegisterFilter(FilterConstants::CompressionFilterId, [&loggedIn, bound] {
+                    return std::make_unique<TLoginBoundCompressionFilter>(loggedIn, bound);
+                });
+            }
             TDBXFilterSocketChannel filtered(
-                std::make_unique<TQueryCountingChannel>(socket, *context_, number));
+                std::make_unique<TQueryCountingChannel>(socket, *context_, number), factory);
             {
                 std::lock_guard lock(filtersMutex_);
                 filtered.SetFilterList(filters_.get());
