@@ -11,6 +11,7 @@
 
 #include "ServerMessages.h"
 #include "ServerTestSupport.h"
+#include "UpdateServerFixture.h"
 
 extern char** environ;
 
@@ -93,12 +94,7 @@ long StatusKiB(pid_t pid, const std::string& field) {
 // A real client's way in: the handshake, the login, and one question answered.
 void LoginAndAsk(std::uint16_t port) {
     test::RawClient c(port);
-    c.Send(Hex("05 05 05 05 05"));
-    ASSERT_EQ(c.Read(5), Hex("06 00 00 00 00"));
-    c.Send(test::ConnectMessage(port));
-    ASSERT_TRUE(c.ReadUntil("]}").starts_with(R"({"result":[)"));
-    c.Send(test::Prepare("TZvServer.PropertsFile"));
-    ASSERT_TRUE(c.ReadUntil("]]}]}").starts_with(R"({"result":[{"handle":[1]})"));
+    test::LoginAndPrepare(c, port, "TZvServer.PropertsFile");
     c.Send(test::Execute(1, Cat({test::StringField(test::Base64("S01\\nada.txt")), Hex("C0")})));
     const test::Bytes none = test::Result(Hex("C0 20"));
     EXPECT_EQ(c.Read(none.size()), none);
@@ -248,12 +244,7 @@ TEST(ServerProgramTest, ClientThatNeverReadsIsCutAtTheWriteDeadline) {
     const long before = StatusKiB(server.pid, "VmHWM");
 
     test::RawClient c(port);
-    c.Send(Hex("05 05 05 05 05"));
-    ASSERT_EQ(c.Read(5), Hex("06 00 00 00 00"));
-    c.Send(test::ConnectMessage(port));
-    ASSERT_TRUE(c.ReadUntil("]}").starts_with(R"({"result":[)"));
-    c.Send(test::Prepare("TZvServer.EchoString"));
-    ASSERT_TRUE(c.ReadUntil("]]}]}").starts_with(R"({"result":[{"handle":[1]})"));
+    test::LoginAndPrepare(c, port, "TZvServer.EchoString");
     // Each echo answers its 60,000 characters; 300 of them are far more than the buffers hold.
     const test::Bytes echo =
         test::Execute(1, Cat({test::StringField(std::string(60000, 'e')), Hex("C0")}));

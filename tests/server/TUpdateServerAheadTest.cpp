@@ -245,8 +245,7 @@ TEST_F(UpdateServerAheadTest, IgnoredBufferKBSizeRefusesBlocksLargerThan32KB) {
     for (const auto& k : cases) {
         SCOPED_TRACE(k.what);
         RawClient c(port_);
-        c.Send(Hex("05 05 05 05 05"));
-        ASSERT_EQ(c.Read(5), Hex("06 00 00 00 00"));
+        test::Handshake(c);
         std::string connect = test::ConnectMessage(port_);
         connect.insert(connect.find("[{") + 2, "\"BufferKBSize\":\"1024\",");
         c.Send(connect);

@@ -64,8 +64,7 @@ TEST_F(UpdateServerLimitsTest, ConnectMessageOverTheLoginBoundIsRefusedAsItIsRea
     for (const auto& k : cases) {
         SCOPED_TRACE(k.what);
         RawClient c(port_);
-        c.Send(Hex("05 05 05 05 05"));
-        ASSERT_EQ(c.Read(5), Hex("06 00 00 00 00"));
+        test::Handshake(c);
         c.Send(ConnectOfTotal(port_, k.total));
         if (k.accepted) {
             EXPECT_EQ(c.ReadUntil("]}"),
@@ -100,8 +99,7 @@ TEST_F(UpdateServerLimitsTest, StrangersAndIdleClientsAreClosedAtTheirDeadlines)
               test::PrepareReply(1, test::kPropertsFileParameters));
 
     // The login deadline runs from the accept, whatever the stranger sends meanwhile.
-    trickling.Send(Hex("05 05 05 05 05"));
-    ASSERT_EQ(trickling.Read(5), Hex("06 00 00 00 00"));
+    test::Handshake(trickling);
     auto trickle = std::async(std::launch::async, [&]() -> std::optional<Clock::duration> {
         for (int i = 0; i < 30; ++i) {
             if (::send(trickling.Fd(), " ", 1, MSG_NOSIGNAL) != 1 ||

@@ -13,6 +13,22 @@
 
 namespace ab::server::test {
 
+// The five-byte filter query, answered with no filter.
+inline void Handshake(RawClient& c) {
+    c.Send(Hex("05 05 05 05 05"));
+    ASSERT_EQ(c.Read(5), Hex("06 00 00 00 00"));
+}
+
+// Handshake and login of a client that does not check the connect reply's handle, then the
+// prepare of one method (the connection's first command, handle 1).
+inline void LoginAndPrepare(RawClient& c, std::uint16_t port, const std::string& method) {
+    Handshake(c);
+    c.Send(ConnectMessage(port));
+    ASSERT_TRUE(c.ReadUntil("]}").starts_with(R"({"result":[)"));
+    c.Send(Prepare(method));
+    ASSERT_TRUE(c.ReadUntil("]]}]}").starts_with(R"({"result":[{"handle":[1]})"));
+}
+
 class UpdateServerFixture : public ::testing::Test {
   protected:
     std::uint16_t Start(TServerOptions o = {}) {
@@ -27,8 +43,7 @@ class UpdateServerFixture : public ::testing::Test {
 
     // Filter query and connect message of the run; the connect reply is checked.
     void Login(RawClient& c, int expectedHandle = 1) {
-        c.Send(Hex("05 05 05 05 05"));
-        ASSERT_EQ(c.Read(5), Hex("06 00 00 00 00"));
+        Handshake(c);
         c.Send(ConnectMessage(port_));
         const std::string reply =
             "{\"result\":[" + std::to_string(expectedHandle) + ",\"AtualizadorServidor\",2]}";
