@@ -254,9 +254,9 @@ Fault injection (for tests):
                         error on a segment's data block ends that call; 0: off. With both options
                         on the same K, the connection is closed
   --mudo                accept connections and read them, but never answer (no message is
-                        counted)
+                        counted), with none of the deadlines above, as a server that hangs
   --mudo-na-mensagem K  from message K on (counted as above) read but never answer, on every
-                        connection, until the client closes; 0: off
+                        connection, until the client closes, with no deadline; 0: off
   --parar-de-ler-no-bloco N
                         once the server has asked a connection for segment block N (from 1,
                         counted over all SendFile calls on that connection), stop reading from
