@@ -76,6 +76,7 @@ inline constexpr int kErrInvalidParameter = 9;   // refused argument (packet, na
 inline constexpr int kErrParameterNotSet = 11;
 inline constexpr int kErrInvalidOperation = 30;  // request out of place
 inline constexpr int kErrVendor = 101;           // storage failure or injected fault
+inline constexpr int kErrInvalidLength = 14;     // a block larger than the server's buffer
 inline constexpr std::string_view kErrorClassName = "TDBXError";
 // The error reply of an injected message fault, followed by the message's number.
 inline constexpr std::u16string_view kInjectedFaultText = u"Falha injetada na mensagem ";
@@ -92,6 +93,11 @@ inline constexpr std::size_t kMaxReplyField = 65535;           // a reply field 
 inline constexpr int kMaxBufferKBSize = 16 * 1024;
 // Answers held for one send until the server next waits for its peer; more leave at once.
 inline constexpr std::size_t kHeldReplyBytes = 64 * 1024;
+// A data block opens with {"data":[, a count padded to 9 characters and a comma, and closes with
+// ]}: 21 bytes of a buffer that are not data.
+inline constexpr std::size_t kDataBlockFrameBytes = 21;
+// Raw bytes a filter handshake may add before login, beyond the messages themselves.
+inline constexpr std::size_t kLoginHandshakeAllowance = 16 * 1024;
 
 // Binary data packet.
 inline constexpr std::uint32_t kPacketSignature = 0xBDE01996;

@@ -11,7 +11,7 @@
 
 namespace ab::server {
 
-TQueryCountingChannel::TQueryCountingChannel(TDbxChannel& inner, TServerContext& context,
+TQueryCountingChannel::TQueryCountingChannel(TServerSocketChannel& inner, TServerContext& context,
                                              int connectionNumber)
     : inner_(inner), context_(context), number_(connectionNumber) {}
 
@@ -29,6 +29,7 @@ bool TQueryCountingChannel::TakeFirst() {
         return true;
 
     const auto [message, fault] = context_.CountMessage();
+    inner_.Record().AddMessage();
     const std::string prefix =
         "conexao " + std::to_string(number_) + ": mensagem " + std::to_string(message) + ": ";
     switch (fault) {
@@ -49,6 +50,7 @@ bool TQueryCountingChannel::TakeFirst() {
             return false;
         case TMessageFault::Silence: {
             context_.Log(prefix + "filter query, silent from here (fault)");
+            inner_.ClearLimits();
             std::uint8_t rest[4096];
             while (inner_.Read(rest) > 0) {
             }

@@ -11,13 +11,15 @@
 
 #include "dbx/TDbxChannel.h"
 #include "server/TServerContext.h"
+#include "server/TServerSocketChannel.h"
 
 namespace ab::server {
 
 class TQueryCountingChannel : public TDbxChannel {
   public:
-    // Does not own the inner channel.
-    TQueryCountingChannel(TDbxChannel& inner, TServerContext& context, int connectionNumber);
+    // Does not own the socket.
+    TQueryCountingChannel(TServerSocketChannel& inner, TServerContext& context,
+                          int connectionNumber);
 
     void Open() override {}
     void Close() override {}
@@ -31,7 +33,7 @@ class TQueryCountingChannel : public TDbxChannel {
     // false when the connection ends here.
     bool TakeFirst();
 
-    TDbxChannel& inner_;
+    TServerSocketChannel& inner_;
     TServerContext& context_;
     int number_;
     bool checked_ = false;

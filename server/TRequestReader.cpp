@@ -53,7 +53,24 @@ std::uint8_t TRequestReader::Peek() {
     return buffer_[pos_];
 }
 
+void TRequestReader::SetLimit(std::uint64_t total, std::u16string why) {
+    limit_ = total;
+    limitWhy_ = std::move(why);
+}
+
+void TRequestReader::Allow(std::size_t count) {
+    if (limit_ > 0 && consumed_ + count > limit_)
+        throw EProtocolError(limitWhy_);
+}
+
+std::size_t TRequestReader::DiscardBuffered() {
+    const std::size_t n = end_ - pos_;
+    pos_ = end_;
+    return n;
+}
+
 std::uint8_t TRequestReader::Get() {
+    Allow(1);
     const std::uint8_t b = Peek();
     ++pos_;
     ++consumed_;
@@ -194,6 +211,7 @@ void TRequestReader::ReadRaw(std::size_t count, std::vector<std::uint8_t>& out) 
         if (pos_ == end_)
             Fill();
         const std::size_t n = std::min(count, end_ - pos_);
+        Allow(n);
         out.insert(out.end(), buffer_.begin() + static_cast<std::ptrdiff_t>(pos_),
                    buffer_.begin() + static_cast<std::ptrdiff_t>(pos_ + n));
         pos_ += n;
@@ -206,6 +224,7 @@ std::span<const std::uint8_t> TRequestReader::ReadSome(std::size_t max) {
     if (pos_ == end_)
         Fill();
     const std::size_t n = std::min(max, end_ - pos_);
+    Allow(n);
     const std::span<const std::uint8_t> piece(buffer_.data() + pos_, n);
     pos_ += n;
     consumed_ += n;

@@ -8,7 +8,8 @@
 // limited to kMaxStringBytes; raw blocks are appended to the caller's vector as they arrive, or
 // handed out piece by piece from the read buffer (ReadSome), so a length the peer announces never
 // reserves memory ahead of its bytes. Each channel read asks for at most the buffer size, which
-// follows the client's buffer once its connect message was read (SetBufferSize).
+// follows the client's buffer once its connect message was read (SetBufferSize). A limit on the
+// bytes consumed in all (SetLimit) bounds what a peer can make the reader build before login.
 #pragma once
 
 #include <cstdint>
@@ -70,7 +71,17 @@ class TRequestReader {
     // Bytes consumed so far (for error messages).
     std::uint64_t Position() const { return consumed_; }
 
+    // Consuming more than `total` bytes in all (counted from the first) raises EProtocolError
+    // with `why`; 0 lifts the limit. Bytes past it are never taken off the buffer.
+    void SetLimit(std::uint64_t total, std::u16string why);
+    // Bytes read from the channel and not consumed yet.
+    std::size_t Buffered() const { return end_ - pos_; }
+    // Throws those bytes away; returns how many there were.
+    std::size_t DiscardBuffered();
+
   private:
+    // Raises the limit's error unless `count` more bytes may be consumed.
+    void Allow(std::size_t count);
     std::uint8_t Peek();
     std::uint8_t Get();
     void SkipWhiteSpace();
@@ -84,6 +95,8 @@ class TRequestReader {
     std::size_t pos_ = 0;
     std::size_t end_ = 0;
     std::uint64_t consumed_ = 0;
+    std::uint64_t limit_ = 0;
+    std::u16string limitWhy_;
 };
 
 }  // namespace ab::server

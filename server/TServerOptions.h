@@ -1,6 +1,7 @@
 // Settings of the bundled update server, and the command line that fills them.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -27,6 +28,20 @@ struct TServerOptions {
     std::uint64_t maxValueBytes = (2ULL << 30) + (1ULL << 20);
     std::size_t maxConnections = 64;
 
+    // What a connection that has not logged in may cost: it belongs to anyone who can reach the
+    // port. Bytes it may send before its login is accepted (the filter query and the connect
+    // message; a filter handshake may add kLoginHandshakeAllowance raw bytes); the time it has
+    // from its accept to log in; how many such connections are served at once (a further one
+    // closes the one that has waited longest). 0 for a time: no limit.
+    std::size_t maxLoginBytes = 64 * 1024;
+    std::chrono::milliseconds loginTimeout{10'000};
+    std::size_t maxPendingLogins = 32;
+    // A logged-in connection the client leaves silent this long while the server waits for it is
+    // closed; a write the client takes no byte of for this long fails and ends the connection.
+    // 0: no limit.
+    std::chrono::milliseconds idleTimeout{600'000};
+    std::chrono::milliseconds writeTimeout{60'000};
+
     // Fault injection.
     bool refuseLogin = false;
     int refuseLoginAfter = 0;    // logins after the first N that succeeded are refused (0: off)
@@ -46,6 +61,17 @@ struct TServerOptions {
     // one connection), it reads nothing more from that connection and keeps it up until the
     // client closes it or the server stops: a server whose buffers fill. 0: off.
     int stopReadingAtBlock = 0;
+    // Servers that cannot take requests ahead. Once the server has read a message it answers (any
+    // request but command_close, reader_close and disconnect, which a client writes without
+    // waiting, and every data block), bytes it already received behind that message are thrown
+    // away (dropRequestsAhead), or the connection is closed without an answer when any such byte
+    // has arrived (closeOnRequestsAhead).
+    bool dropRequestsAhead = false;
+    bool closeOnRequestsAhead = false;
+    // Keeps 32 KB buffers whatever BufferKBSize the client asks for: a data block that does not
+    // fit one (more than 32747 bytes, in an execute request or answering a segment pull) is
+    // answered with an error reply and the connection closes.
+    bool ignoreBufferKBSize = false;
     // Test hook for in-process servers (no option sets it): called on the connection's thread
     // just before each segment request of a value, with the request's number (from 1), so a
     // test can act at a known point of a transfer.

@@ -33,6 +33,16 @@ class EMethodError : public Exception {
     int code_;
 };
 
+// A data block larger than the buffer the server keeps: refused, and the connection ends.
+class EBlockTooLarge : public EProtocolError {
+  public:
+    using EProtocolError::EProtocolError;
+};
+
+// The 32 KB buffers of a server that ignores BufferKBSize, and the most data a block in one holds.
+constexpr std::size_t kFixedBufferBytes = std::size_t{kDefaultBufferKBSize} * 1024;
+constexpr std::size_t kFixedBufferBlockBytes = kFixedBufferBytes - kDataBlockFrameBytes;
+
 std::optional<std::string> Base64Decode(std::u16string_view text) {
     std::string ascii;
     for (const char16_t ch : text) {
@@ -114,6 +124,9 @@ void TServerSession::FlushHeld() {
 }
 
 void TServerSession::Run() {
+    if (const std::size_t limit = context_.options.maxLoginBytes; limit > 0)
+        reader_.SetLimit(limit,
+                         u"More than " + FromUtf8(std::to_string(limit)) + u" bytes before login");
     try {
         if (answerFilterQuery_) {
             std::vector<std::uint8_t> first;
@@ -123,14 +136,20 @@ void TServerSession::Run() {
             else
                 reader_.Unread(first);
         }
-        while (!ended_ && reader_.WaitForMessage())
+        for (;;) {
+            AtMessageStart();
+            if (ended_ || !reader_.WaitForMessage())
+                break;
             HandleRequest();
+        }
     } catch (const EConnectionClosed& e) {
         Log(e.what());
     } catch (const EProtocolError& e) {
         Log(std::string("protocol error: ") + e.what());
+        const bool tooLarge = dynamic_cast<const EBlockTooLarge*>(&e) != nullptr;
         try {
-            writer_.Error(kErrorClassName, kErrInvalidOperation, e.Message());
+            writer_.Error(kErrorClassName, tooLarge ? kErrInvalidLength : kErrInvalidOperation,
+                          e.Message());
         } catch (const Exception&) {
         }
     }
@@ -163,7 +182,8 @@ void TServerSession::HandleRequest() {
     Request request = ReadParams(name);
 
     try {
-        TakeMessage(name);
+        TakeMessage(name, name != kMethodCommandClose && name != kMethodReaderClose &&
+                              name != kMethodDisconnect);
         if (name == kMethodConnect)
             return OnConnect(request);
         if (!connected_)
@@ -211,18 +231,40 @@ TServerSession::Request TServerSession::ReadParams(const std::string& method) {
     return request;
 }
 
-void TServerSession::TakeMessage(std::string_view what) {
+void TServerSession::AtMessageStart() {
+    // Bytes already at hand mean the client wrote this message before the last answers left.
+    if (socket_)
+        socket_->SetBetweenMessages(reader_.Buffered() == 0);
+}
+
+void TServerSession::CheckBlockFits(std::int64_t count) {
+    const std::uint64_t size =
+        count < 0 ? 0 - static_cast<std::uint64_t>(count) : static_cast<std::uint64_t>(count);
+    if (context_.options.ignoreBufferKBSize && size > kFixedBufferBlockBytes)
+        throw EBlockTooLarge(u"Data block of " + FromUtf8(std::to_string(size)) +
+                             u" bytes does not fit the " +
+                             FromUtf8(std::to_string(kFixedBufferBytes)) + u"-byte buffer");
+}
+
+void TServerSession::TakeMessage(std::string_view what, bool answered) {
     const auto [number, fault] = context_.CountMessage();
+    if (socket_) {
+        socket_->Record().AddMessage();
+        socket_->SetBetweenMessages(false);
+    }
     const std::string prefix = "mensagem " + std::to_string(number) + ": " + std::string(what);
     switch (fault) {
         case TMessageFault::None:
             Log(prefix);
-            return;
+            break;
         case TMessageFault::Drop:
             throw EConnectionClosed(FromUtf8(prefix + ", connection dropped (fault)"));
         case TMessageFault::Silence: {
-            // A server that hangs: it takes what comes and answers nothing until the client goes.
+            // A server that hangs: it takes what comes and answers nothing until the client goes,
+            // with no deadline of its own.
             Log(prefix + ", silent from here (fault)");
+            if (socket_)
+                socket_->ClearLimits();
             std::vector<std::uint8_t> buffer(65536);
             while (channel_.Read(buffer) > 0) {
             }
@@ -232,6 +274,15 @@ void TServerSession::TakeMessage(std::string_view what) {
             Log(prefix + ", answered with an error (fault)");
             throw EMethodError(
                 kErrVendor, std::u16string(kInjectedFaultText) + FromUtf8(std::to_string(number)));
+    }
+    if (!answered)
+        return;
+    const auto& o = context_.options;
+    if (o.closeOnRequestsAhead && (reader_.Buffered() > 0 || (socket_ && socket_->HasUnread())))
+        throw EConnectionClosed(FromUtf8(prefix + ": pedido adiante, conexao fechada (falha)"));
+    if (o.dropRequestsAhead) {
+        if (const std::size_t dropped = reader_.DiscardBuffered(); dropped > 0)
+            Log(prefix + ": " + std::to_string(dropped) + " bytes adiante descartados (falha)");
     }
 }
 
@@ -268,9 +319,15 @@ void TServerSession::OnConnect(const Request& request) {
         ended_ = true;
         return;
     }
+    if (onLogin_ && !onLogin_())
+        throw EConnectionClosed(u"closed to make room before its login");
     connected_ = true;
-    // The client reads and writes through buffers of this size; the server's follow them.
-    const std::size_t bufferBytes = BufferBytes(PropertyValue(props, kPropBufferKBSize));
+    reader_.SetLimit(0, {});
+    // The client reads and writes through buffers of this size; the server's follow them, unless
+    // it plays a server that keeps its own.
+    const std::size_t bufferBytes = o.ignoreBufferKBSize
+                                        ? kFixedBufferBytes
+                                        : BufferBytes(PropertyValue(props, kPropBufferKBSize));
     reader_.SetBufferSize(bufferBytes);
     writer_.SetBufferSize(bufferBytes);
     connectionHandle_ = context_.nextConnectionHandle.fetch_add(1);
@@ -349,6 +406,7 @@ void TServerSession::ReadExecuteParams(Request& request) {
             const std::int64_t count = reader_.ReadInt();
             if (count < 0 || static_cast<std::uint64_t>(count) > kMaxRowBytes)
                 throw EProtocolError(u"Parameter row length out of bounds");
+            CheckBlockFits(count);
             reader_.Expect(',');
             request.row.clear();
             reader_.ReadRaw(static_cast<std::size_t>(count), request.row);
@@ -440,6 +498,7 @@ void TServerSession::PullSegments(std::int64_t handle, Command& command, std::si
         }
         writer_.Raw("{\"more_blob\":[").Int(handle).Raw(",").Int(blob).Raw(",0,");
         writer_.Int(static_cast<std::int64_t>(ordinal)).Raw(",0]}").Flush();
+        AtMessageStart();
         if (command.method && command.method->id == TServerMethodId::SendFile &&
             ++sendFileBlocks_ == context_.options.stopReadingAtBlock)
             StopReading("asked for SendFile block " + std::to_string(sendFileBlocks_));
@@ -450,6 +509,7 @@ void TServerSession::PullSegments(std::int64_t handle, Command& command, std::si
         const std::int64_t count = reader_.ReadInt();
         if (dropOnPurpose)
             throw EConnectionClosed(u"connection dropped in a segment (fault)");
+        CheckBlockFits(count);
         reader_.Expect(',');
         // The block is taken off the wire as the read buffer holds it, whatever its length; once
         // the sink refuses, the rest of the block is read and dropped so the connection stays in
@@ -470,7 +530,7 @@ void TServerSession::PullSegments(std::int64_t handle, Command& command, std::si
         }
         reader_.Expect(']');
         reader_.Expect('}');
-        TakeMessage("data block");
+        TakeMessage("data block", true);
         if (refused)
             std::rethrow_exception(refused);
         if (count <= 0)

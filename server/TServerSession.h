@@ -39,7 +39,12 @@ class TServerSession {
 
     // Serves requests until the client disconnects or closes, or a request cannot be understood
     // (answered with an error reply first). Method failures are answered and serving goes on.
+    // Until its login is accepted the client may send TServerOptions::maxLoginBytes bytes at most.
     void Run();
+
+    // Called once the credentials are accepted, before the reply; false ends the connection
+    // instead (the server has given its place to another).
+    void OnLogin(std::function<bool()> hook) { onLogin_ = std::move(hook); }
 
   private:
     struct Command {
@@ -62,8 +67,14 @@ class TServerSession {
     void ReadPrepareParams(Request& request);
     void ReadExecuteParams(Request& request);
     // Counts a fully read message and applies the message faults: a drop raises
-    // EConnectionClosed, an error raises the error reply; otherwise it is logged.
-    void TakeMessage(std::string_view what);
+    // EConnectionClosed, an error raises the error reply; otherwise it is logged. answered: the
+    // server answers the message, so bytes behind it are requests ahead (the ahead faults).
+    void TakeMessage(std::string_view what, bool answered);
+    // Tells the socket whether the next message starts with a wait on the client (round trips).
+    void AtMessageStart();
+    // With TServerOptions::ignoreBufferKBSize, a data block of `count` bytes that does not fit the
+    // 32 KB buffer ends the connection with an error reply.
+    void CheckBlockFits(std::int64_t count);
     void OnConnect(const Request& request);
     void OnPrepare(const Request& request);
     void OnExecute(Request& request);
@@ -98,6 +109,7 @@ class TServerSession {
     std::int64_t nextCommand_ = 1;
     std::int64_t nextRowHandle_ = 1;
     std::map<std::int64_t, Command> commands_;
+    std::function<bool()> onLogin_;
 };
 
 }  // namespace ab::server

@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "platform/Text.h"
+#include "server/ServerConstants.h"
 #include "server/TFileStore.h"
 #include "server/TQueryCountingChannel.h"
 #include "server/TServerContext.h"
@@ -24,6 +25,8 @@
 #include "transport/TDBXFilterSocketChannel.h"
 #include "transport/TTransportFilterCollection.h"
 #include "transport/TTransportFilterFactory.h"
+#include "transport/filters/FilterConstants.h"
+#include "transport/filters/TTransportCompressionFilter.h"
 
 namespace ab::server {
 
@@ -32,6 +35,11 @@ struct TUpdateServer::Connection {
     std::thread thread;
     std::shared_ptr<TConnectionRecord> record;
     std::atomic<bool> finished{false};
+    int number = 0;
+    // Guarded by the server's mutex: its login was accepted; it was closed to make room for a
+    // newer connection before its login.
+    bool loggedIn = false;
+    bool evicted = false;
 };
 
 namespace {
@@ -65,6 +73,23 @@ std::uint16_t BoundPort(int fd) {
         return ntohs(reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
     return ntohs(reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port);
 }
+
+// The compression filter of one connection: until its login a received frame may inflate to the
+// login bound at most, so a small frame cannot make the server build a large message for a
+// stranger; after it, to the filter's own limit.
+class TLoginBoundCompressionFilter : public TTransportCompressionFilter {
+  public:
+    TLoginBoundCompressionFilter(const bool& loggedIn, std::size_t beforeLogin)
+        : loggedIn_(loggedIn), beforeLogin_(beforeLogin) {}
+    std::vector<std::uint8_t> ProcessOutput(std::span<const std::uint8_t> data) override {
+        return loggedIn_ ? TTransportCompressionFilter::ProcessOutput(data)
+                         : beforeLogin_.ProcessOutput(data);
+    }
+
+  private:
+    const bool& loggedIn_;
+    TTransportCompressionFilter beforeLogin_;
+};
 
 bool FiltersRequested(const std::string& filters) {
     std::string compact;
@@ -192,7 +217,7 @@ void TUpdateServer::AcceptLoop() {
                     ++it;
                 }
             }
-            if (connections_.size() >= options_.maxConnections) {
+            if (!MakeRoom()) {
                 ::close(fd);
                 context_->Log("connection refused: too many connections");
                 continue;
@@ -203,6 +228,7 @@ void TUpdateServer::AcceptLoop() {
                 file = options_.receivedDir / ("conexao-" + std::to_string(number) + ".bin");
             auto connection = std::make_shared<Connection>();
             connection->fd = fd;
+            connection->number = number;
             connection->record = std::make_shared<TConnectionRecord>(options_.keepReceived, file);
             records_.push_back(connection->record);
             connections_.push_back(connection);
@@ -213,9 +239,67 @@ void TUpdateServer::AcceptLoop() {
     }
 }
 
+bool TUpdateServer::MakeRoom() {
+    // Connections not logged in are anyone's: they may hold only their own share of the places,
+    // and the one that has waited longest gives its place to a newcomer, so a real client gets
+    // in while strangers come and go.
+    std::size_t live = 0;
+    std::size_t waiting = 0;
+    std::shared_ptr<Connection> oldest;
+    for (const auto& c : connections_) {
+        if (c->finished || c->evicted)
+            continue;
+        ++live;
+        if (!c->loggedIn) {
+            ++waiting;
+            if (!oldest)
+                oldest = c;
+        }
+    }
+    if (live < options_.maxConnections && waiting < options_.maxPendingLogins)
+        return true;
+    if (!oldest)
+        return false;
+    oldest->evicted = true;
+    if (oldest->fd >= 0)
+        ::shutdown(oldest->fd, SHUT_RDWR);
+    context_->Log("conexao " + std::to_string(oldest->number) +
+                  ": fechada sem login para dar lugar a outra");
+    return true;
+}
+
 void TUpdateServer::Serve(const std::shared_ptr<Connection>& connection, int number) {
-    context_->Log("conexao " + std::to_string(number) + ": accepted");
+    const std::string name = "conexao " + std::to_string(number) + ": ";
+    context_->Log(name + "accepted");
     TServerSocketChannel socket(connection->fd, *connection->record);
+    if (!options_.silent) {
+        // Before login the connection is a stranger's: bounded in bytes and time.
+        if (options_.maxLoginBytes > 0)
+            socket.SetReadBudget(
+                options_.maxLoginBytes + kLoginHandshakeAllowance,
+                "mais de " + std::to_string(options_.maxLoginBytes) + " bytes antes do login");
+        if (options_.loginTimeout.count() > 0)
+            socket.SetReadDeadline(TServerSocketChannel::Clock::now() + options_.loginTimeout,
+                                   "sem login em " + SecondsText(options_.loginTimeout));
+        socket.SetWriteTimeout(options_.writeTimeout);
+    }
+    socket.OnRoundTrip([this, &name](std::int64_t count) {
+        context_->Log(name + "ida e volta " + std::to_string(count));
+    });
+    bool loggedIn = false;  // this thread's own view, for the filters
+    auto onLogin = [this, &connection, &socket, &loggedIn] {
+        {
+            std::lock_guard lock(mutex_);
+            if (connection->evicted)
+                return false;
+            connection->loggedIn = true;
+        }
+        loggedIn = true;
+        socket.ClearLimits();
+        socket.SetReadTimeout(options_.idleTimeout);
+        socket.SetWriteTimeout(options_.writeTimeout);
+        return true;
+    };
     try {
         if (options_.silent) {
             std::vector<std::uint8_t> buffer(65536);
@@ -224,20 +308,34 @@ void TUpdateServer::Serve(const std::shared_ptr<Connection>& connection, int num
         } else if (filters_ && filters_->Count() > 0) {
             // The filter channel answers the query and negotiates; the session sees plain bytes.
             // The filter query is counted as a message below whatever answers it.
+            TTransportFilterFactory factory;
+            factory.RegisterBuiltInFilters();
+            if (options_.maxLoginBytes > 0) {
+                const std::size_t bound = options_.maxLoginBytes + kLoginHandshakeAllowance;
+                factory.RegisterFilter(FilterConstants::CompressionFilterId, [&loggedIn, bound] {
+                    return std::make_unique<TLoginBoundCompressionFilter>(loggedIn, bound);
+                });
+            }
             TDBXFilterSocketChannel filtered(
-                std::make_unique<TQueryCountingChannel>(socket, *context_, number));
+                std::make_unique<TQueryCountingChannel>(socket, *context_, number), factory);
             {
                 std::lock_guard lock(filtersMutex_);
                 filtered.SetFilterList(filters_.get());
             }
-            TServerSession(filtered, *context_, number, false, &socket).Run();
+            TServerSession session(filtered, *context_, number, false, &socket);
+            session.OnLogin(onLogin);
+            session.Run();
         } else {
             TQueryCountingChannel counted(socket, *context_, number);
-            TServerSession(counted, *context_, number, true, &socket).Run();
+            TServerSession session(counted, *context_, number, true, &socket);
+            session.OnLogin(onLogin);
+            session.Run();
         }
     } catch (const std::exception& e) {
-        context_->Log("conexao " + std::to_string(number) + ": " + e.what());
+        context_->Log(name + e.what());
     }
+    if (!socket.Failure().empty())
+        context_->Log(name + socket.Failure());
     // The last answers (a refused login's, an error reply that ends the connection) leave before
     // the close.
     socket.Flush();
@@ -247,7 +345,10 @@ void TUpdateServer::Serve(const std::shared_ptr<Connection>& connection, int num
         ::close(connection->fd);
         connection->fd = -1;
     }
-    context_->Log("conexao " + std::to_string(number) + ": closed");
+    const auto& record = *connection->record;
+    context_->Log(name + std::to_string(record.RoundTrips()) + " idas e voltas, " +
+                  std::to_string(record.Messages()) + " mensagens");
+    context_->Log(name + "closed");
     connection->record->MarkClosed();
     connection->finished = true;
 }
@@ -331,6 +432,16 @@ int TUpdateServer::SendFileCalls() const {
 
 int TUpdateServer::Logins() const {
     return context_ ? context_->logins.load() : 0;
+}
+
+std::int64_t TUpdateServer::RoundTrips(std::size_t index) const {
+    const auto record = Record(index);
+    return record ? record->RoundTrips() : 0;
+}
+
+std::int64_t TUpdateServer::ConnectionMessages(std::size_t index) const {
+    const auto record = Record(index);
+    return record ? record->Messages() : 0;
 }
 
 std::int64_t TUpdateServer::MessageCount() const {

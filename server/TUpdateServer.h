@@ -74,11 +74,18 @@ class TUpdateServer {
     int Logins() const;
     // Messages received so far from every connection (see TServerOptions::dropAtMessage).
     std::int64_t MessageCount() const;
+    // Round trips of connection `index` so far (see TServerSocketChannel), and the messages it
+    // received.
+    std::int64_t RoundTrips(std::size_t index) const;
+    std::int64_t ConnectionMessages(std::size_t index) const;
 
   private:
     struct Connection;
     void AcceptLoop();
     void Serve(const std::shared_ptr<Connection>& connection, int number);
+    // With the server's mutex held, before a connection is accepted: true when it may be served,
+    // after closing the oldest connection not logged in when needed.
+    bool MakeRoom();
     void Bind();
     std::shared_ptr<TConnectionRecord> Record(std::size_t index) const;
 

@@ -6,9 +6,12 @@
 
 #include <csignal>
 #include <fstream>
+#include <future>
 #include <thread>
 
+#include "ServerMessages.h"
 #include "ServerTestSupport.h"
+#include "UpdateServerFixture.h"
 
 extern char** environ;
 
@@ -78,15 +81,76 @@ struct Program {
     }
 };
 
+// A field of /proc/PID/status in KiB (VmHWM, VmRSS), or -1.
+long StatusKiB(pid_t pid, const std::string& field) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.starts_with(field + ":"))
+            return std::stol(line.substr(field.size() + 1));
+    return -1;
+}
+
+// A real client's way in: the handshake, the login, and one question answered.
+void LoginAndAsk(std::uint16_t port) {
+    test::RawClient c(port);
+    test::LoginAndPrepare(c, port, "TZvServer.PropertsFile");
+    c.Send(test::Execute(1, Cat({test::StringField(test::Base64("S01\\nada.txt")), Hex("C0")})));
+    const test::Bytes none = test::Result(Hex("C0 20"));
+    EXPECT_EQ(c.Read(none.size()), none);
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define AB_SANITIZED_BUILD 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define AB_SANITIZED_BUILD 1
+#endif
+#endif
+
+// The server's peak memory grows by less than 16 MiB while hostile clients are served: a few
+// connections' buffers, far from what they announce. A sanitizer's own memory for each thread
+// and allocation outweighs that, so its builds check the behaviour alone.
+void ExpectSmallGrowth(pid_t pid, long beforeKiB) {
+#ifndef AB_SANITIZED_BUILD
+    EXPECT_LT(StatusKiB(pid, "VmHWM") - beforeKiB, 16 * 1024);
+#else
+    (void)pid;
+    (void)beforeKiB;
+#endif
+}
+
 TEST(ServerProgramTest, HelpAndBadOptions) {
     Program help({"--help"});
     const std::string text = help.ReadAll();
     EXPECT_EQ(help.Wait(5s), 0);
-    for (const char* option :
-         {"--porta", "--raiz", "--tipo", "--usuario", "--senha", "--filtros", "--recusar-login",
-          "--sendfile-falso", "--sendfile-erro", "--cair-no-segmento", "--mudo",
-          "--gravar-recebidos", "--cair-na-mensagem", "--erro-na-mensagem", "--contar-mensagens",
-          "--parar-de-ler-no-bloco", "BufferKBSize"})
+    for (const char* option : {"--porta",
+                               "--raiz",
+                               "--tipo",
+                               "--usuario",
+                               "--senha",
+                               "--filtros",
+                               "--recusar-login",
+                               "--sendfile-falso",
+                               "--sendfile-erro",
+                               "--cair-no-segmento",
+                               "--mudo",
+                               "--gravar-recebidos",
+                               "--cair-na-mensagem",
+                               "--erro-na-mensagem",
+                               "--contar-mensagens",
+                               "--parar-de-ler-no-bloco",
+                               "BufferKBSize",
+                               "--max-sem-login",
+                               "--max-bytes-login",
+                               "--tempo-login",
+                               "--tempo-ocioso",
+                               "--tempo-escrita",
+                               "--descartar-pedidos-adiante",
+                               "--fechar-com-pedidos-adiante",
+                               "--ignorar-buffer-kb",
+                               "ida e volta K",
+                               "K idas e voltas, M mensagens"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
     Program bad({"--porta", "70000"});
     EXPECT_EQ(bad.Wait(5s), 2);
@@ -97,6 +161,111 @@ TEST(ServerProgramTest, HelpAndBadOptions) {
         Program negative({option, "-1"});
         EXPECT_EQ(negative.Wait(5s), 2) << option;
     }
+    const struct {
+        const char* option;
+        const char* value;
+    } refused[] = {{"--tempo-login", "-1"},
+                   {"--tempo-login", "1s"},
+                   {"--tempo-ocioso", "0.0001"},
+                   {"--tempo-escrita", "86401"},
+                   {"--tempo-escrita", "nan"},
+                   {"--max-sem-login", "0"},
+                   {"--max-bytes-login", "63"},
+                   {"--descartar-pedidos-adiante=1", nullptr},
+                   {"--ignorar-buffer-kb=sim", nullptr}};
+    for (const auto& r : refused) {
+        std::vector<std::string> args{r.option};
+        if (r.value)
+            args.emplace_back(r.value);
+        Program bad({args});
+        EXPECT_EQ(bad.Wait(5s), 2) << r.option << " " << (r.value ? r.value : "");
+    }
+}
+
+// Strangers each announcing a 1 MB property in their connect message, and never finishing it: each
+// is refused once the server has read the login bound, and the server stays small.
+TEST(ServerProgramTest, MegabytePropertiesBeforeLoginAreRefusedUnkept) {
+    test::TempDir dir;
+    Program server({"--porta", "0", "--raiz", (dir.Path() / "root").string()});
+    const auto port = static_cast<std::uint16_t>(std::stoi(server.FirstLine()));
+    LoginAndAsk(port);
+    const long before = StatusKiB(server.pid, "VmHWM");
+
+    std::string head = test::ConnectMessage(port);
+    head = head.substr(0, head.find("[{") + 2) + "\"Extra\":\"";
+    const std::string property(1'000'000, 'x');
+    std::vector<std::future<bool>> strangers;
+    for (int i = 0; i < 24; ++i)
+        strangers.push_back(std::async(std::launch::async, [&] {
+            test::RawClient c(port);
+            try {
+                c.Send(Cat({Hex("05 05 05 05 05"), test::Ascii(head), test::Ascii(property)}));
+            } catch (const std::runtime_error&) {
+                // The server closed while the property was still on its way.
+            }
+            return c.PeerClosed(5s);
+        }));
+    for (auto& s : strangers)
+        EXPECT_TRUE(s.get());
+    ExpectSmallGrowth(server.pid, before);
+    LoginAndAsk(port);
+}
+
+// 64 connections that send nothing: a real client still logs in at once (the strangers have
+// their own share of the places), and each stranger is closed at the login deadline.
+TEST(ServerProgramTest, SilentStrangersNeitherFillTheServerNorStay) {
+    test::TempDir dir;
+    Program server(
+        {"--porta", "0", "--raiz", (dir.Path() / "root").string(), "--tempo-login", "1"});
+    const auto port = static_cast<std::uint16_t>(std::stoi(server.FirstLine()));
+    LoginAndAsk(port);
+    const long before = StatusKiB(server.pid, "VmHWM");
+    std::vector<std::unique_ptr<test::RawClient>> strangers;
+    for (int i = 0; i < 64; ++i)
+        strangers.push_back(std::make_unique<test::RawClient>(port));
+    std::this_thread::sleep_for(100ms);  // all accepted, none logged in
+    const auto start = std::chrono::steady_clock::now();
+    LoginAndAsk(port);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+    for (auto& s : strangers)
+        EXPECT_TRUE(s->PeerClosed(3s));
+    ExpectSmallGrowth(server.pid, before);
+}
+
+// A client that writes requests whose answers are large and never reads them: once the socket
+// buffers are full the server's write makes no progress, and the connection is cut at the write
+// deadline instead of holding its thread; the server stays small and serves others.
+TEST(ServerProgramTest, ClientThatNeverReadsIsCutAtTheWriteDeadline) {
+    test::TempDir dir;
+    Program server(
+        {"--porta", "0", "--raiz", (dir.Path() / "root").string(), "--tempo-escrita", "0.5"});
+    const auto port = static_cast<std::uint16_t>(std::stoi(server.FirstLine()));
+    LoginAndAsk(port);
+    const long before = StatusKiB(server.pid, "VmHWM");
+
+    test::RawClient c(port);
+    test::LoginAndPrepare(c, port, "TZvServer.EchoString");
+    // Each echo answers its 60,000 characters; 300 of them are far more than the buffers hold.
+    const test::Bytes echo =
+        test::Execute(1, Cat({test::StringField(std::string(60000, 'e')), Hex("C0")}));
+    test::Bytes requests;
+    for (int i = 0; i < 300; ++i)
+        requests.insert(requests.end(), echo.begin(), echo.end());
+    auto writer = std::async(std::launch::async, [&] {
+        try {
+            c.Send(requests);
+        } catch (const std::runtime_error&) {
+            return true;  // the server cut the connection
+        }
+        return false;
+    });
+    const bool finished = writer.wait_for(10s) == std::future_status::ready;
+    if (!finished)
+        ::shutdown(c.Fd(), SHUT_RDWR);  // a server that never cuts: free the writer
+    ASSERT_TRUE(finished);
+    EXPECT_TRUE(writer.get());
+    ExpectSmallGrowth(server.pid, before);
+    LoginAndAsk(port);
 }
 
 TEST(ServerProgramTest, PrintsThePortServesAndStopsOnSignals) {

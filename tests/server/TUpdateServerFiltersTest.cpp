@@ -250,5 +250,38 @@ TEST(UpdateServerFiltersStartTest, UnknownOrMalformedFiltersStopTheStart) {
     }
 }
 
+// Before login a compressed frame inflates no further than the login bound: a frame of a few
+// kilobytes that would inflate to 4 MiB ends the connection at the filter, before the server
+// builds any of that message (so no error reply about its length comes back), and a real client
+// then logs in through the same filter.
+TEST(UpdateServerFiltersLoginTest, CompressedFrameBeforeLoginIsNotInflatedPastTheBound) {
+    test::TempDir dir;
+    TServerOptions o;
+    o.port = 0;
+    o.root = dir.Path();
+    o.filters = R"({"ZLibCompression":{}})";
+    o.keepReceived = true;
+    TUpdateServer server(o);
+    const std::uint16_t port = server.Start();
+    const std::string connect =
+        "{\"method\":\"connect\",\"params\":[{\"DSAuthenticationPassword\":"
+        "\"6485B9B5C668BE12667E6690BE732C1F\",\"DSAuthenticationUser\":\"Atualizador\"}]}";
+    {
+        test::RawClient socket(port);
+        TDBXFilterSocketChannel channel(std::make_unique<SocketChannel>(socket.Fd()));
+        Bytes bomb = Ascii(connect.substr(0, connect.find("[{") + 2) + "\"Extra\":\"");
+        bomb.resize(4 << 20, 'x');
+        Send(channel, bomb);
+        EXPECT_LT(server.ReceivedBytes(0).size(), 256u * 1024);
+        EXPECT_TRUE(ReadExactly(channel, 1).empty());
+        EXPECT_TRUE(server.WaitConnectionClosed(0, std::chrono::seconds(5)));
+    }
+    test::RawClient socket(port);
+    TDBXFilterSocketChannel channel(std::make_unique<SocketChannel>(socket.Fd()));
+    Send(channel, Ascii(connect));
+    const std::string reply = "{\"result\":[1,\"AtualizadorServidor\",2]}";
+    EXPECT_EQ(ReadExactly(channel, reply.size()), Ascii(reply));
+}
+
 }  // namespace
 }  // namespace ab::server

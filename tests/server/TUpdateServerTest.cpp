@@ -13,7 +13,9 @@
 #include <fstream>
 #include <thread>
 
+#include "ServerMessages.h"
 #include "ServerTestSupport.h"
+#include "UpdateServerFixture.h"
 
 namespace ab::server {
 namespace {
@@ -28,69 +30,21 @@ using test::RawClient;
 
 using test::kExampleStamp;
 
-const std::string kPassword = "6485B9B5C668BE12667E6690BE732C1F";  // MD5 of the pass phrase
-
-std::string ConnectMessage(std::uint16_t port, const std::string& password = kPassword,
-                           const std::string& user = "Atualizador") {
-    return "{\"method\":\"connect\",\"params\":[{\"DriverUnit\":\"Data.DBXDataSnap\","
-           "\"CommunicationProtocol\":\"tcp/ip\",\"DatasnapContext\":\"datasnap/\","
-           "\"DriverAssemblyLoader\":\"Loader\",\"DriverName\":\"DataSnap\","
-           "\"HostName\":\"127.0.0.1\",\"Port\":\"" +
-           std::to_string(port) +
-           "\",\"Filters\":\"{}\",\"DSProxyPort\":\"8080\",\"DSAuthenticationPassword\":\"" +
-           password + "\",\"DSAuthenticationUser\":\"" + user + "\"}]}";
-}
-
-std::string Prepare(const std::string& text) {
-    return "{\"method\":\"prepare\",\"params\":[-1,false,\"DataSnap.ServerMethod\",\"" + text +
-           "\"]}";
-}
-
-Bytes Execute(int handle, const Bytes& row) {
-    return Cat({Ascii("{\"method\":\"execute\",\"params\":[{\"handle\":[" + std::to_string(handle) +
-                      "]},{\"data\":[" + std::to_string(row.size()) + ","),
-                row, Ascii("]}]}")});
-}
-
-Bytes Result(const Bytes& row) {
-    return Cat(
-        {Ascii("{\"result\":[{\"data\":[" + std::to_string(row.size()) + ","), row, Ascii("]}]}")});
-}
-
-std::string ErrorReply(int code, const std::string& message) {
-    return "{\"error\":{\"name\":\"TDBXError\",\"code\":" + std::to_string(code) +
-           ",\"message\":\"" + message + "\"}";
-}
+using test::Base64;
+using test::ConnectMessage;
+using test::ErrorReply;
+using test::Execute;
+using test::kPassword;
+using test::kPropertsFileParameters;
+using test::kRemoveFileParameters;
+using test::kSendFileParameters;
+using test::Prepare;
+using test::PrepareReply;
+using test::Result;
+using test::SendFileRow;
+using test::StringField;
 
 const std::string kRefusedLogin = ErrorReply(12, "Invalid username or password");
-
-const std::string kPropertsFileParameters =
-    "{\"parameters\":[2,[26,0,1,0,0,\"Arquivo\",0,0,0],[26,0,4,0,0,\"ReturnParameter\",0,0,0]]}";
-const std::string kSendFileParameters =
-    "{\"parameters\":[3,[35,0,1,0,0,\"Dados\",0,0,0],[4,0,1,0,0,\"ChecarMaisAtual\",0,0,0],"
-    "[4,0,4,0,0,\"ReturnParameter\",0,0,0]]}";
-const std::string kRemoveFileParameters =
-    "{\"parameters\":[2,[26,0,1,0,0,\"Arquivo\",0,0,0],[4,0,4,0,0,\"ReturnParameter\",0,0,0]]}";
-
-std::string PrepareReply(int handle, const std::string& parameters) {
-    return "{\"result\":[{\"handle\":[" + std::to_string(handle) + "]}," + parameters + "]}";
-}
-
-// A short or 2-byte-length string field of plain ASCII text.
-Bytes StringField(const std::string& text) {
-    if (text.size() <= 31)
-        return Cat({Bytes{static_cast<std::uint8_t>(0x20 + text.size())}, Ascii(text)});
-    return Cat({Bytes{0x10, static_cast<std::uint8_t>(text.size() >> 8),
-                      static_cast<std::uint8_t>(text.size())},
-                Ascii(text)});
-}
-
-Bytes SendFileRow(const Bytes& packet, bool check = true) {
-    const Bytes value = test::VariantBytes(packet);
-    return Cat({Bytes{0x10, static_cast<std::uint8_t>(value.size() >> 8),
-                      static_cast<std::uint8_t>(value.size())},
-                value, Bytes{static_cast<std::uint8_t>(check ? 0x60 : 0x20), 0xC0}});
-}
 
 using test::ReadFile;
 
@@ -109,38 +63,7 @@ void SetMtime(const fs::path& p, int y, int mo, int d, int h, int mi, int s) {
         EXPECT_EQ(client.Read(expected_.size()), expected_); \
     } while (0)
 
-class UpdateServerTest : public ::testing::Test {
-  protected:
-    std::uint16_t Start(TServerOptions o = {}) {
-        o.port = 0;
-        o.root = dir_.Path() / "root";
-        o.keepReceived = true;
-        server_ = std::make_unique<TUpdateServer>(o);
-        port_ = server_->Start();
-        return port_;
-    }
-    fs::path Root() const { return dir_.Path() / "root"; }
-
-    // Filter query and connect message of the run; the connect reply is checked.
-    void Login(RawClient& c, int expectedHandle = 1) {
-        c.Send(Hex("05 05 05 05 05"));
-        ASSERT_EQ(c.Read(5), Hex("06 00 00 00 00"));
-        c.Send(ConnectMessage(port_));
-        const std::string reply =
-            "{\"result\":[" + std::to_string(expectedHandle) + ",\"AtualizadorServidor\",2]}";
-        ASSERT_EQ(c.ReadText(reply.size()), reply);
-    }
-
-    // Prepares a method and returns the reply text.
-    std::string PrepareText(RawClient& c, const std::string& text, std::size_t replySize) {
-        c.Send(Prepare(text));
-        return c.ReadText(replySize);
-    }
-
-    test::TempDir dir_;
-    std::unique_ptr<TUpdateServer> server_;
-    std::uint16_t port_ = 0;
-};
+using UpdateServerTest = test::UpdateServerFixture;
 
 TEST_F(UpdateServerTest, ConnectionOfTheRunAndThePropertsFileCall) {
     Start();
@@ -311,14 +234,6 @@ TEST_F(UpdateServerTest, SegmentsOfAnyLengthAreReadWhateverTheBufferSize) {
         EXPECT_EQ(ReadFile(Root() / "S01" / "any.bin"), content);
         std::filesystem::remove(Root() / "S01" / "any.bin");
     }
-}
-
-std::string Base64(std::string_view bytes) {
-    std::string out(4 * ((bytes.size() + 2) / 3), '\0');
-    EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                    reinterpret_cast<const unsigned char*>(bytes.data()),
-                    static_cast<int>(bytes.size()));
-    return out;
 }
 
 // Requests in flight: the client writes several executes before reading any answer. Each must be
