@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The program's start: the time from start to exit and the peak resident memory (VmHWM, as
-# /usr/bin/time reports it) of short runs, against `rsync --version`:
+# The program's start: the time from start to exit, the processor time and the peak resident memory
+# (VmHWM, as /usr/bin/time reports it) of short runs, against `rsync --version`:
 #   --version         AtualizadorBrevant --version
 #   opcao-ruim        the six arguments, --sem-janela and an unknown option (--version after the
 #                     arguments): the settings read, one line, status 1
@@ -40,31 +40,35 @@ seis=(Arranque 127.0.0.1 "$ab_porta" 01 PRODUCAO 'Vr@ndoxT')
 # The first publish; the runs measured find the file current.
 "$pacote/AtualizadorBrevant" "${seis[@]}" --sem-janela >/dev/null
 
-# Runs COMMAND N times: the median time in milliseconds in ab_ms, the median peak in MiB in ab_mib.
+# Runs COMMAND N times: the medians of its time from start to exit and of its processor time (user
+# and system; less disturbed by other work on the machine) in milliseconds in ab_ms and ab_cpu, and
+# of its peak in MiB in ab_mib.
 medir() {
-  local tempos=() picos=() i t0 t1
+  local tempos=() cpus=() picos=() i TIMEFORMAT='%3R %3U %3S'
   for ((i = 0; i < repeticoes; i++)); do
-    t0=$EPOCHREALTIME
-    "$@" >/dev/null 2>&1 || true
-    t1=$EPOCHREALTIME
-    tempos+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.2f", (b - a) * 1000 }')")
+    { time "$@" >/dev/null 2>&1 || true; } 2>"$ab_trabalho/tempo"
+    tempos+=("$(awk '{ printf "%.1f", $1 * 1000 }' "$ab_trabalho/tempo")")
+    cpus+=("$(awk '{ printf "%.1f", ($2 + $3) * 1000 }' "$ab_trabalho/tempo")")
     /usr/bin/time -f %M -o "$ab_trabalho/pico" "$@" >/dev/null 2>&1 || true
     # The last line: a non-zero status adds one before it.
     picos+=("$(tail -n1 "$ab_trabalho/pico" | awk '{ printf "%.2f", $1 / 1024 }')")
   done
   ab_ms=$(ab_mediana "${tempos[@]}")
+  ab_cpu=$(ab_mediana "${cpus[@]}")
   ab_mib=$(ab_mediana "${picos[@]}")
 }
 
 medir rsync --version
-rsync_ms=$ab_ms rsync_mib=$ab_mib
+rsync_ms=$ab_ms rsync_cpu=$ab_cpu rsync_mib=$ab_mib
+formato='%-16s %8s ms %8s ms %8s MiB   %6s x %6s x %6s x\n'
 linhas=()
 linha() {  # NAME COMMAND...
   local nome=$1
   shift
   medir "$@"
-  linhas+=("$(printf '%-16s %8s ms %8s MiB   %6s x %6s x' "$nome" "$ab_ms" "$ab_mib" \
-    "$(ab_calc 'a / b' a="$ab_ms" b="$rsync_ms")" "$(ab_calc 'a / b' a="$ab_mib" b="$rsync_mib")")")
+  linhas+=("$(printf "$formato" "$nome" "$ab_ms" "$ab_cpu" "$ab_mib" \
+    "$(ab_calc 'a / b' a="$ab_ms" b="$rsync_ms")" "$(ab_calc 'a / b' a="$ab_cpu" b="$rsync_cpu")" \
+    "$(ab_calc 'a / b' a="$ab_mib" b="$rsync_mib")")")
 }
 linha --version "$pacote/AtualizadorBrevant" --version
 versao_mib=$ab_mib
@@ -72,8 +76,9 @@ linha opcao-ruim "$pacote/AtualizadorBrevant" "${seis[@]}" --sem-janela --versio
 linha sem-janela "$pacote/AtualizadorBrevant" "${seis[@]}" --sem-janela
 
 echo
-echo "start to exit and peak resident memory, medians of $repeticoes ($programa)"
-printf '%-16s %8s    %8s       %s\n' "" time peak "against rsync --version (time, peak)"
-printf '%-16s %8s ms %8s MiB\n' "rsync --version" "$rsync_ms" "$rsync_mib"
+echo "medians of $repeticoes ($programa)"
+printf '%-16s %11s %11s %12s   %s\n' "" "start-exit" "processor" "peak" \
+  "against rsync --version (each column)"
+printf '%-16s %8s ms %8s ms %8s MiB\n' "rsync --version" "$rsync_ms" "$rsync_cpu" "$rsync_mib"
 printf '%s\n' "${linhas[@]}"
 echo "--version peak against 8 MiB: $(ab_alvo "$versao_mib" '<=' 8)"
