@@ -7,6 +7,8 @@
 # Usage: click-atualizar.sh STORE WINDOW-NAME LOG -- COMMAND [ARGS...]
 #   WINDOW-NAME  pattern for `xdotool search --name`
 #   LOG          file for the program's output, or - to keep it on this terminal
+# With AB_MAPAS set to a file name, what the program has mapped (/proc/PID/maps) once its window
+# shows is saved there.
 set -euo pipefail
 armazem=$1 nome=$2 log=$3
 shift 3
@@ -27,6 +29,7 @@ stop() {
 
 window=$(timeout 60 xdotool search --sync --onlyvisible --name "$nome" | head -n1 || true)
 [ -n "$window" ] || stop "the window \"$nome\" did not appear"
+[ -z "${AB_MAPAS:-}" ] || cp "/proc/$pid/maps" "$AB_MAPAS"
 sleep 1
 # "Atualizar" lies at 305,332 (91 x 27) in the window's client area.
 for attempt in 1 2 3; do

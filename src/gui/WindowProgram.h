@@ -28,4 +28,12 @@ int RunStartupErrorProgram(char* programa, const std::u16string& texto);
 // needs none, such as offscreen). Empty when a window can open. `variavel` reads the environment.
 std::u16string SemTela(const std::function<const char*(const char*)>& variavel);
 
+// What the window module (ab_janela) gives the program that loads it: the two entries above,
+// under one C name that dlsym finds.
+struct TModuloDaJanela {
+    decltype(&RunWindowProgram) Executar;
+    decltype(&RunStartupErrorProgram) ErroDeArranque;
+};
+inline constexpr char kSimboloDaJanela[] = "ab_modulo_da_janela";
+
 }  // namespace ab

@@ -1,15 +1,34 @@
 // Program entry, above both front ends: our own arguments are read before the window library sees
 // any, then either the run without a window (cli) or the window (gui); the two never include each
-// other.
+// other. The window is a module loaded only when it opens, so a run without one never loads the
+// window library.
 #include <cstdio>
 #include <vector>
 
 #include "app/TConfiguracao.h"
 #include "cli/Ajuda.h"
 #include "cli/TerminalProgram.h"
-#include "gui/WindowProgram.h"
 #include "platform/CommandLine.h"
+#include "platform/Exception.h"
 #include "platform/Text.h"
+#include "programa/CarregarJanela.h"
+
+namespace {
+
+// The window module's entries; null after a line saying why it could not be loaded.
+const ab::TModuloDaJanela* Janela() {
+    try {
+        return &ab::CarregarJanela();
+    } catch (const ab::Exception& e) {
+        std::fprintf(stderr,
+                     "erro: a janela n\xC3\xA3o p\xC3\xB4"
+                     "de ser carregada (%s); para publicar sem janela, use --sem-janela.\n",
+                     e.what());
+        return nullptr;
+    }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     const ab::CommandLine argumentos = ab::CommandLine::FromArgv(argc, argv);
@@ -32,10 +51,14 @@ int main(int argc, char** argv) {
         // Asked for no window (in the file or an option): the line is all there is.
         if (ab::PedeSemJanela(arquivo, opcoes))
             return 1;
-        return ab::RunStartupErrorProgram(argv[0], e.Message());
+        const ab::TModuloDaJanela* janela = Janela();
+        return janela ? janela->ErroDeArranque(argv[0], e.Message()) : 1;
     }
     if (configuracao.SemJanela)
         return ab::RunTerminalProgram(argumentos, configuracao);
-    return ab::RunWindowProgram(argv[0], argumentos, configuracao.OpcoesDaExecucao(),
-                                configuracao.Pasta);
+    const ab::TModuloDaJanela* janela = Janela();
+    if (janela == nullptr)
+        return 1;
+    return janela->Executar(argv[0], argumentos, configuracao.OpcoesDaExecucao(),
+                            configuracao.Pasta);
 }

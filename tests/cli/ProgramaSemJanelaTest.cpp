@@ -1,12 +1,15 @@
 // The real program run without a window against the bundled server program, both as separate
 // processes on loopback, with no display in the environment: what it prints, what the store holds
 // and every exit status, each brought about by the server's fault injection. One test runs the
-// terminal front end in this process, to pass in an installed program's path.
+// terminal front end in this process, to pass in an installed program's path. The window is
+// opened here only to see which libraries the program loads, and when.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -651,6 +654,92 @@ TEST_F(SemJanela, NoDisplayGivesALineAndStatus1) {
                        dir_.Path() / "vazio.out", dir_.Path() / "vazio.err");
     EXPECT_EQ(vazio.Wait(30s), 1) << vazio.Err();
     EXPECT_NE(vazio.Err().find(semTela), std::string::npos) << vazio.Err();
+}
+
+// What a running program has mapped (/proc/PID/maps): one line per mapping, with its file.
+std::string Mapeados(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/maps");
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+constexpr const char* kModuloDaJanela = "/memfd:AtualizadorBrevant-janela";
+
+// A run without a window loads no window library, also where a window could open: held on a
+// silent server, the program has mapped neither Qt nor libjpeg nor the window module.
+TEST_F(SemJanela, ARunWithoutAWindowMapsNoWindowLibrary) {
+    Servidor({"--mudo", "--log"});
+    WriteText(Pacote() / "a.txt", "a");
+    ambiente_["QT_QPA_PLATFORM"] = "offscreen";
+    ChildProcess& p =
+        Iniciar(Argumentos({"--sem-janela", "--tempo-conexao=0", "--tempo-leitura=0"}));
+    ASSERT_TRUE(server_->WaitForError("conexao 1: accepted", 30s)) << server_->Err();
+    const std::string mapas = Mapeados(p.Pid());
+    ASSERT_NE(mapas.find(Programa().string()), std::string::npos) << mapas;
+    for (const char* biblioteca : {"libQt6", "libjpeg", kModuloDaJanela})
+        EXPECT_EQ(mapas.find(biblioteca), std::string::npos) << biblioteca << " in\n" << mapas;
+    p.Signal(SIGKILL);
+}
+
+// The program copied alone into a folder opens its window: the window module comes out of the
+// program's own bytes into memory with Qt behind it, its descriptor is closed once it is loaded,
+// and nothing is written beside the program. SIGTERM closes the window (no run: status 0).
+TEST_F(SemJanela, ACopyAloneOpensItsWindowFromMemory) {
+    Servidor();
+    ambiente_["QT_QPA_PLATFORM"] = "offscreen";
+    ChildProcess& p = Iniciar(Argumentos({}));
+    // The platform plug-in is loaded as the application is made, after the signals are taken.
+    std::string mapas;
+    const auto limite = std::chrono::steady_clock::now() + 60s;
+    while ((mapas = Mapeados(p.Pid())).find("libqoffscreen") == std::string::npos) {
+        ASSERT_EQ(p.Wait(0ms), -1) << "ended early: " << p.Err();
+        ASSERT_LT(std::chrono::steady_clock::now(), limite) << p.Err();
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_NE(mapas.find(kModuloDaJanela), std::string::npos) << mapas;
+    EXPECT_NE(mapas.find("libQt6Widgets"), std::string::npos) << mapas;
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(p.Pid()) + "/fd")) {
+        std::error_code erro;
+        const std::string alvo = fs::read_symlink(fd.path(), erro).string();
+        EXPECT_EQ(alvo.find(kModuloDaJanela), std::string::npos) << fd.path() << " -> " << alvo;
+    }
+    p.Signal(SIGTERM);
+    EXPECT_EQ(p.Wait(30s), 0) << p.Err();
+    std::vector<std::string> aoLado;
+    for (const auto& entrada : fs::directory_iterator(Pacote()))
+        aoLado.push_back(entrada.path().filename().string());
+    EXPECT_EQ(aoLado, std::vector<std::string>{"AtualizadorBrevant"});
+}
+
+// A window library that cannot be loaded (a damaged Qt first on the library path): the window's
+// start and the box of bad settings each end with a line giving the loader's reason and status
+// 1, never a crash; a run without a window needs no window library and publishes.
+TEST_F(SemJanela, AWindowLibraryThatCannotLoadGivesALine) {
+    Servidor();
+    WriteText(Pacote() / "a.txt", "a");
+    const fs::path bibliotecas = dir_.Path() / "bibliotecas";
+    WriteText(bibliotecas / "libQt6Widgets.so.6", "not a library");
+    ambiente_ = {{"QT_QPA_PLATFORM", "offscreen"}, {"LD_LIBRARY_PATH", bibliotecas.string()}};
+    const std::string naoCarregada =
+        "erro: a janela n\xC3\xA3o p\xC3\xB4"
+        "de ser carregada (";
+    struct Case {
+        const char* what;
+        std::vector<std::string> options;
+        std::vector<std::string> err;
+    } cases[] = {
+        {"the window", {}, {naoCarregada, "libQt6Widgets.so.6", "use --sem-janela"}},
+        {"the box of a bad option", {"--conexoes=0"}, {"--conexoes=0", naoCarregada}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Resultado r = Rodar(c.options);
+        EXPECT_EQ(r.status, 1) << r.err;
+        for (const std::string& text : c.err)
+            EXPECT_NE(r.err.find(text), std::string::npos) << r.err << " lacks " << text;
+    }
+    const Resultado r = Rodar({"--sem-janela"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(ReadBytes(Armazem() / "S01" / "a.txt"), ReadBytes(Pacote() / "a.txt"));
 }
 
 TEST_F(SemJanela, HelpAndVersionNeedNoArguments) {

@@ -3,6 +3,8 @@
 # a small tree) is published to the bundled update server program by a real click on "Atualizar".
 # Checks that every file is stored byte for byte with its time stamp, that the program file and
 # the top-level logo stay home, that the clients were alerted, and that the program exits with 0.
+# The program is one file: its window comes from a module it carries and loads from memory (Qt
+# with it), and nothing appears beside it.
 #
 # Usage: atualizar-xvfb.sh PROGRAM SERVER LOGO
 set -euo pipefail
@@ -48,7 +50,7 @@ caption="Atualizador E2E $$"
 # once more; the program never ran then.
 for try in 1 2; do
   status=0
-  QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" "$scripts/click-atualizar.sh" \
+  AB_MAPAS=$work/mapas QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" "$scripts/click-atualizar.sh" \
     "$armazem" "^${caption}\$" "$work/programa.log" -- "$pacote/AtualizadorBrevant" "$caption" \
     127.0.0.1 "$porta" 01 PRODUCAO 'Vr@ndoxT' || status=$?
   [ "$status" -eq 0 ] || [ -e "$work/programa.log" ] && break
@@ -87,6 +89,14 @@ for absent in S01/AtualizadorBrevant S01/Logo.jpg; do
 done
 if ! grep -q 'Atualizacao' "$armazem/.alertas.log" 2>/dev/null; then
   echo "no alert received" >&2
+  fail=1
+fi
+for mapeado in "/memfd:AtualizadorBrevant-janela" libQt6Widgets; do
+  grep -q -F "$mapeado" "$work/mapas" || { echo "the window's program has not mapped $mapeado" >&2; fail=1; }
+done
+ao_lado=$(cd "$pacote" && LC_ALL=C ls -A | tr '\n' ' ')
+if [ "$ao_lado" != "Arquivos AtualizadorBrevant Imagens LeiaMe.txt Logo.jpg Padrao Scripts vazio.dat " ]; then
+  echo "the package folder holds: $ao_lado" >&2
   fail=1
 fi
 stored=$(find "$armazem" -type f ! -name '.*' | wc -l)

@@ -4,6 +4,8 @@
 # are the same; the completion offers them only after the six arguments; no desktop menu entry; and
 # the installed program publishes the demo tree with --pasta --sem-janela to the installed server,
 # every file stored at its destination byte for byte, the top logo and the test marker kept home.
+# The program needs no window library to start, and opens its window from the module it carries
+# (offscreen), closing on SIGTERM.
 # Usage: verificar.sh PREFIX VERSION
 set -euo pipefail
 prefix=$(cd "$1" && pwd) versao=$2
@@ -42,6 +44,32 @@ done
 # Through the lower-case link, as a user types it.
 [ "$("$prefix/bin/atualizador-brevant" --version)" = "AtualizadorBrevant $versao" ] ||
   falhar "--version: $("$prefix/bin/atualizador-brevant" --version)"
+
+# The window: no library of it is needed to start; the installed (stripped) program still carries
+# its module, and no module file was installed beside it.
+for lib in $(readelf -d "$programa" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+  case $lib in libQt* | libjpeg*) falhar "the program needs $lib to start" ;; esac
+done
+[ -z "$(find "$prefix" -name '*.so*')" ] || falhar "a library was installed: $(find "$prefix" -name '*.so*')"
+mkdir -p "$work/janela"
+env -i -C "$work" PATH=/usr/bin:/bin HOME="$work" QT_QPA_PLATFORM=offscreen "$programa" Janela \
+  127.0.0.1 1 01 PRODUCAO 'Vr@ndoxT' --pasta janela >"$work/janela.log" 2>&1 &
+janela_pid=$!
+for _ in $(seq 1 300); do
+  grep -q libqoffscreen "/proc/$janela_pid/maps" 2>/dev/null && break
+  kill -0 "$janela_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if grep -q -F /memfd:AtualizadorBrevant-janela "/proc/$janela_pid/maps" 2>/dev/null; then
+  kill -TERM "$janela_pid"
+  status=0
+  wait "$janela_pid" || status=$?
+  [ "$status" = 0 ] || falhar "the window closed on SIGTERM with status $status: $(cat "$work/janela.log")"
+else
+  kill -KILL "$janela_pid" 2>/dev/null || true
+  wait "$janela_pid" 2>/dev/null || true
+  falhar "the installed program's window did not open: $(cat "$work/janela.log")"
+fi
 
 # Options: --help lists each key as "  --chave" and --help/--version in its usage; the manual page
 # has one entry (.TP then .B/.BI) per option.
