@@ -699,8 +699,9 @@ TEST(PedidosEmCurso, SendsThatLeftBeforeADropAreReportedSent) {
         EXPECT_EQ(v.Ended->Enviados, enviados);
         EXPECT_EQ(v.Ended->Verificados, v.Ended->Enviados + v.Ended->Falhas);
         EXPECT_EQ(static_cast<int>(v.Done.size()), v.Ended->Verificados);
-        if (v.Ended->Fim == TResumo::TFim::Concluida)
+        if (v.Ended->Fim == TResumo::TFim::Concluida) {
             EXPECT_EQ(StoredUnderS01(s.Store()), 30);
+        }
     }
 }
 
