@@ -146,6 +146,8 @@ TServerOptions ParseServerOptions(const std::vector<std::string>& args, bool& he
             o.silentFromMessage = Number(option, next(), 0, 1LL << 50);
         } else if (option == "--parar-de-ler-no-bloco") {
             o.stopReadingAtBlock = static_cast<int>(Number(option, next(), 0, 1000000000));
+        } else if (option == "--pausa-por-bloco") {
+            o.pauseBeforeBlockMs = static_cast<int>(Number(option, next(), 0, 60000));
         } else if (option == "--contar-mensagens") {
             o.messageCountFile = next();
         } else if (option == "--mudo") {
@@ -262,6 +264,8 @@ Fault injection (for tests):
                         counted over all SendFile calls on that connection), stop reading from
                         it and keep it open until the client closes it or the server stops, so
                         the client's sends fill the socket buffers and stall; 0: off
+  --pausa-por-bloco MS  wait MS milliseconds before asking for each segment block of a value,
+                        as a slow link would (a large file stays on its way); 0: off
 
 Servers that cannot take requests ahead (for a client that writes several requests before reading
 their answers). Messages answered here are every request but command_close, reader_close and

@@ -61,6 +61,9 @@ struct TServerOptions {
     // one connection), it reads nothing more from that connection and keeps it up until the
     // client closes it or the server stops: a server whose buffers fill. 0: off.
     int stopReadingAtBlock = 0;
+    // Before asking for each segment block of a value the server waits this long: a slow link,
+    // so a large file stays on its way long enough for a test to act during it. 0: off.
+    int pauseBeforeBlockMs = 0;
     // Servers that cannot take requests ahead. Once the server has read a message it answers (any
     // request but command_close, reader_close and disconnect, which a client writes without
     // waiting, and every data block), bytes it already received behind that message are thrown

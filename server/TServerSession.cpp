@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <exception>
 #include <functional>
 #include <limits>
+#include <thread>
 
 #include "platform/Convert.h"
 #include "platform/Text.h"
@@ -495,6 +497,11 @@ void TServerSession::PullSegments(std::int64_t handle, Command& command, std::si
         if (context_.options.beforeSegmentRequest) {
             FlushHeld();
             context_.options.beforeSegmentRequest(request);
+        }
+        if (context_.options.pauseBeforeBlockMs > 0) {
+            FlushHeld();
+            std::this_thread::sleep_for(
+                std::chrono::milliseconds(context_.options.pauseBeforeBlockMs));
         }
         writer_.Raw("{\"more_blob\":[").Int(handle).Raw(",").Int(blob).Raw(",0,");
         writer_.Int(static_cast<std::int64_t>(ordinal)).Raw(",0]}").Flush();
