@@ -61,14 +61,22 @@ ab_servidor() {
     >"$porta_arq" 2>>"${ab_log_servidor:-$ab_trabalho/servidor.log}" &
   ab_servidor_pid=$!
   ab_pids+=("$ab_servidor_pid")
+  ab_porta_escrita "$porta_arq" "the server" "${ab_log_servidor:-$ab_trabalho/servidor.log}"
+  ab_porta=$ab_linha
+}
+
+# The port a process just started writes on its first line to FILE, waited for up to 5 s; sets
+# ab_linha. When none comes, the script ends, saying WHAT did not start, with its LOG.
+# Usage: ab_porta_escrita FILE WHAT LOG
+ab_porta_escrita() {
   for _ in $(seq 1 100); do
-    [ -s "$porta_arq" ] && break
+    [ -s "$1" ] && break
     sleep 0.05
   done
-  ab_porta=$(head -n1 "$porta_arq")
-  [ -n "$ab_porta" ] || {
-    echo "the server did not start" >&2
-    cat "${ab_log_servidor:-$ab_trabalho/servidor.log}" >&2
+  ab_linha=$(head -n1 "$1")
+  [ -n "$ab_linha" ] || {
+    echo "$2 did not start" >&2
+    cat "$3" >&2
     exit 1
   }
 }
@@ -221,16 +229,8 @@ ab_proxy() {
     2>>"$ab_trabalho/proxy.log" &
   ab_proxy_pid=$!
   ab_pids+=("$ab_proxy_pid")
-  for _ in $(seq 1 100); do
-    [ -s "$arq" ] && break
-    sleep 0.05
-  done
-  ab_proxy_porta=$(head -n1 "$arq")
-  [ -n "$ab_proxy_porta" ] || {
-    echo "the delay proxy did not start" >&2
-    cat "$ab_trabalho/proxy.log" >&2
-    exit 1
-  }
+  ab_porta_escrita "$arq" "the delay proxy" "$ab_trabalho/proxy.log"
+  ab_proxy_porta=$ab_linha
 }
 
 # Stops the proxy, which first lets the connections of the run that just ended finish; with the
