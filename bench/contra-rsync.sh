@@ -90,11 +90,25 @@ bin=$raiz/$ab_build/bin
 ajuda=$("$bin/AtualizadorBrevant" --help 2>&1 || true)
 if grep -qE -- '--conservador([^-[:alnum:]]|$)' <<<"$ajuda"; then
   conservador=(--conservador)
-  nota_conservador="--conservador"
 else
   conservador=(--conexoes 1 --pedidos-em-curso 1 --buffer-kb 32)
-  nota_conservador="--conexoes 1 --pedidos-em-curso 1 --buffer-kb 32 (--help lists no --conservador)"
+  tem conservador "${modos[@]}" &&
+    echo "the program's --help lists no --conservador: its options stand for it" >&2
 fi
+# What each mode runs, for the summary.
+descrever_modos() {
+  local modo texto=""
+  for modo in "${modos[@]}"; do
+    case $modo in
+      padrao) texto+="; padrao: --sem-janela" ;;
+      conservador) texto+="; conservador: --sem-janela ${conservador[*]}" ;;
+      janela) texto+="; janela: the window" ;;
+      rsync) texto+="; rsync: ${ab_rsync_opcoes[*]}"; continue ;;
+    esac
+    [ ${#extras[@]} -gt 0 ] && texto+=" ${extras[*]}"
+  done
+  echo "${texto#; }"
+}
 
 rtt_ms=$(awk -v a="$atraso" 'BEGIN { printf "%g", 2 * a }')
 declare -A rotulo=(
@@ -235,8 +249,7 @@ executar() {  # SCENARIO MODE RUN
   fi
 }
 
-echo "program: padrao --sem-janela; conservador --sem-janela $nota_conservador;" \
-  "extra options: ${extras[*]:-none}; $repeticoes runs" >&2
+echo "$(descrever_modos); $repeticoes runs" >&2
 for cen in lento 10k 1g; do
   pedido=0
   for carga in "${cargas[@]}"; do
@@ -259,8 +272,7 @@ mib() { ab_calc 'k / 1024' k="$1"; }
 echo
 echo "=== bench/contra-rsync.sh: the program against rsync, bundled server program ==="
 echo "medians of $repeticoes runs; machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "padrao: --sem-janela${extras[*]:+ ${extras[*]}}; conservador: --sem-janela $nota_conservador${extras[*]:+ ${extras[*]}};" \
-  "janela: the window${extras[*]:+ with ${extras[*]}}"
+echo "$(descrever_modos)"
 echo "time: from the start to the exit (janela: from the click); x rsync: time / rsync's median;"
 echo "rt: round trips at the delay proxy (the busiest connection's / all, when they differ);"
 echo "peak: peak resident memory of the program, or of the rsync client"
