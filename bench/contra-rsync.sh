@@ -267,12 +267,14 @@ for cen in lento 10k 1g; do
   rm -rf "$pacote"
 done
 
+# The lists are words: split on purpose.
+# shellcheck disable=SC2086
 med() { ab_mediana ${1:-}; }
 mib() { ab_calc 'k / 1024' k="$1"; }
 echo
 echo "=== bench/contra-rsync.sh: the program against rsync, bundled server program ==="
 echo "medians of $repeticoes runs; machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "$(descrever_modos)"
+descrever_modos
 echo "time: from the start to the exit (janela: from the click); x rsync: time / rsync's median;"
 echo "rt: round trips at the delay proxy (the busiest connection's / all, when they differ);"
 echo "peak: peak resident memory of the program, or of the rsync client"
