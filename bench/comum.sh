@@ -61,14 +61,22 @@ ab_servidor() {
     >"$porta_arq" 2>>"${ab_log_servidor:-$ab_trabalho/servidor.log}" &
   ab_servidor_pid=$!
   ab_pids+=("$ab_servidor_pid")
+  ab_porta_escrita "$porta_arq" "the server" "${ab_log_servidor:-$ab_trabalho/servidor.log}"
+  ab_porta=$ab_linha
+}
+
+# The port a process just started writes on its first line to FILE, waited for up to 5 s; sets
+# ab_linha. When none comes, the script ends, saying WHAT did not start, with its LOG.
+# Usage: ab_porta_escrita FILE WHAT LOG
+ab_porta_escrita() {
   for _ in $(seq 1 100); do
-    [ -s "$porta_arq" ] && break
+    [ -s "$1" ] && break
     sleep 0.05
   done
-  ab_porta=$(head -n1 "$porta_arq")
-  [ -n "$ab_porta" ] || {
-    echo "the server did not start" >&2
-    cat "${ab_log_servidor:-$ab_trabalho/servidor.log}" >&2
+  ab_linha=$(head -n1 "$1")
+  [ -n "$ab_linha" ] || {
+    echo "$2 did not start" >&2
+    cat "$3" >&2
     exit 1
   }
 }
@@ -76,6 +84,17 @@ ab_servidor() {
 ab_parar() {  # PID
   kill "$1" 2>/dev/null || true
   wait "$1" 2>/dev/null || true
+  ab_esquecer "$1"
+}
+
+# A process that ended leaves the list the exit stops, so a number the system gives again to
+# another process is never signalled.
+ab_esquecer() {  # PID
+  local resto=() p
+  for p in "${ab_pids[@]}"; do
+    [ "$p" = "$1" ] || resto+=("$p")
+  done
+  ab_pids=("${resto[@]}")
 }
 
 # One virtual X server for the whole script; sets DISPLAY.
@@ -94,11 +113,19 @@ ab_xvfb() {
 ab_agora() { date +%s%N; }
 
 # Probes for ab_janela: the connections the server recorded in a --gravar-recebidos folder, or
-# accepted according to its --log file.
+# accepted according to its --log file, or open now on the loopback port $ab_sonda_porta (the
+# kernel's table: no server option, which would cost the server time or memory, is needed).
 ab_gravados=""
 ab_conexoes_gravadas() { ls "$ab_gravados" | wc -l; }
 ab_log_servidor=""
 ab_conexoes_no_log() { grep -c ': accepted$' "$ab_log_servidor" || true; }
+ab_sonda_porta=""
+ab_conexoes_na_porta() {
+  # State 01 is an established connection; the local port is the hexadecimal after the colon.
+  awk -v p="$(printf '%04X' "$ab_sonda_porta")" \
+    '$4 == "01" && substr($2, index($2, ":") + 1) == p { n++ } END { print n + 0 }' \
+    /proc/net/tcp /proc/net/tcp6 2>/dev/null
+}
 
 # The real window: starts PROGRAM with ARGS on the virtual X server, waits for its window, clicks
 # "Atualizar" (at 305,332, 91 x 27 in the client area) and waits for the program to end. A click
@@ -136,6 +163,7 @@ ab_janela() {
   ab_status=0
   wait "$pid" || ab_status=$?
   t1=$(ab_agora)
+  ab_esquecer "$pid"
   ab_segundos=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f", (b - a) / 1e9 }')
   ab_avisar_limite
 }
@@ -188,6 +216,35 @@ ab_alvo() {
   awk -v v="$1" -v t="$3" -v op="$2" 'BEGIN {
     ok = (op == ">=") ? (v >= t) : (v <= t)
     print ok ? ((op == "linear" && v < 1 / t) ? "met, sublinear: fixed costs" : "met") : "MISSED" }'
+}
+
+# The delay proxy (bench/delayproxy.py): a link with ONE_WAY_MS milliseconds one way in front of
+# 127.0.0.1:PORT; sets ab_proxy_pid and ab_proxy_porta. Given a FILE, the proxy counts each
+# connection's round trips into it, read back by ab_proxy_parar.
+# Usage: ab_proxy PORT ONE_WAY_MS [FILE]
+ab_proxy() {
+  local arq=$ab_trabalho/proxy.$RANDOM contagem=()
+  [ -n "${3:-}" ] && contagem=(--idas-e-voltas "$3")
+  python3 "$raiz/bench/delayproxy.py" 0 127.0.0.1 "$1" "$2" "${contagem[@]}" >"$arq" \
+    2>>"$ab_trabalho/proxy.log" &
+  ab_proxy_pid=$!
+  ab_pids+=("$ab_proxy_pid")
+  ab_porta_escrita "$arq" "the delay proxy" "$ab_trabalho/proxy.log"
+  ab_proxy_porta=$ab_linha
+}
+
+# Stops the proxy, which first lets the connections of the run that just ended finish; with the
+# count FILE, sets ab_idas (the round trips of all its connections) and ab_idas_maior (of the
+# busiest one), "-" when the proxy wrote no total.
+# Usage: ab_proxy_parar [FILE]
+ab_proxy_parar() {
+  ab_parar "$ab_proxy_pid"
+  ab_idas=- ab_idas_maior=-
+  [ -n "${1:-}" ] && [ -f "$1" ] || return 0
+  local linha
+  linha=$(sed -n 's/^total: conexoes [0-9]* idas-e-voltas \([0-9]*\) maior-conexao \([0-9]*\)$/\1 \2/p' "$1")
+  [ -n "$linha" ] && read -r ab_idas ab_idas_maior <<<"$linha"
+  return 0
 }
 
 # rsync, the peer some scripts compare with: installed through scripts/install-deps.sh --bench

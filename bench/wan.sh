@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A slow link: the real window under Xvfb (xdotool clicks "Atualizar") publishing to the bundled
-# server program behind /work/shared/tools/delayproxy.py with ONE_WAY_MS one way (default 10, so a
-# 20 ms round trip). Package: 300 files of 1 to 8 KiB and one 8 MiB file (301 files). For each
+# server program behind bench/delayproxy.py with ONE_WAY_MS one way (default 10, so a 20 ms round
+# trip). Package: 300 files of 1 to 8 KiB and one 8 MiB file (301 files). For each
 # configuration, first publish then unchanged, from the click to the program's exit:
 #   hoje           --comandos-em-cache=nao (one command per call), 32 KB blocks, 1 connection
 #   cache          cached commands (the default)
@@ -15,8 +15,11 @@
 # are counted in the bytes the server received (every request that waits for a reply: the
 # handshake, connect, prepare, execute, and each block answering a segment request); with several
 # connections the floor is the busiest connection's count, since the others run beside it; with
-# requests in flight the count is of requests, not of waits. And each time as a ratio to rsync's in
-# the same repetitions.
+# requests in flight the count is of requests, not of waits. Beside it, for the program and rsync
+# alike, the round trips the proxy saw: the times the traffic turned from server->client back to
+# client->server at the client's side of the delay (the answers the client waited for; with
+# requests in flight, one wait can hold several answers). rsync's floor is its proxy count x the
+# round-trip time. And each time as a ratio to rsync's in the same repetitions.
 # Then the 8 MiB file alone (a package holding only it) sent by the run on a view that draws
 # nothing (bench_run), timed from the verdict to send it to the end of the send, with 32 KB and
 # 1024 KB blocks. Targets printed beside the figures: unchanged with cached commands <= 1.15 x
@@ -34,7 +37,6 @@ source "$raiz/bench/comum.sh"
 repeticoes=3
 atraso=10
 so_em_curso=0
-proxy_py=${AB_DELAYPROXY:-/work/shared/tools/delayproxy.py}
 while [ $# -gt 0 ]; do
   case $1 in
     --repeticoes) repeticoes=$2; shift 2 ;;
@@ -42,11 +44,10 @@ while [ $# -gt 0 ]; do
     --atraso) atraso=$2; shift 2 ;;
     --atraso=*) atraso=${1#*=}; shift ;;
     --so-em-curso) so_em_curso=1; shift ;;
-    -h|--help) sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,32p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "wan: unknown argument $1" >&2; exit 2 ;;
   esac
 done
-[ -f "$proxy_py" ] || { echo "wan: $proxy_py not found (set AB_DELAYPROXY)" >&2; exit 1; }
 
 ab_preparar_build AtualizadorBrevant atualizador-servidor bench_run bench_raw
 ab_rsync_instalar
@@ -82,34 +83,25 @@ declare -A opcoes=(
 # One rsync daemon for the script; its folder is emptied before each repetition's first run.
 rsync_alvo=$ab_trabalho/rsync-alvo
 ab_rsync_daemon "$rsync_alvo"
-declare -A tempos idas_max idas_total falhas
+declare -A tempos idas_max idas_total prx_max prx_total falhas
 ida_e_volta=() ida_e_volta_r=()
 
-proxy_pid="" proxy_porta=""
-iniciar() {  # a fresh store, its server and a delay proxy in front of it
+iniciar() {  # a fresh store and its server
   armazem=$ab_trabalho/armazem
   rm -rf "$armazem" "$armazem.gravados"
   mkdir -p "$armazem.gravados"
   ab_gravados=$armazem.gravados
   ab_servidor "$armazem" --gravar-recebidos "$armazem.gravados"
-  proxy_para "$ab_porta"
-}
-proxy_para() {  # PORT: a delay proxy in front of it; sets proxy_pid and proxy_porta
-  local arq=$ab_trabalho/proxy.$RANDOM
-  python3 "$proxy_py" 0 127.0.0.1 "$1" "$atraso" >"$arq" 2>>"$ab_trabalho/proxy.log" &
-  proxy_pid=$!
-  ab_pids+=("$proxy_pid")
-  for _ in $(seq 1 100); do
-    [ -s "$arq" ] && break
-    sleep 0.05
-  done
-  proxy_porta=$(head -n1 "$arq")
-  [ -n "$proxy_porta" ] || { echo "the delay proxy did not start" >&2; cat "$ab_trabalho/proxy.log" >&2; exit 1; }
 }
 parar() {
-  ab_parar "$proxy_pid"
   ab_parar "$ab_servidor_pid"
   rm -rf "$armazem" "$armazem.gravados"
+}
+# A counting proxy for each timed run (its count file: $conta), so its total is that run's.
+conta=$ab_trabalho/idas-e-voltas
+proxy_contando() {  # PORT
+  rm -f "$conta"
+  ab_proxy "$1" "$atraso" "$conta"
 }
 # Round trips of the connections recorded after the first N: "busiest total".
 contar_desde() {
@@ -127,12 +119,13 @@ for r in $(seq 1 "$repeticoes"); do
     c=${configs[$(((k + r - 1) % ${#configs[@]}))]}
     if [ "$c" = rsync ]; then
       rm -rf "$rsync_alvo" && mkdir -p "$rsync_alvo"
-      proxy_para "$ab_rsync_porta"
       echo " repetition $r, rsync" >&2
       for fase in primeira inalterada; do
+        proxy_contando "$ab_rsync_porta"
         ab_cronometrar "$ab_trabalho/rsync-$fase.log" rsync "${ab_rsync_opcoes[@]}" "$pacote/" \
-          "rsync://127.0.0.1:$proxy_porta/alvo/"
-        echo "  $fase: $ab_segundos s, status $ab_status" >&2
+          "rsync://127.0.0.1:$ab_proxy_porta/alvo/"
+        ab_proxy_parar "$conta"
+        echo "  $fase: $ab_segundos s, status $ab_status, round trips at the proxy $ab_idas" >&2
         if [ "$ab_status" -ne 0 ]; then
           falhas[rsync]+="status $ab_status in the $fase run, repetition $r ($(tail -n1 "$ab_trabalho/rsync-$fase.log")); "
           continue
@@ -141,20 +134,24 @@ for r in $(seq 1 "$repeticoes"); do
         [ "$guardados" -eq "$arquivos" ] ||
           falhas[rsync]+="the folder holds $guardados files after the $fase run, repetition $r; "
         tempos[rsync,$fase]+="$ab_segundos "
+        prx_max[rsync,$fase]+="$ab_idas_maior "
+        prx_total[rsync,$fase]+="$ab_idas "
       done
-      ab_parar "$proxy_pid"
       continue
     fi
     iniciar
     echo " repetition $r, $c" >&2
     for fase in primeira inalterada; do
       antes=$(ab_conexoes_gravadas)
+      proxy_contando "$ab_porta"
       # shellcheck disable=SC2086
       ab_janela ab_conexoes_gravadas "$ab_trabalho/$c-$fase.log" "Bench wan $$" \
-        "$pacote/AtualizadorBrevant" "Bench wan $$" 127.0.0.1 "$proxy_porta" 01 PRODUCAO \
+        "$pacote/AtualizadorBrevant" "Bench wan $$" 127.0.0.1 "$ab_proxy_porta" 01 PRODUCAO \
         'Vr@ndoxT' ${opcoes[$c]}
+      ab_proxy_parar "$conta"
       read -r maior total < <(contar_desde "$antes")
-      echo "  $fase: $ab_segundos s, status $ab_status, round trips $total (busiest connection $maior)" >&2
+      echo "  $fase: $ab_segundos s, status $ab_status, round trips $total (busiest connection" \
+        "$maior), at the proxy $ab_idas (busiest $ab_idas_maior)" >&2
       if [ "$ab_status" -ne 0 ]; then
         falhas[$c]+="status $ab_status in the $fase run, repetition $r; "
         continue
@@ -167,12 +164,16 @@ for r in $(seq 1 "$repeticoes"); do
       tempos[$c,$fase]+="$ab_segundos "
       idas_max[$c,$fase]+="$maior "
       idas_total[$c,$fase]+="$total "
+      prx_max[$c,$fase]+="$ab_idas_maior "
+      prx_total[$c,$fase]+="$ab_idas "
     done
     if [ -z "${ida_e_volta_r[$r]:-}" ]; then
       ida_e_volta_r[$r]=1
-      # The raw request and reply through the same proxy, for reference.
-      linha=$("$bin/bench_raw" ida-e-volta "$proxy_porta" 40 'S01\pasta00\arquivo00000.bin')
+      # The raw request and reply through the same kind of proxy, for reference.
+      ab_proxy "$ab_porta" "$atraso"
+      linha=$("$bin/bench_raw" ida-e-volta "$ab_proxy_porta" 40 'S01\pasta00\arquivo00000.bin')
       ida_e_volta+=("$(sed -n 's/^ida-e-volta: mediana \([0-9.]*\) us.*/\1/p' <<<"$linha")")
+      ab_proxy_parar
     fi
     parar
   done
@@ -180,12 +181,14 @@ for r in $(seq 1 "$repeticoes"); do
   [ "$so_em_curso" -eq 1 ] && continue
   for kb in 32 1024; do
     iniciar
+    ab_proxy "$ab_porta" "$atraso"
     antes=$(ab_conexoes_gravadas)
     log=$ab_trabalho/so-grande-$kb.log
     ab_status=0
-    timeout -k 10 "$ab_limite" "$bin/bench_run" "$so_grande" "$proxy_porta" --envios \
+    timeout -k 10 "$ab_limite" "$bin/bench_run" "$so_grande" "$ab_proxy_porta" --envios \
       --buffer-kb "$kb" >"$log" 2>&1 || ab_status=$?
     ab_avisar_limite
+    ab_proxy_parar
     s=$(sed -n 's/^envio: \([0-9.]*\) s.*/\1/p' "$log")
     blocos=$( (cd "$ab_gravados" && "$bin/bench_raw" contar $(ls | sort -t- -k2 -n | tail -n +$((antes + 1)))) |
       sed -n 's/.* blocos \([0-9]*\)$/\1/p')
@@ -207,21 +210,31 @@ echo "medians of $repeticoes repetitions; machine: $(nproc) cores, load average 
 bruto_ms=$(ab_calc 'u / 1000' u="$(ab_mediana "${ida_e_volta[@]}")")
 echo "raw-socket request and reply through the proxy: median $bruto_ms ms (the proxy's own share is" \
   "what exceeds the RTT)"
-echo "rt: round trips (with x4, the busiest connection's / all); floor = rt x RTT (the busiest"
-echo "connection's with x4); ratio = time / floor; /rsync = time / rsync's time in the same phase."
-echo "With requests in flight (-32) rt counts requests answered, several to a wait: no floor."
-printf '%-14s %9s %9s %9s %6s %6s   %9s %9s %9s %6s %6s\n' config "first(s)" rt "floor(s)" ratio \
-  /rsync "unch.(s)" rt "floor(s)" ratio /rsync
+echo "rt: round trips counted in the bytes the server received (with x4, the busiest connection's /"
+echo "all); prx: round trips the proxy saw, the traffic turning back to the client's side (the same"
+echo "form); floor = rt x RTT (rsync: prx x RTT; the busiest connection's with x4); ratio = time /"
+echo "floor; /rsync = time / rsync's time in the same phase. With requests in flight (-32) rt counts"
+echo "requests answered and prx may count several turns to a wait: no floor."
+printf '%-14s %8s %9s %9s %8s %6s %6s %8s %9s %9s %8s %6s %6s\n' config "first(s)" rt prx \
+  "floor(s)" ratio /rsync "unch.(s)" rt prx "floor(s)" ratio /rsync
+# "busiest/all" of two lists of medians, or one figure when they agree.
+par() {
+  local m n
+  m=$(med "$1") n=$(med "$2")
+  [ "$m" = "$n" ] && echo "$m" || echo "$m/$n"
+}
 for c in "${configs[@]}"; do
   linha=$(printf '%-14s' "$c")
   for fase in primeira inalterada; do
     t=$(med "${tempos[$c,$fase]:-}")
     m=$(med "${idas_max[$c,$fase]:-}")
-    n=$(med "${idas_total[$c,$fase]:-}")
+    [ "$c" = rsync ] && m=$(med "${prx_max[$c,$fase]:-}")
     piso=$(ab_calc 'm * r' m="$m" r="$rtt")
     case " ${opcoes[$c]:-} " in *" --pedidos-em-curso "*) piso=- ;; esac
-    [ "$m" = "$n" ] && rt=$m || rt=$m/$n
-    linha+=$(printf ' %9s %9s %9s %6s %6s  ' "$t" "$rt" "$piso" "$(ab_calc 't / p' t="$t" p="$piso")" \
+    linha+=$(printf ' %8s %9s %9s %8s %6s %6s' "$t" \
+      "$(par "${idas_max[$c,$fase]:-}" "${idas_total[$c,$fase]:-}")" \
+      "$(par "${prx_max[$c,$fase]:-}" "${prx_total[$c,$fase]:-}")" "$piso" \
+      "$(ab_calc 't / p' t="$t" p="$piso")" \
       "$(ab_calc 't / s' t="$t" s="$(med "${tempos[rsync,$fase]:-}")")")
   done
   echo "$linha"
