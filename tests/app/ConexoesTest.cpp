@@ -625,9 +625,15 @@ TEST(PedidosEmCurso, NoStopsEveryConnectionsWrites) {
     r.view.Answers = {false};
     int aoPerguntar = -1;
     r.view.OnAsk = [&] {
-        // Room for what had left before the question to arrive and be answered.
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // What had left before the question arrives and is answered: the count settles (a slow
+        // build takes longer), and while the question is open nothing new may leave.
         aoPerguntar = s.server->SendFileCalls();
+        for (int parado = 0, i = 0; parado < 15 && i < 500; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            const int agora = s.server->SendFileCalls();
+            parado = agora == aoPerguntar ? parado + 1 : 0;
+            aoPerguntar = agora;
+        }
     };
     ASSERT_EQ(r.Click(), std::nullopt);
 
