@@ -35,7 +35,7 @@ _atualizador_brevant() {
     _atualizador_brevant_palavras
     local cword=$((${#palavras[@]} - 1))
     local cur=${palavras[cword]} prev=${palavras[cword - 1]}
-    local sim_nao='--sem-janela --simular --json --continuar-em-falha --comandos-em-cache'
+    local sim_nao='--sem-janela --simular --json --continuar-em-falha --comandos-em-cache --conservador'
     local com_valor='--pasta --conexoes --pedidos-em-curso --buffer-kb --tempo-conexao --tempo-leitura'
     local candidatos=()
 

@@ -108,6 +108,12 @@ TZvServerClient* TAtualizador::ProxyEmCache(TLigacao& ligacao) {
     return ligacao.Proxy.get();
 }
 
+int ConexoesPara(int arquivos, std::uint64_t bytes) {
+    (void)arquivos;
+    (void)bytes;
+    return 1;
+}
+
 bool PrecisaEnviar(const std::u16string& resposta, const std::u16string& nomeArquivo) {
     const std::u16string dtServidor = Trim(SubString(resposta, C::StampSeparator, 0));
     if (dtServidor.empty())
@@ -132,7 +138,8 @@ TAtualizador::TAtualizador(IMainView& view, TClientDataSet& cdsSendFile, TDadosP
       ConnBrevant_(factory) {
     if (!pausa_)
         pausa_ = [](std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); };
-    opcoes_.Conexoes = std::max(1, opcoes_.Conexoes);
+    opcoes_.Conexoes = std::max(0, opcoes_.Conexoes);
+    conexoes_ = opcoes_.Conexoes;
     opcoes_.PedidosEmCurso = std::clamp(opcoes_.PedidosEmCurso, 1, 256);
     ligacoes_.push_back(std::make_unique<TLigacao>(1, ConnBrevant_, cdsSendFile_));
     PrepararConexao(ConnBrevant_, 0);
@@ -229,6 +236,7 @@ void TAtualizador::Executar() {
         }
     } reenable{*this};
 
+    conexoes_ = opcoes_.Conexoes;
     try {
         ConnBrevant_.SetConnected(true);
     } catch (const std::exception& e) {
@@ -331,10 +339,16 @@ void TAtualizador::EnviarAquivos() {
     resumo_.Arquivos = static_cast<int>(itens.size());
     Vista([&](IMainView& v) { v.RunStarted(resumo_.Arquivos, bytes); });
     // Called on its own, the walk opens its further connections here.
-    if (outras_.empty() && semThread_.empty())
+    if (conexoes_ != 0 && outras_.empty() && semThread_.empty())
         AbrirOutras();
 
-    TDistribuidor distribuidor(*this, std::move(itens), opcoes_.Conexoes);
+    // Connections left to the run: as many as the walk's size calls for, connecting now while the
+    // first one starts.
+    if (conexoes_ == 0) {
+        conexoes_ = ConexoesPara(resumo_.Arquivos, bytes);
+        AbrirOutras();
+    }
+    TDistribuidor distribuidor(*this, std::move(itens), conexoes_);
     // Every thread started is let go and joined, however this returns.
     struct TJuntar {
         TAtualizador& run;
@@ -388,7 +402,7 @@ void TAtualizador::Perdida(TDistribuidor& distribuidor, int numero, std::excepti
 
 void TAtualizador::AbrirOutras() {
     FecharOutras();
-    for (int i = 1; i < opcoes_.Conexoes; ++i) {
+    for (int i = 1; i < conexoes_; ++i) {
         auto cds = std::make_unique<TClientDataSet>(std::u16string(kSendFileDataSetName));
         AddSendFileFields(*cds);
         cds->CreateDataSet();

@@ -81,6 +81,7 @@
 #include <vector>
 
 #include "app/IMainView.h"
+#include "app/MemoriaDosServidores.h"
 #include "app/Varredura.h"
 #include "transport/TSQLConnection.h"
 #include "transport/TSqlServerMethod.h"
@@ -99,9 +100,11 @@ struct TDadosPrograma {
     bool VersaoPraTeste = false;
 };
 
-// How a run talks to the server. The defaults give the messages the servers have always seen,
-// except that commands are prepared once per connection.
+// How a run talks to the server. The defaults of this struct are the conservative choice: the
+// messages the servers have always seen, one at a time, except that commands are prepared once per
+// connection. The program's own defaults (TConfiguracao) are faster.
 struct TOpcoesExecucao {
+    // Connections; 0: chosen once the walk is listed (ConexoesPara).
     int Conexoes = 1;
     bool ComandosEmCache = true;
     // Requests a connection may have written before reading their answers (with cached commands
@@ -111,7 +114,22 @@ struct TOpcoesExecucao {
     int TempoConexaoMs = 0;  // ConnectTimeout (TCP connect and login); 0: none
     int TempoLeituraMs = 0;  // CommunicationTimeout (every later answer and write); 0: none
     bool Simular = false;    // ask about every file, move none, alert nobody
+    // Requests written ahead also where nothing waits for their answers: the metadata query and
+    // the echo's prepare behind the connect message, every method's prepare in one write. The
+    // first requests written ahead, and the first send in blocks larger than 32 KB, are probes:
+    // a server that cannot take them makes the connection start again the plain way, and is
+    // remembered in `Memoria`.
+    bool Adiante = false;
+    // Given by the user: what was remembered about a server does not change them.
+    bool PedidosFixos = false;
+    bool BufferFixo = false;
+    // Where servers that cannot keep up are remembered (nothing is, when null).
+    std::shared_ptr<TMemoriaDosServidores> Memoria;
 };
+
+// How many connections a run whose walk lists `arquivos` entries of `bytes` in all opens, when the
+// settings leave it to the run.
+int ConexoesPara(int arquivos, std::uint64_t bytes);
 
 class TAtualizador {
   public:
@@ -212,6 +230,9 @@ class TAtualizador {
     TPausa pausa_;
     TDBXConnectionFactory* factory_;
     TOpcoesExecucao opcoes_;
+    // This run's connections: the setting's, or (0) chosen once the walk is listed. The run's
+    // thread alone uses it.
+    int conexoes_ = 1;
     TLeitorDePastas leitor_;
     std::atomic<bool> FArquivoEmTeste{false};
     std::mutex vistaMutex_;

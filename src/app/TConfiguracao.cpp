@@ -15,6 +15,9 @@ namespace ab {
 namespace {
 
 constexpr int kMaxConexoes = 16;
+// The fast defaults (see the README for the measurements behind them).
+constexpr int kPadraoPedidosEmCurso = 64;
+constexpr int kPadraoBufferKB = 1024;
 constexpr int kMaxPedidosEmCurso = 256;
 constexpr int kMaxBufferKB = 16 * 1024;       // 16 MiB blocks: the bundled server's ceiling
 constexpr double kMaxTempoSegundos = 86'400;  // a day
@@ -117,22 +120,30 @@ std::function<bool(TConfiguracao&, std::u16string_view)> Tempo(
 
 const std::vector<TChave>& Chaves() {
     static const std::vector<TChave> chaves = {
+        {u"conservador", true, u"sim ou nao",
+         u"uma conex\u00E3o, um pedido por vez, blocos de 32 KB e nada escrito adiante: as "
+         u"mesmas mensagens das vers\u00F5es anteriores, para um servidor que precise (padr\u00E3o "
+         u"nao)",
+         SimNao([](TConfiguracao& c) -> bool& { return c.Conservador; })},
         {u"conexoes", false, u"um n\u00FAmero inteiro de 1 a 16",
-         u"conex\u00F5es simult\u00E2neas com o servidor, cada uma com seu login (padr\u00E3o 1)",
-         Numero([](TConfiguracao& c) -> int& { return c.Execucao.Conexoes; }, 1, kMaxConexoes)},
+         u"conex\u00F5es simult\u00E2neas com o servidor, cada uma com seu login (padr\u00E3o: "
+         u"escolhido pelo tamanho da pasta; 1 no modo conservador)",
+         Numero([](TConfiguracao& c) -> std::optional<int>& { return c.Conexoes; }, 1,
+                kMaxConexoes)},
         {u"comandos-em-cache", true, u"sim ou nao",
          u"prepara cada m\u00E9todo uma vez por conex\u00E3o (padr\u00E3o sim); nao: um comando "
          u"novo a cada chamada, como as vers\u00F5es antigas",
          SimNao([](TConfiguracao& c) -> bool& { return c.Execucao.ComandosEmCache; })},
         {u"pedidos-em-curso", false, u"um n\u00FAmero inteiro de 1 a 256",
-         u"pedidos que cada conex\u00E3o escreve antes de ler as respostas (padr\u00E3o 1: pedido "
-         u"e resposta alternam, como sempre; 32 em links lentos, com servidores testados assim)",
-         Numero([](TConfiguracao& c) -> int& { return c.Execucao.PedidosEmCurso; }, 1,
+         u"pedidos que cada conex\u00E3o escreve antes de ler as respostas (padr\u00E3o 64; 1: "
+         u"pedido e resposta alternam, como nas vers\u00F5es anteriores)",
+         Numero([](TConfiguracao& c) -> std::optional<int>& { return c.PedidosEmCurso; }, 1,
                 kMaxPedidosEmCurso)},
         {u"buffer-kb", false, u"um n\u00FAmero inteiro de 1 a 16384",
-         u"BufferKBSize da conex\u00E3o: tamanho de cada bloco em KB (padr\u00E3o 32; 1024 para "
-         u"links lentos)",
-         Numero([](TConfiguracao& c) -> int& { return c.Execucao.BufferKB; }, 1, kMaxBufferKB)},
+         u"BufferKBSize da conex\u00E3o: tamanho de cada bloco em KB (padr\u00E3o 1024; 32 no "
+         u"modo conservador, o que os servidores assumem)",
+         Numero([](TConfiguracao& c) -> std::optional<int>& { return c.BufferKB; }, 1,
+                kMaxBufferKB)},
         {u"tempo-conexao", false, u"segundos, 0 (sem limite) ou de 0.001 a 86400",
          u"espera m\u00E1xima pela conex\u00E3o e pelo login (padr\u00E3o: 30 sem janela, sem "
          u"limite na janela)",
@@ -253,10 +264,23 @@ std::optional<bool> SimOuNao(std::u16string_view valor) {
     return std::nullopt;
 }
 
-TOpcoesExecucao TConfiguracao::OpcoesDaExecucao() const {
+TOpcoesExecucao TConfiguracao::OpcoesDaExecucao(
+    std::shared_ptr<TMemoriaDosServidores> memoria) const {
     TOpcoesExecucao o = Execucao;
     o.TempoConexaoMs = TempoConexaoMs.value_or(SemJanela ? 30'000 : 0);
     o.TempoLeituraMs = TempoLeituraMs.value_or(SemJanela ? 120'000 : 0);
+    // A value given wins in either mode; the conservative one only changes the defaults and
+    // writes nothing ahead.
+    const TOpcoesExecucao plano;
+    o.Conexoes = Conexoes.value_or(Conservador ? plano.Conexoes : 0);
+    o.PedidosEmCurso =
+        PedidosEmCurso.value_or(Conservador ? plano.PedidosEmCurso : kPadraoPedidosEmCurso);
+    o.BufferKB = BufferKB.value_or(Conservador ? plano.BufferKB : kPadraoBufferKB);
+    o.Adiante = !Conservador;
+    o.PedidosFixos = PedidosEmCurso.has_value();
+    o.BufferFixo = BufferKB.has_value();
+    if (!Conservador)
+        o.Memoria = std::move(memoria);
     return o;
 }
 

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,7 +31,15 @@ class EConfiguracao : public Exception {
 };
 
 struct TConfiguracao {
+    // Connections, requests in flight and block size are in `Conexoes`, `PedidosEmCurso` and
+    // `BufferKB` below, set only when the file or an option gives them.
     TOpcoesExecucao Execucao;
+    std::optional<int> Conexoes;
+    std::optional<int> PedidosEmCurso;
+    std::optional<int> BufferKB;
+    // One connection, one request at a time, 32 KB blocks, nothing written ahead and no probing:
+    // byte for byte the messages of the earlier versions, for a server that needs them.
+    bool Conservador = false;
     bool SemJanela = false;
     bool ContinuarEmFalha = false;
     bool Json = false;
@@ -40,10 +49,12 @@ struct TConfiguracao {
     std::optional<int> TempoConexaoMs;
     std::optional<int> TempoLeituraMs;
 
-    // The run's options with the deadlines settled: a run without a window waits at most 30 s for
-    // a connection and 120 s for an answer unless told otherwise; the window waits as long as it
-    // takes unless told otherwise.
-    TOpcoesExecucao OpcoesDaExecucao() const;
+    // The run's options with the defaults settled. Deadlines: a run without a window waits at most
+    // 30 s for a connection and 120 s for an answer unless told otherwise; the window waits as
+    // long as it takes unless told otherwise. Connections, requests in flight and blocks: what was
+    // given, else the fast defaults (connections chosen from the walk), or the conservative ones.
+    // `memoria` is where servers that cannot keep up are remembered (not in conservative runs).
+    TOpcoesExecucao OpcoesDaExecucao(std::shared_ptr<TMemoriaDosServidores> memoria = {}) const;
 };
 
 // $XDG_CONFIG_HOME/atualizador-brevant/atualizador.ini, or ~/.config/... when XDG_CONFIG_HOME is

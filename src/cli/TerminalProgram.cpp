@@ -41,7 +41,8 @@ int RunTerminalProgram(const CommandLine& argumentos, const TConfiguracao& confi
     AddSendFileFields(cdsSendFile);
     cdsSendFile.CreateDataSet();
     TAtualizador atualizador(view, cdsSendFile, a.Dados, {}, nullptr,
-                             configuracao.OpcoesDaExecucao());
+                             configuracao.OpcoesDaExecucao(std::make_shared<TMemoriaDosServidores>(
+                                 PastaDeEstado() / "servidores")));
     // The first signal asks the run to stop after the file in hand, the next ones end its
     // connections.
     TEsperaDeSinais sinais([&](int recebidos) {

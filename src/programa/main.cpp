@@ -59,6 +59,9 @@ int main(int argc, char** argv) {
     const ab::TModuloDaJanela* janela = Janela();
     if (janela == nullptr)
         return 1;
-    return janela->Executar(argv[0], argumentos, configuracao.OpcoesDaExecucao(),
-                            configuracao.Pasta);
+    return janela->Executar(
+        argv[0], argumentos,
+        configuracao.OpcoesDaExecucao(
+            std::make_shared<ab::TMemoriaDosServidores>(ab::PastaDeEstado() / "servidores")),
+        configuracao.Pasta);
 }

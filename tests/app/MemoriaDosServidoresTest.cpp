@@ -112,8 +112,9 @@ TEST(MemoriaDosServidores, StateFolderFollowsXdg) {
     EXPECT_EQ(PastaDeEstado(), fs::path("/estado/x/atualizador-brevant"));
     setenv("XDG_STATE_HOME", "relativo", 1);
     const char* home = std::getenv("HOME");
-    if (home && home[0])
+    if (home && home[0]) {
         EXPECT_EQ(PastaDeEstado(), fs::path(home) / ".local/state/atualizador-brevant");
+    }
     if (antes)
         setenv("XDG_STATE_HOME", guardado.c_str(), 1);
     else

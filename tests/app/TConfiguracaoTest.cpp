@@ -21,10 +21,14 @@ TEST(TConfiguracao, MissingFileGivesTheDefaults) {
     TempDir dir;
     const TConfiguracao c = LerConfiguracao(dir.Path() / "nada.ini", {});
     const TOpcoesExecucao o = c.OpcoesDaExecucao();
-    EXPECT_EQ(o.Conexoes, 1);
-    EXPECT_EQ(o.PedidosEmCurso, 1);
+    // Fast: connections chosen from the walk, requests written ahead, large blocks, probing.
+    EXPECT_EQ(o.Conexoes, 0);
+    EXPECT_EQ(o.PedidosEmCurso, 64);
     EXPECT_TRUE(o.ComandosEmCache);
-    EXPECT_EQ(o.BufferKB, 32);
+    EXPECT_EQ(o.BufferKB, 1024);
+    EXPECT_TRUE(o.Adiante);
+    EXPECT_FALSE(o.PedidosFixos);
+    EXPECT_FALSE(o.BufferFixo);
     EXPECT_FALSE(o.Simular);
     EXPECT_FALSE(c.SemJanela);
     // The window waits as long as it takes; a run without one is bounded.
@@ -44,6 +48,40 @@ TEST(TConfiguracao, AFolderInTheFileKeepsItsBytes) {
     EXPECT_EQ(ToFileName(LerConfiguracao(ini, {}).Pasta), "/srv/Relat\xf3rios/2.4");
 }
 
+// The conservative choice gives the plain run's options, which the messages of the earlier
+// versions come from; a value given still wins, and is fixed against what was remembered.
+TEST(TConfiguracao, ConservativeChoice) {
+    TempDir dir;
+    const fs::path ini = dir.Path() / "atualizador.ini";
+    auto memoria = std::make_shared<TMemoriaDosServidores>(dir.Path() / "servidores");
+    const TOpcoesExecucao plano;
+    for (const auto& [arquivo, opcoes] :
+         std::vector<std::pair<std::string, std::vector<std::u16string>>>{
+             {"conservador = sim\n", {}}, {"", Args({"--conservador"})}}) {
+        WriteText(ini, arquivo);
+        const TOpcoesExecucao o = LerConfiguracao(ini, opcoes).OpcoesDaExecucao(memoria);
+        EXPECT_EQ(o.Conexoes, plano.Conexoes);
+        EXPECT_EQ(o.PedidosEmCurso, plano.PedidosEmCurso);
+        EXPECT_EQ(o.BufferKB, plano.BufferKB);
+        EXPECT_EQ(o.ComandosEmCache, plano.ComandosEmCache);
+        EXPECT_FALSE(o.Adiante);
+        EXPECT_EQ(o.Memoria, nullptr);
+    }
+    WriteText(ini, "conservador = sim\n");
+    const TOpcoesExecucao o =
+        LerConfiguracao(ini, Args({"--pedidos-em-curso", "8"})).OpcoesDaExecucao(memoria);
+    EXPECT_EQ(o.PedidosEmCurso, 8);
+    EXPECT_EQ(o.BufferKB, 32);
+    const TOpcoesExecucao rapido =
+        LerConfiguracao(ini, Args({"--conservador=nao", "--buffer-kb", "64"}))
+            .OpcoesDaExecucao(memoria);
+    EXPECT_TRUE(rapido.Adiante);
+    EXPECT_EQ(rapido.Memoria, memoria);
+    EXPECT_TRUE(rapido.BufferFixo);
+    EXPECT_FALSE(rapido.PedidosFixos);
+    EXPECT_EQ(rapido.BufferKB, 64);
+}
+
 TEST(TConfiguracao, FileThenOptions) {
     TempDir dir;
     const fs::path ini = dir.Path() / "atualizador.ini";
@@ -59,9 +97,9 @@ TEST(TConfiguracao, FileThenOptions) {
               "\n"
               "continuar-em-falha = sim\n");
     TConfiguracao c = LerConfiguracao(ini, {});
-    EXPECT_EQ(c.Execucao.Conexoes, 4);
-    EXPECT_EQ(c.Execucao.PedidosEmCurso, 32);
-    EXPECT_EQ(c.Execucao.BufferKB, 1024);
+    EXPECT_EQ(c.Conexoes, 4);
+    EXPECT_EQ(c.PedidosEmCurso, 32);
+    EXPECT_EQ(c.BufferKB, 1024);
     EXPECT_FALSE(c.Execucao.ComandosEmCache);
     EXPECT_EQ(c.TempoLeituraMs, 500);
     EXPECT_TRUE(c.ContinuarEmFalha);
@@ -70,9 +108,9 @@ TEST(TConfiguracao, FileThenOptions) {
                         Args({"--conexoes", "2", "--pedidos-em-curso", "256", "--buffer-kb=64",
                               "--comandos-em-cache", "--tempo-leitura=0", "--simular", "--json",
                               "--continuar-em-falha=n\xC3\xA3o", "--tempo-conexao", "1.25"}));
-    EXPECT_EQ(c.Execucao.Conexoes, 2);
-    EXPECT_EQ(c.Execucao.PedidosEmCurso, 256);
-    EXPECT_EQ(c.Execucao.BufferKB, 64);
+    EXPECT_EQ(c.Conexoes, 2);
+    EXPECT_EQ(c.PedidosEmCurso, 256);
+    EXPECT_EQ(c.BufferKB, 64);
     EXPECT_TRUE(c.Execucao.ComandosEmCache);
     EXPECT_EQ(c.TempoLeituraMs, 0);
     EXPECT_EQ(c.TempoConexaoMs, 1250);
@@ -117,7 +155,7 @@ TEST(TConfiguracao, YesNoOptionTakesAFollowingYesNoWord) {
         const TConfiguracao cfg = LerConfiguracao(dir.Path() / "nada.ini", c.options);
         EXPECT_EQ(cfg.Json, c.json);
         EXPECT_EQ(cfg.Execucao.Simular, c.simular);
-        EXPECT_EQ(cfg.Execucao.Conexoes, c.conexoes);
+        EXPECT_EQ(cfg.Conexoes.value_or(1), c.conexoes);
     }
 }
 
@@ -128,7 +166,7 @@ TEST(TConfiguracao, ByteOrderMarkBeforeTheFirstKeyIsSkipped) {
               "\xEF\xBB\xBF"
               "conexoes = 3\r\njson = sim\n");
     const TConfiguracao c = LerConfiguracao(ini, {});
-    EXPECT_EQ(c.Execucao.Conexoes, 3);
+    EXPECT_EQ(c.Conexoes, 3);
     EXPECT_TRUE(c.Json);
     // Only at the start of the file: elsewhere it stays part of the key, which is then unknown.
     WriteText(ini,

@@ -391,8 +391,8 @@ TEST_F(SemJanela, SignalFinishesTheFileInHandThenStops) {
         WriteFile(Pacote() / "grande.bin", Pattern(4 << 20, 5));
         for (int i = 0; i < 30; ++i)
             WriteText(Pacote() / "Sub" / ("f" + std::to_string(i)), "x");
-        ChildProcess& p =
-            Iniciar(Argumentos({"--sem-janela", "--json", "--pedidos-em-curso", emCurso}));
+        ChildProcess& p = Iniciar(Argumentos(
+            {"--sem-janela", "--json", "--buffer-kb", "32", "--pedidos-em-curso", emCurso}));
         ASSERT_TRUE(p.WaitForOutput(R"("evento":"progresso")", 30s)) << p.Err();
         const auto sinal = std::chrono::steady_clock::now();
         p.Signal(SIGTERM);
