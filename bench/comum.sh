@@ -47,7 +47,7 @@ ab_inicio() {
   trap ab_limpar EXIT
   trap 'exit 130' INT TERM
   # No user settings: the program reads none but its options.
-  export XDG_CONFIG_HOME=$ab_trabalho/config
+  export XDG_CONFIG_HOME=$ab_trabalho/config XDG_STATE_HOME=$ab_trabalho/estado
   mkdir -p "$XDG_CONFIG_HOME"
 }
 

@@ -41,7 +41,7 @@ cleanup() {
 trap cleanup EXIT
 [ -n "${CARGA_MANTER:-}" ] && trap - EXIT
 unset DISPLAY WAYLAND_DISPLAY
-export XDG_CONFIG_HOME=$work/config
+export XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/estado
 armazem=$work/armazem
 mkdir -p "$armazem"
 falhas=0

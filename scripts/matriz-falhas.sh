@@ -51,7 +51,7 @@ cleanup() {
 }
 trap cleanup EXIT
 unset DISPLAY WAYLAND_DISPLAY
-export XDG_CONFIG_HOME=$work/config
+export XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/estado
 pacote=$work/pacote
 armazem=$work/armazem
 

@@ -79,7 +79,8 @@ class SemJanela : public ::testing::Test {
             {"DISPLAY", ""},
             {"WAYLAND_DISPLAY", ""},
             {"QT_QPA_PLATFORM", ""},
-            {"XDG_CONFIG_HOME", (dir_.Path() / "config").string()}};
+            {"XDG_CONFIG_HOME", (dir_.Path() / "config").string()},
+            {"XDG_STATE_HOME", (dir_.Path() / "estado").string()}};
         for (const auto& [k, v] : ambiente_)
             env[k] = v;
         client_.emplace(programa_.value_or(Programa()), std::move(args), env,

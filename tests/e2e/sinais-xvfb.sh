@@ -82,7 +82,7 @@ programa() {
   shift 2
   cp "$program" "$pacote/AtualizadorBrevant"
   caption="Sinais $name $$"
-  XDG_CONFIG_HOME=$work/config "$pacote/AtualizadorBrevant" "$caption" 127.0.0.1 "$porta" 01 \
+  XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/estado "$pacote/AtualizadorBrevant" "$caption" 127.0.0.1 "$porta" 01 \
     PRODUCAO 'Vr@ndoxT' "$@" >"$work/$name-programa.log" 2>&1 &
   program_pid=$!
   window=$(timeout 60 xdotool search --sync --onlyvisible --name "^${caption}\$" | head -n1 || true)
@@ -166,7 +166,7 @@ echo "silent server: the second signal ended the run, status 4"
 
 # 4. The error box of a refused start.
 cp "$program" "$work/AtualizadorBrevant"
-XDG_CONFIG_HOME=$work/config "$work/AtualizadorBrevant" Sinais 127.0.0.1 1 01 PRODUCAO \
+XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/estado "$work/AtualizadorBrevant" Sinais 127.0.0.1 1 01 PRODUCAO \
   'Vr@ndoxT' --conexoes 0 >"$work/caixa-programa.log" 2>&1 &
 program_pid=$!
 timeout 60 xdotool search --sync --onlyvisible --pid "$program_pid" >/dev/null ||
