@@ -125,6 +125,10 @@ class IMainView {
     // One of several connections left the run (it could not connect, or its link failed); the
     // others go on with its files. `conexao` counts from 1 (ConnBrevant).
     virtual void ConnectionDropped(int conexao, const std::u16string& motivo) {}
+    // Something the user should know that changes nothing of the run's outcome, once: that the
+    // run went on the plain way with a server that could not keep up, or that what it wanted to
+    // remember could not be written.
+    virtual void Aviso(const std::u16string& texto) {}
     // Always the last event of a run, however it ended.
     virtual void RunEnded(const TResumo& resumo) {}
 };

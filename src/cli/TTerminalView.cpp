@@ -324,6 +324,17 @@ void TTerminalView::ConnectionDropped(int conexao, const std::u16string& motivo)
     std::fflush(err_);
 }
 
+void TTerminalView::Aviso(const std::u16string& texto) {
+    std::lock_guard lock(mutex_);
+    if (formato_ == Formato::Json) {
+        std::fprintf(out_, "{\"evento\":\"aviso\",\"mensagem\":%s}\n", Json(texto).c_str());
+        Despejar();
+    }
+    ApagarProgresso();
+    std::fprintf(err_, "aviso: %s\n", UmaLinha(texto).c_str());
+    std::fflush(err_);
+}
+
 void TTerminalView::RunEnded(const TResumo& r) {
     std::lock_guard lock(mutex_);
     const double taxa = r.Segundos > 0 ? static_cast<double>(r.BytesEnviados) / r.Segundos : 0;

@@ -71,6 +71,7 @@ class TTerminalView : public IMainView {
     void FileProgress(const TArquivoEvento& arquivo, std::uint64_t enviados) override;
     void FileDone(const TArquivoEvento& arquivo, TDesfecho desfecho) override;
     void ConnectionDropped(int conexao, const std::u16string& motivo) override;
+    void Aviso(const std::u16string& texto) override;
     void RunEnded(const TResumo& resumo) override;
 
     // An error that escaped the run, as the window's box would show it.

@@ -299,4 +299,8 @@ void TQueuedView::ConnectionDropped(int conexao, const std::u16string& motivo) {
     Post([this, conexao, motivo] { target_.ConnectionDropped(conexao, motivo); });
 }
 
+void TQueuedView::Aviso(const std::u16string& texto) {
+    Post([this, texto] { target_.Aviso(texto); });
+}
+
 }  // namespace ab

@@ -73,6 +73,7 @@ class TQueuedView : public QObject, public IMainView {
     void FileDone(const TArquivoEvento& arquivo, TDesfecho desfecho) override;
     void RunEnded(const TResumo& resumo) override;
     void ConnectionDropped(int conexao, const std::u16string& motivo) override;
+    void Aviso(const std::u16string& texto) override;
 
     // `f` runs on the GUI thread after everything queued before it. False, and `f` dropped, once
     // shut down.

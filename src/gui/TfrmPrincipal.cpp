@@ -499,6 +499,7 @@ void TfrmPrincipal::CloseWindow() {
 void TfrmPrincipal::RunStarted(int arquivos, std::uint64_t bytes) {
     progresso_.RunStarted(arquivos, bytes);
     conexoesQueSairam_.clear();
+    avisos_.clear();
     Label1_->setToolTip({});
     showingProgress_ = true;
     ProgressChanged();
@@ -542,7 +543,14 @@ void TfrmPrincipal::ConnectionDropped(int conexao, const std::u16string& motivo)
     // reasons stay in its tooltip until the next run (a failed file keeps its red cross).
     conexoesQueSairam_.append(
         QStringLiteral("Conex\u00E3o %1: %2").arg(conexao).arg(ToQString(motivo)));
-    Label1_->setToolTip(conexoesQueSairam_.join(QLatin1Char('\n')));
+    Label1_->setToolTip((conexoesQueSairam_ + avisos_).join(QLatin1Char('\n')));
+    ProgressChanged();
+}
+
+void TfrmPrincipal::Aviso(const std::u16string& texto) {
+    // Said on the line while the run lasts, in full in its tooltip until the next run.
+    avisos_.append(ToQString(texto));
+    Label1_->setToolTip((conexoesQueSairam_ + avisos_).join(QLatin1Char('\n')));
     ProgressChanged();
 }
 
@@ -588,6 +596,10 @@ void TfrmPrincipal::ShowProgressLine() {
         else if (conexoesQueSairam_.size() > 1)
             texto += QStringLiteral(" \u00B7 %1").arg(conexoesQueSairam_.size()) +
                      ToQString(kConnectionsLeft);
+        if (avisos_.size() == 1)
+            texto += ToQString(kOneNotice);
+        else if (avisos_.size() > 1)
+            texto += QStringLiteral(" \u00B7 %1").arg(avisos_.size()) + ToQString(kNotices);
         Label1_->setText(texto);
     }
 }

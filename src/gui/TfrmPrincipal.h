@@ -79,6 +79,9 @@ class TfrmPrincipal : public QWidget, public IMainView, public IViewBatch {
         u" \u00B7 1 conex\u00E3o deixou a execu\u00E7\u00E3o";
     static constexpr std::u16string_view kConnectionsLeft =
         u" conex\u00F5es deixaram a execu\u00E7\u00E3o";
+    // Added to the progress line for the run's notices (one / several), each in the tooltip.
+    static constexpr std::u16string_view kOneNotice = u" \u00B7 1 aviso";
+    static constexpr std::u16string_view kNotices = u" avisos";
 
     // Builds the controls and runs the start-up handler (gate boxes are shown from here).
     // `relogio` times the progress line (the steady clock when empty). `pasta` is the folder to
@@ -147,6 +150,7 @@ class TfrmPrincipal : public QWidget, public IMainView, public IViewBatch {
     void FileDone(const TArquivoEvento& arquivo, TDesfecho desfecho) override;
     void RunEnded(const TResumo& resumo) override;
     void ConnectionDropped(int conexao, const std::u16string& motivo) override;
+    void Aviso(const std::u16string& texto) override;
 
     // IViewBatch: rows, scrolling and the progress line show once per batch.
     void BeginBatch() override;
@@ -193,6 +197,7 @@ class TfrmPrincipal : public QWidget, public IMainView, public IViewBatch {
     TProgresso progresso_;
     bool showingProgress_ = false;
     QStringList conexoesQueSairam_;  // "Conexão N: reason", this run's
+    QStringList avisos_;             // this run's notices
     int batchDepth_ = 0;
     int scrollTarget_ = -1;
     bool lineChanged_ = false;

@@ -66,6 +66,7 @@ class FakeView : public IMainView {
         std::recursive_mutex m;
     } Mutex;
     std::vector<std::pair<int, std::u16string>> Dropped;  // connections that left the run
+    std::vector<std::u16string> Avisos;
 
     bool AtualizarEnabled() const { return EnabledChanges.empty() || EnabledChanges.back(); }
     bool OnProgresso() const { return !Pages.empty() && Pages.back() == Page::Progresso; }
@@ -164,6 +165,10 @@ class FakeView : public IMainView {
         std::lock_guard lock(Mutex);
         Done.emplace_back(a.Row, d);
         Reasons.push_back(a.Motivo);
+    }
+    void Aviso(const std::u16string& texto) override {
+        std::lock_guard lock(Mutex);
+        Avisos.push_back(texto);
     }
     void ConnectionDropped(int conexao, const std::u16string& motivo) override {
         std::lock_guard lock(Mutex);
