@@ -16,6 +16,12 @@ TDBXJSonClientOutputConnectionHandler::TDBXJSonClientOutputConnectionHandler(
     : writer_(writer), input_(input) {}
 
 void TDBXJSonClientOutputConnectionHandler::DbxPrepare(TDBXPrepareMessage& message) {
+    DbxPrepareRequest(message);
+    input_.DbxPrepare(message);
+}
+
+void TDBXJSonClientOutputConnectionHandler::DbxPrepareRequest(TDBXPrepareMessage& message,
+                                                              bool flush) {
     writer_.WritePrepareStart(message.CommandHandle, false, message.CommandType,
                               message.CommandText);
     if (message.Parameters && message.Parameters->Count() > 0) {
@@ -25,6 +31,12 @@ void TDBXJSonClientOutputConnectionHandler::DbxPrepare(TDBXPrepareMessage& messa
     }
     writer_.WriteArrayEnd();
     writer_.WriteObjectEnd();
+    if (flush)
+        writer_.Flush();
+}
+
+void TDBXJSonClientOutputConnectionHandler::DbxPrepareReply(TDBXPrepareMessage& message) {
+    // Never wait for the answer to a request still in the buffer.
     writer_.Flush();
     input_.DbxPrepare(message);
 }

@@ -11,9 +11,10 @@
 //   changed; the data block when the row is not empty, and the row is emptied right after.
 //   command close and reader close are written directly with the writer (no reply).
 // An execute may also be taken apart: DbxExecuteRequest writes and flushes the request only, and
-// DbxExecuteReply later reads its reply into the same message. Several requests may be written
-// before their replies are read, in the order they were written, as long as the server needs
-// nothing more of them (no segment of a parameter left to pull).
+// DbxExecuteReply later reads its reply into the same message; a prepare likewise, with
+// DbxPrepareRequest and DbxPrepareReply. Several requests may be written before their replies are
+// read, in the order they were written, as long as the server needs nothing more of them (no
+// segment of a parameter left to pull).
 #pragma once
 
 namespace ab {
@@ -30,6 +31,9 @@ class TDBXJSonClientOutputConnectionHandler {
                                           TDBXJSonClientInputConnectionHandler& input);
 
     void DbxPrepare(TDBXPrepareMessage& message);
+    // `flush` false leaves the request in the writer's buffer, as for DbxExecuteRequest.
+    void DbxPrepareRequest(TDBXPrepareMessage& message, bool flush = true);
+    void DbxPrepareReply(TDBXPrepareMessage& message);
     void DbxExecute(TDBXExecuteMessage& message);
     // `flush` false leaves the request in the writer's buffer, for several to leave in one write
     // (the writer is flushed before any reply is awaited).

@@ -44,20 +44,19 @@ void TDBXClientCommand::DerivedOpen() {
     commandHandle_ = -1;
 }
 
-void TDBXClientCommand::DerivedPrepare() {
+void TDBXClientCommand::DerivedBeginPrepare(bool flush) {
     message_.ResetResults();
     message_.CommandHandle = commandHandle_;
     message_.CommandType = GetCommandType();
     message_.CommandText = GetText();
     message_.Parameters = &parameters_;
     message_.ParameterBuffer = &RowBuffer();
-    Connection().GetConnectionHandler()->DbxPrepare(message_);
-    commandHandle_ = message_.CommandHandle;
+    Connection().GetConnectionHandler()->DbxPrepareRequest(message_, flush);
 }
 
-void TDBXClientCommand::Execute() {
-    WriteExecute();
-    ReadExecuteReply();
+void TDBXClientCommand::DerivedFinishPrepare() {
+    Connection().GetConnectionHandler()->DbxPrepareReply(message_);
+    commandHandle_ = message_.CommandHandle;
 }
 
 void TDBXClientCommand::WriteExecute(bool flush) {
@@ -90,7 +89,7 @@ void TDBXClientCommand::DerivedExecuteUpdate() {
     DerivedFinishExecuteUpdate();
 }
 
-void TDBXClientCommand::DerivedBeginExecuteUpdate(bool flush) {
+void TDBXClientCommand::DerivedBeginExecute(bool flush) {
     WriteExecute(flush);
 }
 
@@ -105,7 +104,12 @@ std::size_t TDBXClientCommand::FirstParameterInlineLimit() const {
 }
 
 TDBXJSonReader* TDBXClientCommand::DerivedExecuteQuery() {
-    Execute();
+    WriteExecute();
+    return DerivedFinishExecuteQuery();
+}
+
+TDBXJSonReader* TDBXClientCommand::DerivedFinishExecuteQuery() {
+    ReadExecuteReply();
     lastReader_ = std::move(message_.Reader);
     return lastReader_.get();
 }

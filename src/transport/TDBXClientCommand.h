@@ -32,18 +32,19 @@ class TDBXClientCommand : public TDBXCommand {
   protected:
     void DerivedOpen() override;
     void DerivedClose() override;
-    void DerivedPrepare() override;
+    void DerivedBeginPrepare(bool flush) override;
+    void DerivedFinishPrepare() override;
     void DerivedExecuteUpdate() override;
-    void DerivedBeginExecuteUpdate(bool flush) override;
+    void DerivedBeginExecute(bool flush) override;
     void DerivedFinishExecuteUpdate() override;
     TDBXJSonReader* DerivedExecuteQuery() override;
+    TDBXJSonReader* DerivedFinishExecuteQuery() override;
     TDBXParameterList& DerivedGetParameters() override { return parameters_; }
     void CloseLastReader() override;
 
   private:
     TDBXClientConnection& Connection() const;
     TDBXRowBuffer& RowBuffer();
-    void Execute();
     // The request of an execution, then its reply.
     void WriteExecute(bool flush = true);
     void ReadExecuteReply();

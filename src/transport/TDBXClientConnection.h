@@ -9,6 +9,13 @@
 // link is not lost (write errors ignored, no answer awaited), then the channel is freed, closing
 // the socket. A lost link is the channel's: its socket was terminated, so the commands' closes
 // reach nothing either.
+//
+// With requests written ahead (TDBXConnection.h) the connect message, the metadata query and the
+// prepares asked for leave in the write that follows the filter handshake; the connect reply, the
+// metadata reply (with its first rows) and each prepare's reply are then read under the probe
+// deadline, after which the metadata query's reader and command close as they do otherwise. The
+// handshake itself is not part of the probe: it is one request alone, and a failure there is
+// raised as it is without requests ahead.
 #pragma once
 
 #include <cstdint>
@@ -20,11 +27,13 @@
 namespace ab {
 
 class TDbxChannel;
+class TDBXJSonReader;
 class TDBXJSonStreamReader;
 class TDBXJSonStreamWriter;
 class TDBXJSonClientInputConnectionHandler;
 class TDBXJSonClientOutputConnectionHandler;
 class TDBXServerDriver;
+class TDBXSocketChannel;
 
 class TDBXClientConnection : public TDBXConnection {
   public:
@@ -35,6 +44,8 @@ class TDBXClientConnection : public TDBXConnection {
     // Empty below protocol version 2 (nothing sent); otherwise cached per name.
     std::u16string GetVendorProperty(std::u16string_view name) override;
     bool IsConnectionLost() const override;
+    void SetPrazoDeLeituraTemporario(int milliseconds) override;
+    int GetPrazoDeLeituraTemporario() const override { return prazoDeLeituraTemporario_; }
 
     std::int32_t GetConnectionHandle() const { return connectionHandle_; }
     std::int32_t GetProtocolVersion() const { return protocolVersion_; }
@@ -53,11 +64,20 @@ class TDBXClientConnection : public TDBXConnection {
     std::unique_ptr<TDBXDatabaseMetaData> ReadDatabaseMetaData() override;
 
   private:
+    // The connect message, left in the writer's buffer.
     void WriteConnectMessage();
     void ReadConnectReply();
+    std::unique_ptr<TDBXCommand> CreateMetaDataCommand();
+    // The connect, the metadata query and the prepares in one write, then their replies.
+    void OpenWithRequestsAhead();
+    // Raises ESondaFalhou for the failure being handled when it ended the link after requests
+    // left ahead; otherwise returns and the caller raises the failure as it stands.
+    void RaiseProbeFailure(std::exception_ptr failure);
 
     TDBXServerDriver& serverDriver_;
     std::unique_ptr<TDbxChannel> channel_;
+    // The socket channel under the filter channel, where read deadlines are set.
+    TDBXSocketChannel* socketChannel_ = nullptr;
     std::unique_ptr<TDBXJSonStreamReader> reader_;
     std::unique_ptr<TDBXJSonStreamWriter> writer_;
     std::unique_ptr<TDBXJSonClientInputConnectionHandler> inputHandler_;
@@ -66,6 +86,9 @@ class TDBXClientConnection : public TDBXConnection {
     std::u16string productName_;
     std::int32_t protocolVersion_ = 0;
     int bufferSize_ = 0;
+    int prazoDeLeituraTemporario_ = 0;
+    // Read by the open with requests ahead, handed to the base by ReadDatabaseMetaData.
+    std::unique_ptr<TDBXDatabaseMetaData> metaDataAhead_;
     TDBXProperties vendorProperties_;
 };
 

@@ -46,10 +46,25 @@ void TDBXCommand::Open() {
 }
 
 void TDBXCommand::Prepare() {
+    BeginPrepare(true);
+    FinishPrepare();
+}
+
+void TDBXCommand::BeginPrepare(bool flush) {
     Open();
-    if (prepared_)
+    if (prepared_ || preparing_)
         throw TDBXError(TDBXErrorCodes::InvalidOperation, C::ErrPreparedOnce);
-    DerivedPrepare();
+    DerivedBeginPrepare(flush);
+    preparing_ = true;
+}
+
+void TDBXCommand::FinishPrepare() {
+    CheckConnection();
+    if (!preparing_)
+        throw TDBXError(TDBXErrorCodes::InvalidOperation, C::ErrNoPrepareOwed);
+    // The reply is consumed whether it prepares the command or raises the server's error.
+    preparing_ = false;
+    DerivedFinishPrepare();
     prepared_ = true;
 }
 
@@ -62,6 +77,8 @@ void TDBXCommand::BeforeExecution() {
     if (text_.empty())
         throw TDBXError(TDBXErrorCodes::InvalidOperation, C::ErrNoStatement);
     Open();
+    if (preparing_)
+        throw TDBXError(TDBXErrorCodes::InvalidOperation, C::ErrPrepareReplyOwed);
     CloseLastReader();
     if (!prepared_ && DerivedGetParameters().Count() > 0)
         Prepare();
@@ -74,7 +91,7 @@ void TDBXCommand::ExecuteUpdate() {
 
 void TDBXCommand::BeginExecuteUpdate(bool flush) {
     BeforeExecution();
-    DerivedBeginExecuteUpdate(flush);
+    DerivedBeginExecute(flush);
 }
 
 void TDBXCommand::FinishExecuteUpdate() {
@@ -87,12 +104,23 @@ TDBXJSonReader* TDBXCommand::ExecuteQuery() {
     return DerivedExecuteQuery();
 }
 
+void TDBXCommand::BeginExecuteQuery(bool flush) {
+    BeforeExecution();
+    DerivedBeginExecute(flush);
+}
+
+TDBXJSonReader* TDBXCommand::FinishExecuteQuery() {
+    CheckConnection();
+    return DerivedFinishExecuteQuery();
+}
+
 void TDBXCommand::Close() {
     CloseLastReader();
     if (open_)
         DerivedClose();
     open_ = false;
     prepared_ = false;
+    preparing_ = false;
 }
 
 void TDBXCommand::ConnectionClosed() {

@@ -3,7 +3,9 @@
 // with parameters, close the last reader before executing again). Derived classes do the work.
 //
 // Errors (TDBXError code 30): "Command can only be prepared once", "No statement to execute",
-// "Operation failed.  Connection was closed" for any use after the connection closed the command.
+// "Operation failed.  Connection was closed" for any use after the connection closed the command,
+// and for a prepare taken apart "No prepare request awaits its reply" (FinishPrepare without
+// BeginPrepare) and "The prepare's reply has not been read" (an execution in between).
 // Destroying a command closes it (errors swallowed) and removes it from its connection's list.
 #pragma once
 
@@ -36,7 +38,22 @@ class TDBXCommand {
     virtual void SetMaxBlobSize(std::int64_t size) { maxBlobSize_ = size; }
 
     void Open();
+    // BeginPrepare(true) then FinishPrepare().
     void Prepare();
+    // Prepare taken apart, for several prepares in one write: BeginPrepare writes the request
+    // (with `flush` false it waits in the connection's buffer for the requests after it),
+    // FinishPrepare reads its reply, adopting the handle and building the parameters as Prepare
+    // does. Replies are read in the order the requests left, whichever commands wrote them (as
+    // for BeginExecuteUpdate); FinishPrepare, and any request that waits for its answer, sends
+    // what waits first. Between the two the command is neither prepared nor executable, and a
+    // second BeginPrepare fails as a second Prepare does. A server error reply is raised by
+    // FinishPrepare and leaves the command unprepared, with the reply read in full. A command
+    // closed between the two leaves its reply unread on the connection, which the caller must
+    // then close, as with an execute whose reply is owed.
+    void BeginPrepare(bool flush = true);
+    void FinishPrepare();
+    // True between BeginPrepare and the FinishPrepare that reads its reply.
+    bool IsPreparing() const { return preparing_; }
     // Opens; the list is empty before the prepare.
     TDBXParameterList& GetParameters();
     void ExecuteUpdate();
@@ -56,6 +73,10 @@ class TDBXCommand {
     // The table of the reply, or nullptr; owned by the command, valid until the next execution
     // or close.
     TDBXJSonReader* ExecuteQuery();
+    // ExecuteQuery taken apart, under the rules of BeginExecuteUpdate; FinishExecuteQuery returns
+    // the table as ExecuteQuery does.
+    void BeginExecuteQuery(bool flush = true);
+    TDBXJSonReader* FinishExecuteQuery();
     virtual std::int64_t GetRowsAffected() = 0;
     // Closes the last reader, then (when open) the command itself.
     void Close();
@@ -76,11 +97,14 @@ class TDBXCommand {
     virtual void DerivedOpen() = 0;
     // Must not raise for write failures (a close message is best effort).
     virtual void DerivedClose() = 0;
-    virtual void DerivedPrepare() = 0;
+    virtual void DerivedBeginPrepare(bool flush) = 0;
+    virtual void DerivedFinishPrepare() = 0;
     virtual void DerivedExecuteUpdate() = 0;
-    virtual void DerivedBeginExecuteUpdate(bool flush) = 0;
+    // The request of an execution, whether an update or a query.
+    virtual void DerivedBeginExecute(bool flush) = 0;
     virtual void DerivedFinishExecuteUpdate() = 0;
     virtual TDBXJSonReader* DerivedExecuteQuery() = 0;
+    virtual TDBXJSonReader* DerivedFinishExecuteQuery() = 0;
     virtual TDBXParameterList& DerivedGetParameters() = 0;
     virtual void CloseLastReader() = 0;
 
@@ -96,6 +120,7 @@ class TDBXCommand {
     std::int64_t maxBlobSize_ = -1;
     bool open_ = false;
     bool prepared_ = false;
+    bool preparing_ = false;
     bool connectionClosed_ = false;
 };
 

@@ -26,6 +26,13 @@ class TDBXCommunicationLayer {
 
     virtual void SetConnectTimeout(int milliseconds) { connectTimeout_ = milliseconds; }
     virtual int GetConnectTimeout() const { return connectTimeout_; }
+    // A read deadline the owner switches on and off while the layer is open (0 or less: off).
+    // While on, each read is bounded by it, or by the configured deadline when that is shorter;
+    // it passes as the configured one would. Owner's thread only.
+    void SetPrazoDeLeituraTemporario(int milliseconds) {
+        prazoDeLeituraTemporario_ = milliseconds > 0 ? milliseconds : 0;
+    }
+    int GetPrazoDeLeituraTemporario() const { return prazoDeLeituraTemporario_; }
     virtual void Open(const TDBXProperties& properties) = 0;
     virtual void Close() = 0;
     virtual int Read(std::span<std::uint8_t> dest) = 0;
@@ -44,6 +51,7 @@ class TDBXCommunicationLayer {
   protected:
     std::atomic<bool> terminated_{false};
     int connectTimeout_ = 0;
+    int prazoDeLeituraTemporario_ = 0;
 };
 
 }  // namespace ab

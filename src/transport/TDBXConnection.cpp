@@ -2,6 +2,7 @@
 #include "transport/TDBXConnection.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/Convert.h"
 #include "transport/TDBXCommand.h"
@@ -50,8 +51,31 @@ void TDBXConnection::Close() {
         }
     }
     DerivedClose();
+    // Commands prepared at the open and never taken: closed above, freed now.
+    for (TPreparoAoAbrir& preparo : preparos_)
+        preparo.Comando.reset();
     metaData_.reset();
     open_ = false;
+}
+
+void TDBXConnection::PrepararAoAbrir(const void* dono, std::u16string metodo) {
+    preparos_.push_back({dono, std::move(metodo), nullptr, nullptr});
+}
+
+std::unique_ptr<TDBXCommand> TDBXConnection::TomarPreparado(const void* dono,
+                                                            std::u16string_view metodo) {
+    for (TPreparoAoAbrir& preparo : preparos_) {
+        if (preparo.Dono != dono || (!preparo.Comando && !preparo.Erro))
+            continue;
+        std::unique_ptr<TDBXCommand> command = std::move(preparo.Comando);
+        const std::exception_ptr error = std::exchange(preparo.Erro, nullptr);
+        if (preparo.Metodo != metodo)
+            return nullptr;  // the command closes as it goes
+        if (error)
+            std::rethrow_exception(error);
+        return command;
+    }
+    return nullptr;
 }
 
 std::unique_ptr<TDBXCommand> TDBXConnection::CreateCommand() {

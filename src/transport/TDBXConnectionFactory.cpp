@@ -29,11 +29,14 @@ TDBXProperties TDBXConnectionFactory::CompleteProperties(const TDBXProperties& p
 }
 
 std::unique_ptr<TDBXConnection> TDBXConnectionFactory::GetConnection(
-    const TDBXProperties& properties, std::shared_ptr<TDBXAbortSignal> abort) {
+    const TDBXProperties& properties, std::shared_ptr<TDBXAbortSignal> abort,
+    const std::function<void(TDBXConnection&)>& configure) {
     auto list = std::make_unique<TDBXProperties>(CompleteProperties(properties));
     TDBXDriver& driver = registry_.GetDriver(list->GetValue(C::DriverName));
     auto connection = driver.CreateConnection(std::move(list));
     connection->SetAbortSignal(std::move(abort));
+    if (configure)
+        configure(*connection);
     connection->Open();  // closes itself before raising
     return connection;
 }

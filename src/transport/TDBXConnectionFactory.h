@@ -3,6 +3,7 @@
 // the error passes on unchanged.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -25,9 +26,10 @@ class TDBXConnectionFactory {
     // names still absent (when "DriverName" is not empty).
     TDBXProperties CompleteProperties(const TDBXProperties& properties);
     // An open connection for the list; the abort signal, when given, ends it (or its opening)
-    // from another thread.
-    std::unique_ptr<TDBXConnection> GetConnection(const TDBXProperties& properties,
-                                                  std::shared_ptr<TDBXAbortSignal> abort = nullptr);
+    // from another thread. `configure`, when given, sees the connection before it opens.
+    std::unique_ptr<TDBXConnection> GetConnection(
+        const TDBXProperties& properties, std::shared_ptr<TDBXAbortSignal> abort = nullptr,
+        const std::function<void(TDBXConnection&)>& configure = {});
 
   private:
     TDBXDriverRegistry& registry_;

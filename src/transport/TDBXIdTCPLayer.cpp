@@ -233,13 +233,11 @@ int TDBXIdTCPLayer::Read(std::span<std::uint8_t> dest) {
         return -1;
     if (dest.empty())
         return 0;
-    int count;
-    if (connected_ && communicationTimeout_ > 0)
-        count = TimedRead(dest, communicationTimeout_, C::ErrCommunicationTimeout);
-    else if (connected_ || connectTimeout_ <= 0)
-        count = PlainRead(dest);
-    else
-        count = TimedRead(dest, connectTimeout_, C::ErrConnectionTimeout);
+    int timeoutMs = connected_ ? communicationTimeout_ : connectTimeout_;
+    const char16_t* message = connected_ ? C::ErrCommunicationTimeout : C::ErrConnectionTimeout;
+    if (prazoDeLeituraTemporario_ > 0 && (timeoutMs <= 0 || prazoDeLeituraTemporario_ < timeoutMs))
+        timeoutMs = prazoDeLeituraTemporario_;
+    const int count = timeoutMs > 0 ? TimedRead(dest, timeoutMs, message) : PlainRead(dest);
     if (count > 0)
         connected_ = true;
     return count;

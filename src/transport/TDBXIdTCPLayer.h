@@ -7,7 +7,9 @@
 // read has returned (the handshake and the login answer); "CommunicationTimeout" bounds every read
 // and write after it. 0 or empty means no deadline: the connect then waits as long as the system
 // lets it (it is polled all the same, so that Terminate can end it), reads and writes as long as
-// the peer keeps the connection up. Each is waited for on the calling thread.
+// the peer keeps the connection up. Each is waited for on the calling thread. A temporary read
+// deadline (SetPrazoDeLeituraTemporario) bounds reads of either phase as well, the shorter one
+// applying; it passes with the phase's error.
 // - A connect whose deadline passes raises TDBXError code 0 "Connection timeout error".
 // - A read that receives nothing for its deadline raises TDBXError code 0 "Connection timeout
 //   error" (before the first read returned) or "Communication timeout error" (after).

@@ -59,15 +59,19 @@ void TDBXMorphicCommand::DerivedClose() {
         delegate_->Close();
 }
 
-void TDBXMorphicCommand::DerivedPrepare() {
-    delegate_->Prepare();
+void TDBXMorphicCommand::DerivedBeginPrepare(bool flush) {
+    delegate_->BeginPrepare(flush);
+}
+
+void TDBXMorphicCommand::DerivedFinishPrepare() {
+    delegate_->FinishPrepare();
 }
 
 void TDBXMorphicCommand::DerivedExecuteUpdate() {
     delegate_->ExecuteUpdate();
 }
 
-void TDBXMorphicCommand::DerivedBeginExecuteUpdate(bool flush) {
+void TDBXMorphicCommand::DerivedBeginExecute(bool flush) {
     delegate_->BeginExecuteUpdate(flush);
 }
 
@@ -81,6 +85,10 @@ std::size_t TDBXMorphicCommand::FirstParameterInlineLimit() const {
 
 TDBXJSonReader* TDBXMorphicCommand::DerivedExecuteQuery() {
     return delegate_->ExecuteQuery();
+}
+
+TDBXJSonReader* TDBXMorphicCommand::DerivedFinishExecuteQuery() {
+    return delegate_->FinishExecuteQuery();
 }
 
 TDBXParameterList& TDBXMorphicCommand::DerivedGetParameters() {

@@ -25,11 +25,13 @@ class TDBXMorphicCommand : public TDBXCommand {
   protected:
     void DerivedOpen() override;
     void DerivedClose() override;
-    void DerivedPrepare() override;
+    void DerivedBeginPrepare(bool flush) override;
+    void DerivedFinishPrepare() override;
     void DerivedExecuteUpdate() override;
-    void DerivedBeginExecuteUpdate(bool flush) override;
+    void DerivedBeginExecute(bool flush) override;
     void DerivedFinishExecuteUpdate() override;
     TDBXJSonReader* DerivedExecuteQuery() override;
+    TDBXJSonReader* DerivedFinishExecuteQuery() override;
     TDBXParameterList& DerivedGetParameters() override;
     void CloseLastReader() override;
 

@@ -31,6 +31,7 @@ void TDBXSocketChannel::Open() {
                                                        C::CommunicationLayerFactoryClass}));
     }
     terminated_ = false;
+    layer->SetPrazoDeLeituraTemporario(prazoDeLeituraTemporario_);
     if (abortSignal_)
         abortHook_ = abortSignal_->Register([l = layer.get()] { l->Terminate(); });
     try {
@@ -61,6 +62,12 @@ void TDBXSocketChannel::Close() {
     }
     info_.reset();
     terminated_ = false;
+}
+
+void TDBXSocketChannel::SetPrazoDeLeituraTemporario(int milliseconds) {
+    prazoDeLeituraTemporario_ = milliseconds > 0 ? milliseconds : 0;
+    if (layer_)
+        layer_->SetPrazoDeLeituraTemporario(prazoDeLeituraTemporario_);
 }
 
 int TDBXSocketChannel::Read(std::span<std::uint8_t> dest) {

@@ -38,6 +38,8 @@ class TDBXSocketChannel : public TDbxChannel {
     void SetAbortSignal(std::shared_ptr<TDBXAbortSignal> signal) {
         abortSignal_ = std::move(signal);
     }
+    // The layer's temporary read deadline (0: off); kept for layers opened later.
+    void SetPrazoDeLeituraTemporario(int milliseconds);
     // Releases the info, terminates and frees the layer, swallowing errors.
     void Terminate();
     TDBXCommunicationLayer* GetLayer() const { return layer_.get(); }
@@ -50,6 +52,7 @@ class TDBXSocketChannel : public TDbxChannel {
     std::unique_ptr<TDBXSocketChannelInfo> info_;
     std::shared_ptr<TDBXAbortSignal> abortSignal_;
     std::uint64_t abortHook_ = 0;
+    int prazoDeLeituraTemporario_ = 0;
     bool terminated_ = false;
 };
 

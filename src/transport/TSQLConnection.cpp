@@ -74,7 +74,17 @@ void TSQLConnection::DoConnect() {
             BeforeConnect(*this);
         TDBXProperties list = BuildConnectionProperties();
         state_ = State::Connecting;
-        connection_ = factory_->GetConnection(list, signal);
+        connection_ = factory_->GetConnection(list, signal, [this](TDBXConnection& c) {
+            c.SetPedidosAdiante(pedidosAdiante_);
+            c.SetPrazoDaSonda(prazoDaSonda_);
+            if (!pedidosAdiante_)
+                return;
+            for (const auto& [owner, metodo] : preparos_) {
+                std::u16string nome = metodo();
+                if (!nome.empty())
+                    c.PrepararAoAbrir(owner, std::move(nome));
+            }
+        });
         productName_ = connection_->GetProductName();
     } catch (...) {
         connection_.reset();
@@ -129,6 +139,14 @@ void TSQLConnection::RegisterClient(std::function<void()> close, const void* own
 
 void TSQLConnection::UnregisterClient(const void* owner) {
     std::erase_if(clients_, [&](const auto& c) { return c.first == owner; });
+    SetPreparoAoConectar(owner, nullptr);
+}
+
+void TSQLConnection::SetPreparoAoConectar(const void* owner,
+                                          std::function<std::u16string()> metodo) {
+    std::erase_if(preparos_, [&](const auto& p) { return p.first == owner; });
+    if (metodo)
+        preparos_.emplace_back(owner, std::move(metodo));
 }
 
 }  // namespace ab

@@ -14,6 +14,11 @@
 // disconnect sequence, which writes nothing more to the dead socket; SetConnected(true) then runs
 // the whole connect sequence again. A server's error answer leaves the connection as it is.
 //
+// Requests written ahead at the open (SetPedidosAdiante, off by default; see TDBXConnection.h):
+// each connect hands the switch, the probe deadline and the prepares the components asked for
+// (SetPreparoAoConectar) to the connection it opens. An open whose probe failed raises
+// ESondaFalhou and leaves the component closed, as any failed connect does.
+//
 // Thread safety: Abort may be called from any thread; everything else belongs to one thread. A
 // connect's abort signal is in place before its before-connect event runs, so an Abort made
 // during the event ends the connect that follows; one made before the event is for the event to
@@ -54,6 +59,17 @@ class TSQLConnection {
     void SetLoginPrompt(bool prompt) { loginPrompt_ = prompt; }
 
     Event BeforeConnect, AfterConnect, BeforeDisconnect, AfterDisconnect;
+
+    // For the connects to come: requests written ahead at the open, and their probe deadline in
+    // milliseconds (0: none). A switch of this program, never a connection property.
+    void SetPedidosAdiante(bool on) { pedidosAdiante_ = on; }
+    bool GetPedidosAdiante() const { return pedidosAdiante_; }
+    void SetPrazoDaSonda(int milliseconds) { prazoDaSonda_ = milliseconds > 0 ? milliseconds : 0; }
+    int GetPrazoDaSonda() const { return prazoDaSonda_; }
+    // A server method `owner` wants prepared in the open's write while requests ahead are on;
+    // `metodo` gives its name at each connect (an empty name asks for nothing). An empty function
+    // withdraws the request; UnregisterClient withdraws it too.
+    void SetPreparoAoConectar(const void* owner, std::function<std::u16string()> metodo);
 
     // true: the connect sequence (nothing when already connected); false: the disconnect sequence
     // (nothing when not connected). Either way a lost connection is dropped first.
@@ -101,6 +117,9 @@ class TSQLConnection {
     std::u16string productName_;
     std::u16string loginUserName_;
     std::vector<std::pair<const void*, std::function<void()>>> clients_;
+    std::vector<std::pair<const void*, std::function<std::u16string()>>> preparos_;
+    bool pedidosAdiante_ = false;
+    int prazoDaSonda_ = 0;
     // The signal of the current connection or connect in progress; Abort reads it from any thread.
     std::mutex abortMutex_;
     std::shared_ptr<TDBXAbortSignal> abortSignal_;

@@ -117,6 +117,17 @@ void TSqlServerMethod::SetSQLConnection(TSQLConnection* connection) {
     connection_ = connection;
     if (connection_)
         connection_->RegisterClient([this] { Close(); }, this);
+    SetPrepararAoConectar(prepararAoConectar_);
+}
+
+void TSqlServerMethod::SetPrepararAoConectar(bool on) {
+    prepararAoConectar_ = on;
+    if (!connection_)
+        return;
+    if (on)
+        connection_->SetPreparoAoConectar(this, [this] { return serverMethodName_; });
+    else
+        connection_->SetPreparoAoConectar(this, nullptr);
 }
 
 void TSqlServerMethod::ExecuteMethod() {
@@ -128,15 +139,22 @@ void TSqlServerMethod::ExecuteMethod() {
     if (!link)
         throw EDBXComponentError(C::ErrConnectionRequired);
 
-    auto command = link->CreateCommand();
-    command->SetCommandType(C::ServerMethodCommandType);
+    // The command prepared in the open's write, when there is one; it raises that prepare's error.
+    std::unique_ptr<TDBXCommand> command = link->TomarPreparado(this, serverMethodName_);
+    const bool prepared = command != nullptr;
+    if (!prepared) {
+        command = link->CreateCommand();
+        command->SetCommandType(C::ServerMethodCommandType);
+    }
     const TDBXDatabaseMetaData* meta = link->GetDatabaseMetaData();
     if (meta && meta->SupportsRowSetSize) {
         const auto size = TryStrToInt(Trim(connection_->Params().GetValue(u"RowsetSize")));
         command->SetRowSetSize(size ? *size : C::DefaultRowSetSize);
     }
-    command->SetText(serverMethodName_);
-    command->Prepare();
+    if (!prepared) {
+        command->SetText(serverMethodName_);
+        command->Prepare();
+    }
 
     TDBXParameterList& list = command->GetParameters();
     for (int i = 0; i < params_.Count(); ++i) {

@@ -132,10 +132,19 @@ inline constexpr char16_t ErrFilterRejectedParameter[] =
 inline constexpr char16_t ErrConnectionClosed[] = u"Operation failed.  Connection was closed";
 inline constexpr char16_t ErrPreparedOnce[] = u"Command can only be prepared once";
 inline constexpr char16_t ErrNoStatement[] = u"No statement to execute";
+inline constexpr char16_t ErrNoPrepareOwed[] = u"No prepare request awaits its reply";
+inline constexpr char16_t ErrPrepareReplyOwed[] = u"The prepare's reply has not been read";
 inline constexpr char16_t ErrInvalidOrdinal[] = u"Invalid Ordinal:  %d";
 inline constexpr char16_t ErrFeatureNotImplemented[] = u"Feature not implemented";
 inline constexpr char16_t ErrNoParameterValue[] = u"No value for parameter '%s'";
 inline constexpr char16_t ErrParamNotFound[] = u"Parameter '%s' not found";
+// An open whose requests written ahead got no answer (ESondaFalhou), with the read's own error.
+inline constexpr char16_t ErrSondaSemResposta[] =
+    u"O servidor não respondeu em %s ms aos pedidos escritos adiante (%s)";
+inline constexpr char16_t ErrSondaConexaoFechada[] =
+    u"O servidor fechou a conexão com pedidos escritos adiante (%s)";
+inline constexpr char16_t ErrSondaLeituraFalhou[] =
+    u"A leitura das respostas aos pedidos escritos adiante falhou (%s)";
 inline constexpr char16_t ErrConnectionRequired[] =
     u"SQLConnection property required for this operation";
 

@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include "BundledServer.h"
 #include "dbx/TDBXError.h"
 #include "dbx/TDBXFileByteSource.h"
 #include "dbx/TDBXParameterList.h"
@@ -41,87 +42,13 @@ using namespace std::chrono_literals;
 using server::TServerKind;
 using server::TServerOptions;
 using server::TUpdateServer;
-using Bytes = std::vector<std::uint8_t>;
-
-class TempDir {
-  public:
-    TempDir() {
-        path_ = fs::temp_directory_path() /
-                ("ab-transport-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-        fs::create_directories(path_);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    const fs::path& Path() const { return path_; }
-
-  private:
-    static inline int counter_ = 0;
-    fs::path path_;
-};
-
-struct Server {
-    explicit Server(TServerOptions o = {}) : options(Prepare(std::move(o), root.Path())) {
-        server = std::make_unique<TUpdateServer>(options);
-        port = server->Start();
-    }
-    static TServerOptions Prepare(TServerOptions o, const fs::path& root) {
-        o.port = 0;
-        o.address = "127.0.0.1";
-        o.root = root / "armazem";
-        o.keepReceived = true;
-        return o;
-    }
-    std::string Received(std::size_t i) {
-        server->WaitConnectionClosed(i, 10s);
-        const Bytes b = server->ReceivedBytes(i);
-        return std::string(b.begin(), b.end());
-    }
-    TempDir root;
-    TServerOptions options;
-    std::unique_ptr<TUpdateServer> server;
-    std::uint16_t port = 0;
-};
-
-// The updater's designed list and before-connect event.
-void DesignUpdater(TSQLConnection& conn, int port) {
-    conn.SetDriverName(u"DataSnap");
-    conn.Params().Lines() = {u"DriverUnit=Data.DBXDataSnap",
-                             u"CommunicationProtocol=tcp/ip",
-                             u"DatasnapContext=datasnap/",
-                             u"DriverAssemblyLoader=Loader.Assembly,Version=1.0.0.0",
-                             u"DriverName=DataSnap",
-                             u"HostName=localhost",
-                             u"port=211",
-                             u"Filters={}",
-                             u"DSProxyPort=8080",
-                             u"DSAuthenticationPassword=design",
-                             u"DSAuthenticationUser=design"};
-    conn.BeforeConnect = [port](TSQLConnection& c) {
-        c.Params().SetValue(u"HostName", u"127.0.0.1");
-        c.Params().SetValue(u"Port", IntToStr(port));
-        c.Params().SetValue(u"DSAuthenticationUser", server::DefaultUser());
-        c.Params().SetValue(u"DSAuthenticationPassword", server::DefaultPassword());
-    };
-}
-
-// What the proxy does for one call: a fresh command, prepared, executed once, freed.
-template <class SetInputs, class ReadResult>
-auto Call(TDBXConnection& link, const std::u16string& method, SetInputs set, ReadResult read) {
-    auto command = link.CreateCommand();
-    command->SetCommandType(u"DataSnap.ServerMethod");
-    command->SetText(method);
-    command->Prepare();
-    set(command->GetParameters());
-    command->ExecuteUpdate();
-    return read(command->GetParameters());
-}
-
-std::u16string PropertsFile(TDBXConnection& link, const std::u16string& prefix,
-                            const std::u16string& base64) {
-    return Call(
-        link, prefix + u"PropertsFile",
-        [&](TDBXParameterList& p) { p.GetParameterByOrdinal(0).GetValue().SetWideString(base64); },
-        [](TDBXParameterList& p) { return p.GetParameterByOrdinal(1).GetValue().GetWideString(); });
-}
+using test::Bytes;
+using test::Call;
+using test::DesignUpdater;
+using test::Occurrences;
+using test::PropertsFile;
+using test::Server;
+using test::TempDir;
 
 bool BoolCall(TDBXConnection& link, const std::u16string& method, const std::u16string& arg) {
     return Call(
@@ -644,13 +571,6 @@ void WriteFile(const fs::path& p, const Bytes& content) {
     std::ofstream(p, std::ios::binary)
         .write(reinterpret_cast<const char*>(content.data()),
                static_cast<std::streamsize>(content.size()));
-}
-
-std::size_t Occurrences(const std::string& text, const std::string& what) {
-    std::size_t n = 0;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
 }
 
 // Regular files anywhere in the store, temporary ones included.
