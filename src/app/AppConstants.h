@@ -118,6 +118,23 @@ inline constexpr std::u16string_view MsgNameBackslash =
 inline constexpr std::u16string_view MsgNameControl =
     u"o nome tem um caractere de controle (%s), que o servidor n\u00E3o aceita num nome";
 
+// A server that could not keep up (%0:s the server, %1:s the block size asked for in KB, %2:s what
+// happened), and how long it is remembered (%s a date).
+inline constexpr std::u16string_view MsgSemPedidosAdiante =
+    u"O servidor %0:s n\u00E3o respondeu aos pedidos escritos adiante (%2:s); a "
+    u"publica\u00E7\u00E3o segue um pedido por vez";
+inline constexpr std::u16string_view MsgSemBlocosMaiores =
+    u"O servidor %0:s n\u00E3o aceitou blocos de %1:s KB (%2:s); a publica\u00E7\u00E3o segue "
+    u"com blocos de 32 KB";
+inline constexpr std::u16string_view MsgLembrado =
+    u", e assim come\u00E7ar\u00E1 nesse servidor at\u00E9 %s";
+// Probe deadlines: for the answers to the first requests written ahead, and for the first send in
+// blocks over 32 KB (a block of a megabyte needs time of its own on a slow link).
+inline constexpr std::chrono::milliseconds PrazoDaSonda{2000};
+inline constexpr std::chrono::milliseconds PrazoDaSondaDeBuffer{10000};
+// Above this many bytes a packet does not fit the blocks of 32 KB buffers.
+inline constexpr std::size_t MaiorPacoteEm32KB = 30 * 1024;
+
 // A run ended from outside (a second close, a second signal) does not reconnect after a failure.
 inline constexpr std::u16string_view MsgRunAborted = u"Execu\u00E7\u00E3o interrompida.";
 

@@ -179,9 +179,10 @@ TLimitesDoServidor TMemoriaDosServidores::Consultar(std::u16string_view endereco
     return limites;
 }
 
-void TMemoriaDosServidores::Lembrar(std::u16string_view endereco, int porta, TLimite limite) {
+std::optional<std::chrono::system_clock::time_point> TMemoriaDosServidores::Lembrar(
+    std::u16string_view endereco, int porta, TLimite limite) {
     if (arquivo_.empty())
-        return;
+        return std::nullopt;
     std::lock_guard lock(mutex_);
     const std::string servidor = Servidor(endereco, porta);
     const auto agora = agora_();
@@ -190,7 +191,7 @@ void TMemoriaDosServidores::Lembrar(std::u16string_view endereco, int porta, TLi
         return l.Servidor == servidor && l.Limite == limite;
     });
     if (velha != linhas.end() && velha->Ate > agora)
-        return;  // still in force: another connection of this run found it too
+        return velha->Ate;  // still in force: another program found it meanwhile
     const int vezes = velha == linhas.end() ? 1 : std::min(velha->Vezes + 1, kMaxVezes);
     const TLinha nova{servidor, limite,
                       std::chrono::time_point_cast<TRelogio::duration>(
@@ -208,6 +209,7 @@ void TMemoriaDosServidores::Lembrar(std::u16string_view endereco, int porta, TLi
                  "\tvezes=" + std::to_string(l.Vezes) + "\n";
     }
     Gravar(arquivo_, texto);
+    return nova.Ate;
 }
 
 }  // namespace ab

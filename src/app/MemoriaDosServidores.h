@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -45,8 +46,10 @@ class TMemoriaDosServidores {
 
     // The limits in force for the server; a missing or unreadable file gives none.
     TLimitesDoServidor Consultar(std::u16string_view endereco, int porta) const;
-    // Remembers a limit found now. Raises Exception naming the file when it cannot be written.
-    void Lembrar(std::u16string_view endereco, int porta, TLimite limite);
+    // Remembers a limit found now; until when it holds (nothing when nothing is remembered). Raises
+    // Exception naming the file when it cannot be written.
+    std::optional<std::chrono::system_clock::time_point> Lembrar(std::u16string_view endereco,
+                                                                 int porta, TLimite limite);
 
     const std::filesystem::path& Arquivo() const { return arquivo_; }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <ctime>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -27,6 +28,7 @@
 #include "platform/FileSystem.h"
 #include "platform/TestEnvironment.h"
 #include "platform/Text.h"
+#include "transport/ESondaFalhou.h"
 #include "transport/TransportConstants.h"
 
 namespace ab {
@@ -164,7 +166,7 @@ void TAtualizador::PrepararConexao(TSQLConnection& connection, std::size_t index
         params.SetValue(TC::ConnectTimeout, IntToStr(opcoes_.TempoConexaoMs));
     if (opcoes_.TempoLeituraMs > 0)
         params.SetValue(TC::CommunicationTimeout, IntToStr(opcoes_.TempoLeituraMs));
-    connection.BeforeConnect = [this](TSQLConnection& c) {
+    connection.BeforeConnect = [this, index](TSQLConnection& c) {
         // A run being ended opens nothing more. The connection's abort signal is in place before
         // this runs, so an Abort either is seen here or ends the connect under way.
         if (abortado_)
@@ -183,6 +185,22 @@ void TAtualizador::PrepararConexao(TSQLConnection& connection, std::size_t index
             porta_ = porta;
         }
         ConnBrevantBeforeConnect(c, endereco, porta);
+        // What this run found, or what was remembered about this server, settles how it talks.
+        const TModo modo = ModoPara(endereco, porta);
+        c.SetPedidosAdiante(modo.Adiante);
+        c.SetPrazoDaSonda(modo.Adiante ? static_cast<int>(C::PrazoDaSonda.count()) : 0);
+        // In place when it is there already, so the property keeps its place in the message.
+        c.Params().SetValue(TC::BufferKBSize, modo.BufferKB == TC::DefaultBufferKBSize
+                                                  ? std::u16string()
+                                                  : IntToStr(modo.BufferKB));
+        TLigacao* ligacao;
+        {
+            std::lock_guard lock(ligacoesMutex_);
+            ligacao = ligacoes_[index].get();
+        }
+        ligacao->Pedidos = modo.Pedidos;
+        ligacao->Adiante = modo.Adiante;
+        ligacao->BufferKB = modo.BufferKB;
     };
     connection.AfterConnect = [this, index](TSQLConnection&) {
         std::lock_guard lock(ligacoesMutex_);
@@ -237,8 +255,13 @@ void TAtualizador::Executar() {
     } reenable{*this};
 
     conexoes_ = opcoes_.Conexoes;
+    umPedidoPorVez_ = false;
+    buffer32_ = false;
+    bufferSondado_ = false;
+    // The echo's prepare leaves with the first connect's messages.
+    FEchoString_.SetPrepararAoConectar(opcoes_.Adiante);
     try {
-        ConnBrevant_.SetConnected(true);
+        Conectar(ConnBrevant_);
     } catch (const std::exception& e) {
         if (abortado_) {
             resumo_.Fim = TResumo::TFim::Interrompida;
@@ -267,6 +290,7 @@ void TAtualizador::Executar() {
     });
     if (ConnBrevant_.GetConnected())
         ConectadoServidorBrevant = ConexaoZvPai();
+    FEchoString_.SetPrepararAoConectar(false);
 
     EnviarAquivos();
 
@@ -304,6 +328,7 @@ std::vector<TAtualizador::TItem> TAtualizador::Listar(std::uint64_t& bytes) {
 
     std::vector<TItem> itens;
     bytes = 0;
+    temMarcador_ = false;
     for (TEntradaVarredura& entrada : Varrer(pasta, leitor_)) {
         using TTipo = TEntradaVarredura::TTipo;
         const std::u16string maiusculo = UpperCaseMesmo(entrada.Caminho);
@@ -313,6 +338,8 @@ std::vector<TAtualizador::TItem> TAtualizador::Listar(std::uint64_t& bytes) {
         item.Ordem = itens.size();
         item.Tipo = entrada.Tipo;
         item.EmTeste = entrada.Tipo == TTipo::Arquivo && FilePart(maiusculo) == C::TestMarkerName;
+        if (item.EmTeste)
+            temMarcador_ = true;
         // The server reads names in its code page: a name's bytes that are not UTF-8 go as the
         // characters that code page gives them.
         const std::u16string_view local =
@@ -420,7 +447,7 @@ void TAtualizador::AbrirOutras() {
                 // for the hand-out.
                 std::exception_ptr falha;
                 try {
-                    ligacao->Conn.SetConnected(true);
+                    Conectar(ligacao->Conn);
                 } catch (...) {
                     falha = std::current_exception();
                 }
@@ -600,6 +627,62 @@ std::u16string TAtualizador::EsperaEsgotada(int ms, std::u16string_view oQue) co
 std::u16string TAtualizador::Servidor() const {
     std::lock_guard lock(enderecoMutex_);
     return endereco_ + u":" + IntToStr(porta_);
+}
+
+TAtualizador::TModo TAtualizador::ModoPara(std::u16string_view endereco, int porta) const {
+    const TLimitesDoServidor lembrado =
+        opcoes_.Memoria ? opcoes_.Memoria->Consultar(endereco, porta) : TLimitesDoServidor{};
+    const bool umPorVez = umPedidoPorVez_ || lembrado.UmPedidoPorVez;
+    const bool blocos32 = (buffer32_ || lembrado.Buffer32) && !opcoes_.BufferFixo;
+    TModo modo;
+    // What the run writes ahead of its own accord stops at once; a value the user gave stays.
+    modo.Adiante = opcoes_.Adiante && !umPorVez;
+    modo.Pedidos = umPorVez && !opcoes_.PedidosFixos ? 1 : opcoes_.PedidosEmCurso;
+    modo.BufferKB = blocos32 ? TC::DefaultBufferKBSize : opcoes_.BufferKB;
+    return modo;
+}
+
+void TAtualizador::Conectar(TSQLConnection& connection) {
+    try {
+        connection.SetConnected(true);
+    } catch (const ESondaFalhou& e) {
+        Recuar(TLimite::UmPedidoPorVez, e.Message());
+        connection.SetConnected(true);
+    }
+}
+
+void TAtualizador::Recuar(TLimite limite, const std::u16string& motivo) {
+    const bool pedidos = limite == TLimite::UmPedidoPorVez;
+    // Said once a run, whichever connection found it first.
+    if ((pedidos ? umPedidoPorVez_ : buffer32_).exchange(true))
+        return;
+    std::u16string endereco;
+    int porta;
+    {
+        std::lock_guard lock(enderecoMutex_);
+        endereco = endereco_;
+        porta = porta_;
+    }
+    std::u16string lembrado;
+    if (opcoes_.Memoria) {
+        try {
+            if (const auto ate = opcoes_.Memoria->Lembrar(endereco, porta, limite)) {
+                // The date as people here write it, in local time.
+                const std::time_t t = std::chrono::system_clock::to_time_t(*ate);
+                std::tm tm{};
+                localtime_r(&t, &tm);
+                char data[16];
+                std::strftime(data, sizeof data, "%d/%m/%Y", &tm);
+                lembrado = Format(C::MsgLembrado, {FromUtf8(data)});
+            }
+        } catch (const Exception& e) {
+            Vista([&](IMainView& v) { v.Aviso(e.Message()); });
+        }
+    }
+    const std::u16string texto = Format(pedidos ? C::MsgSemPedidosAdiante : C::MsgSemBlocosMaiores,
+                                        {Servidor(), IntToStr(opcoes_.BufferKB), motivo}) +
+                                 lembrado;
+    Vista([&](IMainView& v) { v.Aviso(texto); });
 }
 
 void TAtualizador::Abort() {

@@ -190,6 +190,20 @@ class TAtualizador {
     std::vector<TItem> Listar(std::uint64_t& bytes);
     // The alert over ConnBrevant, or over another connection when ConnBrevant left the run.
     void Alertar();
+    // Opens the connection; an open whose requests written ahead went unanswered opens again the
+    // plain way, the server found and remembered (Recuar).
+    void Conectar(TSQLConnection& connection);
+    // This run found a server that cannot keep up: every later connect of the run goes without
+    // it, the user is told once, and the server is remembered.
+    void Recuar(TLimite limite, const std::u16string& motivo);
+    // How a connect to this server goes: what was found in this run, else what was remembered
+    // (unless the user fixed it), else the options.
+    struct TModo {
+        bool Adiante;
+        int Pedidos;
+        int BufferKB;
+    };
+    TModo ModoPara(std::u16string_view endereco, int porta) const;
     // The walk's further connections: each connects on a thread of its own while ConnBrevant
     // probes the server and the walk lists the files, then waits for the hand-out (partida_) and
     // works its share. JuntarOutras lets them go (with no hand-out when none came) and joins them;
@@ -239,6 +253,15 @@ class TAtualizador {
     TResumo resumo_;
     std::chrono::steady_clock::time_point inicio_;
     std::atomic<bool> abortado_{false};
+    // What this run found about the server (from any connection's thread): it reads no request
+    // written behind another, or no block over 32 KB; and whether a send in larger blocks went
+    // through already (the block-size probe is made once).
+    std::atomic<bool> umPedidoPorVez_{false};
+    std::atomic<bool> buffer32_{false};
+    std::atomic<bool> bufferSondado_{false};
+    std::atomic<bool> sondandoBuffer_{false};  // a connection is making that probe
+    // The walk holds the test marker (its removal is prepared with the rest).
+    std::atomic<bool> temMarcador_{false};
     // The address and port the last connect used, for messages.
     mutable std::mutex enderecoMutex_;
     std::u16string endereco_;

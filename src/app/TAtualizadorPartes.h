@@ -52,6 +52,15 @@ struct TAtualizador::TLigacao {
     // commands were closed).
     std::uint64_t Geracao = 0;
     std::uint64_t GeracaoProxy = 0;
+    // How its current connection talks, settled by each connect (its own thread's): requests in
+    // flight, and whether requests are written ahead where nothing waits for their answers.
+    int Pedidos = 1;
+    bool Adiante = false;
+    int BufferKB = 32;
+    // Its requests written ahead were answered once: the server takes them.
+    bool Sondada = false;
+    // The connection (its Geracao) whose proxy had its methods prepared in one write.
+    std::uint64_t GeracaoPreparada = 0;
     // It left the run (its thread's own).
     bool Saiu = false;
 };
@@ -146,6 +155,7 @@ class TAtualizador::TTrabalho {
         TTipoPedido Tipo;
         std::unique_ptr<TZvServerClient> Proprio;  // a fresh proxy when commands are not cached
         TZvServerClient* Proxy = nullptr;
+        bool Adiante = false;  // written while another's answer was owed
     };
     // Thrown to leave the run after the files were given back.
     struct TSaida {};
@@ -175,11 +185,29 @@ class TAtualizador::TTrabalho {
             if (!enviado)
                 motivo = std::u16string(AppConstants::MsgServerRefused);
         } catch (...) {
+            if (FalhouNaSonda(&a))
+                return;
             motivo = ApplicationErrorText(std::current_exception());
         }
         ResultadoDoEnvio(a, enviado, std::move(motivo));
     }
     void Reconectar(TArquivo& a);
+    // The answers owed go with the connection: their files start again on the next one (a send
+    // among them may have been stored).
+    void RecomecarPendentes(const TArquivo* exceto);
+    // Probes. The first request written ahead on a connection, and the first send in blocks
+    // larger than 32 KB in the run, are read under a short deadline; a link that fails then is a
+    // server that cannot take them: the run goes on the plain way from a new connection.
+    enum class TSonda { Nenhuma, Pedidos, Buffer };
+    void ArmarSonda(TSonda sonda, std::chrono::milliseconds prazo);
+    void DesarmarSonda();
+    // Into the requests owed, marked as written ahead when another's answer is owed.
+    void Enfileirar(TPedido pedido);
+    // Inside a catch block: true when what failed was a probe (the link went down under it);
+    // the connection was then opened again the plain way and the owed files restarted.
+    bool FalhouNaSonda(TArquivo* tambem);
+    // Every method this connection will call prepared in one write, before its first request.
+    void PrepararJuntos();
     // A request other than a send failed (inside a catch block): the run ends, or the connection
     // leaves it.
     [[noreturn]] void FalhaDaLigacao();
@@ -198,17 +226,27 @@ class TAtualizador::TTrabalho {
     bool Preparado(std::u16string_view metodo);
     // One request at a time: each leaves as soon as it is written. With several in flight they
     // wait in the connection's buffer and leave together when an answer is awaited.
-    bool Sozinho() const { return janelaMax_ == 1; }
+    bool Sozinho() const { return JanelaMax() == 1; }
+    // Requests in flight on the current connection (a fresh command must hear its prepare's
+    // answer before it executes: nothing goes ahead without cached commands).
+    std::size_t JanelaMax() const {
+        return run_.opcoes_.ComandosEmCache
+                   ? static_cast<std::size_t>(std::max(1, ligacao_.Pedidos))
+                   : 1;
+    }
     TPedido NovoPedido(TArquivo& a, TTipoPedido tipo);
     TOleVariant MontarPacote(const TArquivoEvento& arquivo);
 
     TAtualizador& run_;
     TLigacao& ligacao_;
     TDistribuidor* distribuidor_;
-    const std::size_t janelaMax_;
     std::deque<TArquivo> janela_;  // files in hand, in the order taken
     std::deque<TPedido> emCurso_;  // requests written, answers owed, in the order written
     bool deixou_ = false;          // it left the run (the hand-out knows)
+    // A probe is under way: the requests ahead's (the first answer to one written ahead ends it),
+    // or the first large send's (its answer ends it).
+    TSonda sonda_ = TSonda::Nenhuma;
+    TArquivo* sondaBuffer_ = nullptr;  // the send the block-size probe waits on
 };
 
 // A deadline passed: waiting for the connection or an answer, or for room to write.

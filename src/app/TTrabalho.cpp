@@ -13,6 +13,7 @@
 #include "platform/Exception.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "transport/TDBXConnection.h"
 
 namespace ab {
 namespace C = AppConstants;
@@ -156,13 +157,7 @@ bool TAtualizador::TDistribuidor::PodeEscrever(bool esperar) {
 
 TAtualizador::TTrabalho::TTrabalho(TAtualizador& run, TLigacao& ligacao,
                                    TDistribuidor* distribuidor)
-    : run_(run),
-      ligacao_(ligacao),
-      distribuidor_(distribuidor),
-      // A fresh command must hear its prepare's answer before it executes: nothing goes ahead.
-      janelaMax_(run.opcoes_.ComandosEmCache
-                     ? static_cast<std::size_t>(std::max(1, run.opcoes_.PedidosEmCurso))
-                     : 1) {}
+    : run_(run), ligacao_(ligacao), distribuidor_(distribuidor) {}
 
 void TAtualizador::TTrabalho::Executar() {
     // Whatever way it ends, the hand-out learns that this connection takes nothing more (a
@@ -183,7 +178,7 @@ void TAtualizador::TTrabalho::Executar() {
                 // leave together.
                 do {
                     Ler();
-                } while (emCurso_.size() > janelaMax_ / 2);
+                } while (emCurso_.size() > JanelaMax() / 2);
                 continue;
             }
             // Every answer is in. What is left in hand waits for an open question's answer, or
@@ -276,12 +271,14 @@ void TAtualizador::TTrabalho::Recomecar(TArquivo& a) {
 
 void TAtualizador::TTrabalho::Escrever() {
     // A retry travels alone: nothing is written behind it until its answer is in, so that a
-    // second failure asks "Continuar?" with nothing else of this connection on its way.
-    if (std::any_of(emCurso_.begin(), emCurso_.end(), [](const TPedido& p) {
+    // second failure asks "Continuar?" with nothing else of this connection on its way. So does
+    // the send that probes the larger blocks.
+    if (sonda_ == TSonda::Buffer ||
+        std::any_of(emCurso_.begin(), emCurso_.end(), [](const TPedido& p) {
             return p.Tipo == TTipoPedido::Envio && p.Arquivo->Tentativas > 0;
         }))
         return;
-    while (emCurso_.size() < janelaMax_) {
+    while (emCurso_.size() < JanelaMax()) {
         // A stop, or a question open on any connection: nothing new leaves.
         if (!PodeEscrever())
             return;
@@ -294,7 +291,7 @@ void TAtualizador::TTrabalho::Escrever() {
             antesProntos = antesProntos && proximo->Fase == TFase::Pronto;
         }
         if (proximo == janela_.end()) {
-            if (janela_.size() >= janelaMax_)
+            if (janela_.size() >= JanelaMax())
                 return;
             std::optional<TItem> item = distribuidor_->Proximo(false);
             if (!item)
@@ -310,6 +307,8 @@ void TAtualizador::TTrabalho::Escrever() {
             Escreve(*proximo);
             return;
         }
+        if (emCurso_.empty())
+            PrepararJuntos();
         if (!Escreve(*proximo))
             return;
     }
@@ -345,7 +344,7 @@ bool TAtualizador::TTrabalho::Escreve(TArquivo& a) {
                 run_.ComPrazo(u"PropertsFile", [&] {
                     pedido.Proxy->PropertsFileBegin(EncoderBase64(nome), Sozinho());
                 });
-                emCurso_.push_back(std::move(pedido));
+                Enfileirar(std::move(pedido));
             } catch (...) {
                 FalhaDaLigacao();
             }
@@ -359,7 +358,7 @@ bool TAtualizador::TTrabalho::Escreve(TArquivo& a) {
                 TPedido pedido = NovoPedido(a, TTipoPedido::Remocao);
                 run_.ComPrazo(u"RemoveFile",
                               [&] { pedido.Proxy->RemoveFileBegin(arquivo.Destino, Sozinho()); });
-                emCurso_.push_back(std::move(pedido));
+                Enfileirar(std::move(pedido));
             } catch (...) {
                 FalhaDaLigacao();
             }
@@ -386,6 +385,18 @@ bool TAtualizador::TTrabalho::EscreveEnvio(TArquivo& a) {
             return true;
         }
     }
+    // The first send in blocks over 32 KB shows whether the server honours them: it goes alone,
+    // under its probe's deadline (one connection makes it).
+    if (run_.opcoes_.Adiante && !run_.opcoes_.BufferFixo &&
+        ligacao_.BufferKB > TransportConstants::DefaultBufferKBSize &&
+        a.Item.Arquivo.Tamanho > C::MaiorPacoteEm32KB && !run_.bufferSondado_) {
+        if (!emCurso_.empty())
+            return false;
+        if (!run_.sondandoBuffer_.exchange(true)) {
+            sondaBuffer_ = &a;
+            ArmarSonda(TSonda::Buffer, C::PrazoDaSondaDeBuffer);
+        }
+    }
     TZvServerClient* emCache = run_.ProxyEmCache(ligacao_);
     const bool inteiro = emCache && emCache->SendFileTravelsInline(*a.Pacote);
     if (!inteiro) {
@@ -406,10 +417,11 @@ bool TAtualizador::TTrabalho::EscreveEnvio(TArquivo& a) {
         const TOleVariant dados = std::move(*a.Pacote);
         a.Pacote.reset();
         run_.ComPrazo(u"SendFile", [&] { pedido.Proxy->SendFileBegin(dados, true, Sozinho()); });
-        emCurso_.push_back(std::move(pedido));
+        Enfileirar(std::move(pedido));
         a.Fase = TFase::Enviando;
     } catch (...) {
-        ResultadoDoEnvio(a, false, ApplicationErrorText(std::current_exception()));
+        if (!FalhouNaSonda(&a))
+            ResultadoDoEnvio(a, false, ApplicationErrorText(std::current_exception()));
     }
     return true;
 }
@@ -418,6 +430,13 @@ void TAtualizador::TTrabalho::Ler() {
     TPedido pedido = std::move(emCurso_.front());
     emCurso_.pop_front();
     TArquivo& a = *pedido.Arquivo;
+    // An answer to a request written behind another: the server takes requests ahead.
+    const auto sondaPassou = [&] {
+        if (sonda_ == TSonda::Pedidos && pedido.Adiante) {
+            DesarmarSonda();
+            ligacao_.Sondada = true;
+        }
+    };
     switch (pedido.Tipo) {
         case TTipoPedido::Consulta: {
             std::u16string resposta;
@@ -425,8 +444,11 @@ void TAtualizador::TTrabalho::Ler() {
                 resposta =
                     run_.ComPrazo(u"PropertsFile", [&] { return pedido.Proxy->PropertsFileEnd(); });
             } catch (...) {
+                if (FalhouNaSonda(&a))
+                    return;
                 FalhaDaLigacao();
             }
+            sondaPassou();
             AplicarConsulta(a, resposta);
             break;
         }
@@ -434,15 +456,96 @@ void TAtualizador::TTrabalho::Ler() {
             try {
                 run_.ComPrazo(u"RemoveFile", [&] { return pedido.Proxy->RemoveFileEnd(); });
             } catch (...) {
+                if (FalhouNaSonda(&a))
+                    return;
                 FalhaDaLigacao();
             }
+            sondaPassou();
             Pronto(a, TDesfecho::Removido, IMainView::IconDone);
             break;
         case TTipoPedido::Envio:
             ResultadoDoEnvio(a, [&] {
-                return run_.ComPrazo(u"SendFile", [&] { return pedido.Proxy->SendFileEnd(); });
+                const bool enviado =
+                    run_.ComPrazo(u"SendFile", [&] { return pedido.Proxy->SendFileEnd(); });
+                sondaPassou();
+                return enviado;
             });
             break;
+    }
+}
+
+void TAtualizador::TTrabalho::Enfileirar(TPedido pedido) {
+    pedido.Adiante = !emCurso_.empty();
+    // The first request written ahead on a connection is a probe, when the run may find out.
+    if (pedido.Adiante && run_.opcoes_.Adiante && !run_.opcoes_.PedidosFixos && !ligacao_.Sondada &&
+        sonda_ == TSonda::Nenhuma)
+        ArmarSonda(TSonda::Pedidos, C::PrazoDaSonda);
+    emCurso_.push_back(std::move(pedido));
+}
+
+void TAtualizador::TTrabalho::ArmarSonda(TSonda sonda, std::chrono::milliseconds prazo) {
+    sonda_ = sonda;
+    ligacao_.Conn.GetDBXConnection()->SetPrazoDeLeituraTemporario(static_cast<int>(prazo.count()));
+}
+
+void TAtualizador::TTrabalho::DesarmarSonda() {
+    if (sonda_ == TSonda::Buffer)
+        run_.bufferSondado_ = true;
+    sonda_ = TSonda::Nenhuma;
+    sondaBuffer_ = nullptr;
+    if (ligacao_.Conn.GetConnected())
+        ligacao_.Conn.GetDBXConnection()->SetPrazoDeLeituraTemporario(0);
+}
+
+bool TAtualizador::TTrabalho::FalhouNaSonda(TArquivo* tambem) {
+    // Requests ahead: only a link that went down under them (an error answer is an answer).
+    // Larger blocks: the probing send failing at all, answered or not.
+    const bool buffer = sonda_ == TSonda::Buffer && sondaBuffer_ == tambem;
+    if (!buffer && (sonda_ != TSonda::Pedidos || ligacao_.Conn.GetConnected()))
+        return false;
+    const std::u16string motivo = ApplicationErrorText(std::current_exception());
+    sonda_ = TSonda::Nenhuma;
+    sondaBuffer_ = nullptr;
+    if (buffer)
+        run_.sondandoBuffer_ = false;
+    run_.Recuar(buffer ? TLimite::Buffer32 : TLimite::UmPedidoPorVez, motivo);
+    if (tambem) {
+        tambem->Item.EnvioEscrito |= tambem->Fase == TFase::Enviando;
+        Recomecar(*tambem);
+        // The probing send goes again in 32 KB blocks, as a first attempt.
+        if (buffer) {
+            tambem->Veredito = TVeredito::Enviar;
+            tambem->Fase = TFase::Enviar;
+        }
+    }
+    RecomecarPendentes(tambem);
+    ligacao_.Conn.SetConnected(false);
+    if (run_.abortado_)
+        throw Exception(std::u16string(C::MsgRunAborted));
+    run_.Conectar(ligacao_.Conn);
+    return true;
+}
+
+void TAtualizador::TTrabalho::PrepararJuntos() {
+    TZvServerClient* proxy = run_.ProxyEmCache(ligacao_);
+    if (!proxy || !ligacao_.Adiante || ligacao_.GeracaoPreparada == ligacao_.GeracaoProxy)
+        return;
+    ligacao_.GeracaoPreparada = ligacao_.GeracaoProxy;
+    // What this connection may call: the alert only on the run's own connection, which sends it.
+    std::vector<std::u16string_view> metodos = {C::PropertsFileMethod};
+    if (!run_.opcoes_.Simular) {
+        metodos.push_back(C::SendFileMethod);
+        if (run_.temMarcador_ && !run_.dados_.VersaoPraTeste)
+            metodos.push_back(C::RemoveFileMethod);
+        if (&ligacao_ == &run_.Principal() && ConectadoServidorBrevant)
+            metodos.push_back(C::AlertarZvClientesMethod);
+    }
+    try {
+        run_.ComPrazo(u"prepare", [&] { proxy->PrepararJuntos(metodos); });
+    } catch (...) {
+        if (FalhouNaSonda(nullptr))
+            return;
+        FalhaDaLigacao();
     }
 }
 
@@ -463,6 +566,11 @@ void TAtualizador::TTrabalho::AplicarConsulta(TArquivo& a, const std::u16string&
 }
 
 void TAtualizador::TTrabalho::ResultadoDoEnvio(TArquivo& a, bool enviado, std::u16string motivo) {
+    // An answer came: the server takes the larger blocks, whatever it said about the file.
+    if (sonda_ == TSonda::Buffer && sondaBuffer_ == &a) {
+        DesarmarSonda();
+        run_.sondandoBuffer_ = false;
+    }
     if (enviado)
         return Pronto(a, TDesfecho::Enviado, IMainView::IconDone);
     a.Item.Arquivo.Motivo = std::move(motivo);
@@ -479,22 +587,32 @@ void TAtualizador::TTrabalho::ResultadoDoEnvio(TArquivo& a, bool enviado, std::u
         Falhou(a);
 }
 
-void TAtualizador::TTrabalho::Reconectar(TArquivo& a) {
-    // The answers still owed go with the connection: their files start again on the new one.
+void TAtualizador::TTrabalho::RecomecarPendentes(const TArquivo* exceto) {
     for (TPedido& pedido : emCurso_) {
-        if (pedido.Arquivo == &a)
+        if (pedido.Arquivo == exceto)
             continue;
         pedido.Arquivo->Item.EnvioEscrito |= pedido.Tipo == TTipoPedido::Envio;
         Recomecar(*pedido.Arquivo);
     }
     emCurso_.clear();
+}
+
+void TAtualizador::TTrabalho::Reconectar(TArquivo& a) {
+    // The answers still owed go with the connection: their files start again on the new one.
+    RecomecarPendentes(&a);
+    if (sonda_ != TSonda::Nenhuma) {
+        if (sonda_ == TSonda::Buffer)
+            run_.sondandoBuffer_ = false;
+        sonda_ = TSonda::Nenhuma;
+        sondaBuffer_ = nullptr;
+    }
     ligacao_.Conn.SetConnected(false);
     // A run being ended does not reconnect.
     if (run_.abortado_)
         throw Exception(std::u16string(C::MsgRunAborted));
     run_.pausa_(C::ReconnectPause);
     try {
-        ligacao_.Conn.SetConnected(true);
+        run_.Conectar(ligacao_.Conn);
     } catch (...) {
         // The others go on; this file failed here.
         if (!distribuidor_ || run_.abortado_ ||

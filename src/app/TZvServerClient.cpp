@@ -2,6 +2,7 @@
 #include "app/TZvServerClient.h"
 
 #include "app/AppConstants.h"
+#include "dbx/TDBXError.h"
 #include "dbx/TDBXParameterList.h"
 #include "dbx/TDBXWritableValue.h"
 #include "dbx/TJSONValue.h"
@@ -40,18 +41,55 @@ TZvServerClient::~TZvServerClient() {
     }
 }
 
+std::unique_ptr<TDBXCommand> TZvServerClient::NewCommand(std::u16string_view method) const {
+    auto command = FDBXConnection->CreateCommand();
+    command->SetCommandType(TransportConstants::ServerMethodCommandType);
+    const std::u16string_view prefix =
+        ConectadoServidorBrevant ? C::ParentServerPrefix : C::ClientServerPrefix;
+    command->SetText(std::u16string(prefix) + std::u16string(method));
+    return command;
+}
+
 TDBXCommand& TZvServerClient::Command(std::unique_ptr<TDBXCommand>& slot,
                                       std::u16string_view method) {
     if (!slot) {
-        auto command = FDBXConnection->CreateCommand();
-        command->SetCommandType(TransportConstants::ServerMethodCommandType);
-        const std::u16string_view prefix =
-            ConectadoServidorBrevant ? C::ParentServerPrefix : C::ClientServerPrefix;
-        command->SetText(std::u16string(prefix) + std::u16string(method));
+        auto command = NewCommand(method);
         command->Prepare();
         slot = std::move(command);
     }
     return *slot;
+}
+
+void TZvServerClient::PrepararJuntos(const std::vector<std::u16string_view>& methods) {
+    std::vector<std::pair<std::unique_ptr<TDBXCommand>*, std::unique_ptr<TDBXCommand>>> novos;
+    for (const std::u16string_view method : methods) {
+        auto* slot = const_cast<std::unique_ptr<TDBXCommand>*>(Slot(method));
+        if (slot && !*slot)
+            novos.emplace_back(slot, NewCommand(method));
+    }
+    for (std::size_t i = 0; i < novos.size(); ++i)
+        novos[i].second->BeginPrepare(i + 1 == novos.size());
+    // Every reply is read, in order. A method the server refused to prepare stays unprepared:
+    // its first call prepares it again and raises the server's answer there, where a call one at
+    // a time would have met it.
+    std::exception_ptr falha;
+    for (auto& [slot, command] : novos) {
+        try {
+            command->FinishPrepare();
+            *slot = std::move(command);
+        } catch (const TDBXError&) {
+            if (FDBXConnection->IsConnectionLost()) {
+                falha = std::current_exception();
+                break;
+            }
+        } catch (...) {
+            // The link failed: no later reply can be read either.
+            falha = std::current_exception();
+            break;
+        }
+    }
+    if (falha)
+        std::rethrow_exception(falha);
 }
 
 std::u16string TZvServerClient::PropertsFile(std::u16string_view arquivo) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ab {
 
@@ -53,6 +54,10 @@ class TZvServerClient {
     bool RemoveFileEnd();
     // Whether the method's command is prepared on this proxy (so that its *Begin reads nothing).
     bool Prepared(std::u16string_view method) const;
+    // The methods not prepared yet, prepared with their requests in one write and their replies
+    // read in order; nothing may be owed before. A method the server answers with an error stays
+    // unprepared (its first call meets the error); a failed link raises.
+    void PrepararJuntos(const std::vector<std::u16string_view>& methods);
     // Whether the packet travels whole inside the SendFile request, with nothing for the server
     // to pull; false while the command is not prepared.
     bool SendFileTravelsInline(const TOleVariant& dados) const;
@@ -63,6 +68,7 @@ class TZvServerClient {
     bool InstanceOwner() const { return FInstanceOwner; }
 
   private:
+    std::unique_ptr<TDBXCommand> NewCommand(std::u16string_view method) const;
     TDBXCommand& Command(std::unique_ptr<TDBXCommand>& slot, std::u16string_view method);
     const std::unique_ptr<TDBXCommand>* Slot(std::u16string_view method) const;
     void ModuleCall(std::unique_ptr<TDBXCommand>& slot, std::u16string_view method,

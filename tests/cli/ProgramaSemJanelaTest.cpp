@@ -309,9 +309,11 @@ TEST_F(SemJanela, ExitStatuses) {
          2,
          {"O Servidor n\xC3\xA3o \xC3\xA9 valido!", "O servidor 127.0.0.1:",
           "n\xC3\xA3o respondeu em 300 ms (aguardando a conex\xC3\xA3o e o login)"}},
+        // One request at a time, so that the failing calls are the first file's two attempts and
+        // the message counted is the one named.
         {"a file fails twice",
          {"--sendfile-falso", "2"},
-         {"--sem-janela"},
+         {"--sem-janela", "--conservador"},
          "Vr@ndoxT",
          "PRODUCAO",
          3,
@@ -319,7 +321,7 @@ TEST_F(SemJanela, ExitStatuses) {
         // Message 10 is the first file's PropertsFile execute: its error escapes the walk.
         {"an error escapes the walk",
          {"--erro-na-mensagem", "10"},
-         {"--sem-janela"},
+         {"--sem-janela", "--conservador"},
          "Vr@ndoxT",
          "PRODUCAO",
          5,
@@ -327,7 +329,7 @@ TEST_F(SemJanela, ExitStatuses) {
         // Silent from that message on: the read deadline ends the wait, naming what it was.
         {"the server stops answering",
          {"--mudo-na-mensagem", "10"},
-         {"--sem-janela", "--tempo-leitura", "0.5"},
+         {"--sem-janela", "--conservador", "--tempo-leitura", "0.5"},
          "Vr@ndoxT",
          "PRODUCAO",
          5,
@@ -356,7 +358,8 @@ TEST_F(SemJanela, ContinuesAfterAFailureWhenToldTo) {
     Servidor({"--sendfile-falso", "2"});
     WriteText(Pacote() / "a.txt", "a");
     WriteText(Pacote() / "Sub" / "b.txt", "b");
-    const Resultado r = Rodar({"--sem-janela", "--continuar-em-falha"});
+    // One request at a time: the failing calls are the first file's two attempts.
+    const Resultado r = Rodar({"--sem-janela", "--continuar-em-falha", "--pedidos-em-curso", "1"});
     EXPECT_EQ(r.status, 3) << r.err;
     EXPECT_NE(r.out.find("falhou\tS01\\a.txt\t1\to servidor recusou o arquivo\n"),
               std::string::npos)
