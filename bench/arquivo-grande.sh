@@ -38,7 +38,7 @@ ab_inicio
 [ "$janela" -eq 1 ] && ab_xvfb
 bin=$raiz/$ab_build/bin
 
-pacote=$ab_trabalho/pacote
+pacote=$ab_pacotes/pacote
 mkdir -p "$pacote/Padrao"
 cp "$bin/AtualizadorBrevant" "$pacote/AtualizadorBrevant"
 echo "writing a file of $bytes random bytes ..." >&2

@@ -31,7 +31,7 @@ ab_preparar_build AtualizadorBrevant atualizador-servidor
 ab_inicio
 [ -n "$programa" ] || programa=$raiz/$ab_build/bin/AtualizadorBrevant
 
-pacote=$ab_trabalho/pacote
+pacote=$ab_pacotes/pacote
 mkdir -p "$pacote"
 cp "$programa" "$pacote/AtualizadorBrevant"
 printf 'versao=1\n' >"$pacote/LeiaMe.txt"

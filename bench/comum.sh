@@ -7,6 +7,7 @@ ab_build=${AB_BUILD:-build}
 # reported as a failed run instead of holding the script.
 ab_limite=${AB_LIMITE:-600}
 ab_trabalho=""
+ab_pacotes=""
 ab_pids=()
 
 # Builds the programs the script needs when one is missing (configuring the default preset once).
@@ -36,12 +37,15 @@ ab_limpar() {
     wait "${ab_pids[$i]}" 2>/dev/null || true
   done
   [ -n "$ab_trabalho" ] && rm -rf "$ab_trabalho"
+  [ -n "$ab_pacotes" ] && rm -rf "$ab_pacotes"
 }
 
-# A scratch folder in memory when there is one (the store and the package live there), removed on
-# exit with every process the script started.
+# A scratch folder in memory when there is one (the store lives there), and one for the packages
+# the program publishes ($ab_pacotes: never below /dev, which the program refuses to publish),
+# removed on exit with every process the script started.
 ab_inicio() {
   local base=${TMPDIR:-/tmp}
+  ab_pacotes=$(mktemp -d "$base/ab-bench-pacotes.XXXXXX")
   [ -d /dev/shm ] && [ -w /dev/shm ] && base=/dev/shm
   ab_trabalho=$(mktemp -d "$base/ab-bench.XXXXXX")
   trap ab_limpar EXIT

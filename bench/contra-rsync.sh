@@ -131,7 +131,7 @@ conta=$ab_trabalho/idas-e-voltas
 # The package of a scenario (lento, 10k, 1g) with the program's copy in it; sets pacote and
 # esperados (the files a publish stores: the program leaves itself out, rsync is told to).
 preparar_pacote() {  # SCENARIO
-  pacote=$ab_trabalho/pacote-$1
+  pacote=$ab_pacotes/pacote-$1
   rm -rf "$pacote"
   mkdir -p "$pacote"
   case $1 in

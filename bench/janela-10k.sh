@@ -133,7 +133,7 @@ executar() {  # FILES MODE PACKAGE STORE
 }
 
 for n in "${tamanhos[@]}"; do
-  pacote=$ab_trabalho/pacote-$n
+  pacote=$ab_pacotes/pacote-$n
   mkdir -p "$pacote"
   "$bin/bench_raw" arvore "$pacote" "$n"
   cp "$bin/AtualizadorBrevant" "$pacote/AtualizadorBrevant"

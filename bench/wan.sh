@@ -57,7 +57,7 @@ bin=$raiz/$ab_build/bin
 rtt=$(awk -v a="$atraso" 'BEGIN { printf "%.4f", 2 * a / 1000 }')
 grande=8388608
 
-pacote=$ab_trabalho/pacote
+pacote=$ab_pacotes/pacote
 mkdir -p "$pacote/Padrao"
 "$bin/bench_raw" arvore "$pacote" 300
 head -c "$grande" /dev/urandom >"$pacote/Padrao/Grande.bin"

@@ -29,9 +29,8 @@ for exe in "$programa" "$servidor"; do
   [ -x "$exe" ] || { echo "carga: $exe is missing (build the default preset)" >&2; exit 2; }
 done
 
-base=/tmp
-[ -d /dev/shm ] && [ -w /dev/shm ] && base=/dev/shm
-work=$(mktemp -d -p "$base")
+# Not below /dev: the program refuses to publish a folder there.
+work=$(mktemp -d -p "${TMPDIR:-/tmp}")
 server_pid=""
 cleanup() {
   [ -n "$server_pid" ] && kill -KILL "$server_pid" 2>/dev/null
