@@ -1,8 +1,8 @@
 // Requests written ahead, against the bundled update server over loopback TCP: an open whose
 // connect message, metadata query and echo prepare leave in one write (same bytes, fewer round
-// trips), the echo on both server kinds, a refused login, servers that cannot take requests ahead
-// or stay silent failing the probe in time, an abort that is no probe failure; prepares taken
-// apart; and the temporary read deadline on an open connection.
+// trips), the echo on both server kinds, error answers during the open, servers that cannot take
+// requests ahead or stay silent failing the probe in time, an abort that is no probe failure;
+// prepares taken apart; and the temporary read deadline on an open connection.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -200,33 +200,49 @@ TEST(RequestsAhead, EchoPreparedAtConnectFailsInTheCallOnAClientServer) {
     EXPECT_EQ(expected->Message(), u"Server method not found: TZvServer.EchoString");
 }
 
-TEST(RequestsAhead, RefusedLoginRaisesTheSameError) {
-    std::optional<TDBXError> errors[2];
-    for (const bool ahead : {false, true}) {
-        SCOPED_TRACE(ahead ? "ahead" : "one at a time");
-        TServerOptions o;
-        o.refuseLogin = true;
-        Server s(o);
-        TSQLConnection conn;
-        DesignUpdater(conn, s.port);
-        WriteAhead(conn, ahead);
-        EchoMethod echo(conn, true);
-        try {
-            conn.SetConnected(true);
-            ADD_FAILURE() << "connected";
-        } catch (const TDBXError& e) {
-            errors[ahead] = e;
+// A server's error answer during the open is no probe failure: the refused login and an error
+// in place of the metadata answer are raised as they are without requests ahead, and the
+// disconnect goes out only once the connection had a handle.
+TEST(RequestsAhead, ErrorAnswersDuringTheOpenAreRaisedAsTheyAre) {
+    const struct {
+        const char* name;
+        void (*fault)(TServerOptions&);
+        const char16_t* message;
+        bool disconnects;
+    } cases[] = {
+        {"login refused", [](TServerOptions& o) { o.refuseLogin = true; },
+         u"Invalid username or password", false},
+        {"metadata query answered with an error", [](TServerOptions& o) { o.errorAtMessage = 3; },
+         u"Falha injetada na mensagem 3", true},
+    };
+    for (const auto& c : cases) {
+        std::optional<TDBXError> errors[2];
+        for (const bool ahead : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (ahead ? ", ahead" : ", one at a time"));
+            TServerOptions o;
+            c.fault(o);
+            Server s(o);
+            TSQLConnection conn;
+            DesignUpdater(conn, s.port);
+            WriteAhead(conn, ahead);
+            EchoMethod echo(conn, true);
+            try {
+                conn.SetConnected(true);
+                ADD_FAILURE() << "connected";
+            } catch (const TDBXError& e) {
+                errors[ahead] = e;
+            }
+            EXPECT_EQ(conn.GetState(), TSQLConnection::State::Closed);
+            const std::string received = s.Received(0);
+            EXPECT_EQ(received.find("disconnect") != std::string::npos, c.disconnects);
+            // Ahead, the metadata query and the echo's prepare had left with the connect message.
+            EXPECT_EQ(received.find(kMetadataExecute + kEchoPrepare) != std::string::npos, ahead);
         }
-        EXPECT_EQ(conn.GetState(), TSQLConnection::State::Closed);
-        const std::string received = s.Received(0);
-        EXPECT_EQ(received.find("disconnect"), std::string::npos);
-        // Ahead, the metadata query and the echo's prepare had left with the connect message.
-        EXPECT_EQ(received.find(kMetadataExecute + kEchoPrepare) != std::string::npos, ahead);
+        ASSERT_TRUE(errors[0] && errors[1]);
+        EXPECT_EQ(errors[1]->ErrorCode(), errors[0]->ErrorCode());
+        EXPECT_EQ(errors[0]->Message(), c.message);
+        EXPECT_EQ(errors[1]->Message(), c.message);
     }
-    ASSERT_TRUE(errors[0] && errors[1]);
-    EXPECT_EQ(errors[1]->ErrorCode(), errors[0]->ErrorCode());
-    EXPECT_EQ(errors[1]->Message(), errors[0]->Message());
-    EXPECT_EQ(errors[0]->Message(), u"Invalid username or password");
 }
 
 // Servers that cannot take requests ahead, and servers that fall silent at one of the replies
@@ -447,7 +463,7 @@ TEST(RequestsAhead, TemporaryReadDeadlineEndsAReadInTime) {
         {u"", 300, false, 300ms},
         {u"5000", 300, false, 300ms},
         {u"300", 5000, false, 300ms},
-        {u"", 300, true, 1000ms},
+        {u"", 300, true, 700ms},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(ToUtf8(c.communicationTimeout) + " / " + std::to_string(c.temporaryMs) +
