@@ -128,6 +128,9 @@ inline constexpr std::u16string_view MsgSemBlocosMaiores =
     u"com blocos de 32 KB";
 inline constexpr std::u16string_view MsgLembrado =
     u", e assim come\u00E7ar\u00E1 nesse servidor at\u00E9 %s";
+// The fast defaults: requests in flight per connection, block size in KB.
+inline constexpr int PadraoPedidosEmCurso = 256;
+inline constexpr int PadraoBufferKB = 2048;
 // Probe deadlines: for the answers to the first requests written ahead, and for the first send in
 // blocks over 32 KB (a block of a megabyte needs time of its own on a slow link).
 inline constexpr std::chrono::milliseconds PrazoDaSonda{2000};

@@ -110,10 +110,10 @@ TZvServerClient* TAtualizador::ProxyEmCache(TLigacao& ligacao) {
     return ligacao.Proxy.get();
 }
 
-int ConexoesPara(int arquivos, std::uint64_t bytes) {
-    (void)arquivos;
-    (void)bytes;
-    return 1;
+int ConexoesPara(int arquivos, std::uint64_t) {
+    // One connection keeps a whole window of requests on their way; past one window a second
+    // connection lets the server store files while the first waits (measured in the README).
+    return arquivos > C::PadraoPedidosEmCurso ? 2 : 1;
 }
 
 bool PrecisaEnviar(const std::u16string& resposta, const std::u16string& nomeArquivo) {

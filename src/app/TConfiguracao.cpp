@@ -8,6 +8,7 @@
 #include <string_view>
 #include <utility>
 
+#include "app/AppConstants.h"
 #include "platform/Convert.h"
 #include "platform/Text.h"
 
@@ -16,8 +17,8 @@ namespace {
 
 constexpr int kMaxConexoes = 16;
 // The fast defaults (see the README for the measurements behind them).
-constexpr int kPadraoPedidosEmCurso = 64;
-constexpr int kPadraoBufferKB = 1024;
+constexpr int kPadraoPedidosEmCurso = AppConstants::PadraoPedidosEmCurso;
+constexpr int kPadraoBufferKB = AppConstants::PadraoBufferKB;
 constexpr int kMaxPedidosEmCurso = 256;
 constexpr int kMaxBufferKB = 16 * 1024;       // 16 MiB blocks: the bundled server's ceiling
 constexpr double kMaxTempoSegundos = 86'400;  // a day
@@ -135,12 +136,12 @@ const std::vector<TChave>& Chaves() {
          u"novo a cada chamada, como as vers\u00F5es antigas",
          SimNao([](TConfiguracao& c) -> bool& { return c.Execucao.ComandosEmCache; })},
         {u"pedidos-em-curso", false, u"um n\u00FAmero inteiro de 1 a 256",
-         u"pedidos que cada conex\u00E3o escreve antes de ler as respostas (padr\u00E3o 64; 1: "
+         u"pedidos que cada conex\u00E3o escreve antes de ler as respostas (padr\u00E3o 256; 1: "
          u"pedido e resposta alternam, como nas vers\u00F5es anteriores)",
          Numero([](TConfiguracao& c) -> std::optional<int>& { return c.PedidosEmCurso; }, 1,
                 kMaxPedidosEmCurso)},
         {u"buffer-kb", false, u"um n\u00FAmero inteiro de 1 a 16384",
-         u"BufferKBSize da conex\u00E3o: tamanho de cada bloco em KB (padr\u00E3o 1024; 32 no "
+         u"BufferKBSize da conex\u00E3o: tamanho de cada bloco em KB (padr\u00E3o 2048; 32 no "
          u"modo conservador, o que os servidores assumem)",
          Numero([](TConfiguracao& c) -> std::optional<int>& { return c.BufferKB; }, 1,
                 kMaxBufferKB)},

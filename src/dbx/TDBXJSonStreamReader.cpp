@@ -35,7 +35,7 @@ TDBXJSonStreamReader::TDBXJSonStreamReader(TDbxChannel* channel, int bufferSize)
 }
 
 void TDBXJSonStreamReader::Open() {
-    buffer_.assign(static_cast<std::size_t>(bufferSize_), 0);
+    buffer_.resize(static_cast<std::size_t>(bufferSize_));
     pos_ = -1;
     last_ = -1;
 }
@@ -305,6 +305,15 @@ void TDBXJSonStreamReader::SkipDataBytes(std::int64_t count) {
 }
 
 void TDBXJSonStreamReader::AppendDataBytes(std::vector<std::uint8_t>& dest, std::int64_t count) {
+    AppendTo(dest, count);
+}
+
+void TDBXJSonStreamReader::AppendDataBytes(TBufferDeBytes& dest, std::int64_t count) {
+    AppendTo(dest, count);
+}
+
+template <class Bytes>
+void TDBXJSonStreamReader::AppendTo(Bytes& dest, std::int64_t count) {
     // Grow with what has actually arrived, never by the announced count.
     while (count > 0) {
         if (pos_ >= last_)

@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dbx/TBufferDeBytes.h"
 #include "dbx/TDbxChannel.h"
 
 namespace ab {
@@ -91,6 +92,7 @@ class TDBXJSonStreamReader {
                                std::int64_t maxBytes = MaxDataBlockSize);
     // Reads |count| raw bytes (after the comma) onto dest's end, growing it as bytes arrive.
     void AppendDataBytes(std::vector<std::uint8_t>& dest, std::int64_t count);
+    void AppendDataBytes(TBufferDeBytes& dest, std::int64_t count);
 
     bool HasMoreBytes() const { return pos_ < last_; }
     std::int32_t ReadByte() { return 0; }
@@ -103,6 +105,8 @@ class TDBXJSonStreamReader {
     [[noreturn]] void FailUnexpectedByte();
 
   private:
+    template <class Bytes>
+    void AppendTo(Bytes& dest, std::int64_t count);
     void SkipToClose(int open, int close);
     // The next byte, consumed. Fills the buffer when needed.
     std::uint8_t Take() {
@@ -127,7 +131,7 @@ class TDBXJSonStreamReader {
 
     TDbxChannel* channel_;
     int bufferSize_;
-    std::vector<std::uint8_t> buffer_;
+    TBufferDeBytes buffer_;
     int pos_ = -1;   // FReadPosition: index of the last byte consumed
     int last_ = -1;  // FReadLastPosition: index of the last valid byte
     int token_ = 0;

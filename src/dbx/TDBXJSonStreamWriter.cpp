@@ -31,7 +31,7 @@ TDBXJSonStreamWriter::TDBXJSonStreamWriter(TDbxChannel* channel, int bufferSize)
 }
 
 void TDBXJSonStreamWriter::Open() {
-    buffer_.assign(static_cast<std::size_t>(bufferSize_), 0);
+    buffer_.resize(static_cast<std::size_t>(bufferSize_));
     used_ = 0;
 }
 

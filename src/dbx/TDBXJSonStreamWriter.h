@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dbx/TBufferDeBytes.h"
 #include "dbx/TDbxChannel.h"
 
 namespace ab {
@@ -142,7 +143,7 @@ class TDBXJSonStreamWriter {
 
     TDbxChannel* channel_;
     int bufferSize_;
-    std::vector<std::uint8_t> buffer_;
+    TBufferDeBytes buffer_;
     std::size_t used_ = 0;  // FWriteBufferPosition + 1
 };
 

@@ -30,6 +30,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dbx/TBufferDeBytes.h"
 #include "dbx/TJSONValue.h"
 
 namespace ab {
@@ -159,9 +160,9 @@ class TDBXRowBuffer {
     [[noreturn]] static void FailHeader();
 
     int minBufSize_;
-    std::vector<std::uint8_t> buf_;  // FBuf; size() is FBufLength
-    std::size_t off_ = 0;            // write offset
-    std::size_t length_ = 0;         // readable content
+    TBufferDeBytes buf_;      // FBuf; size() is FBufLength
+    std::size_t off_ = 0;     // write offset
+    std::size_t length_ = 0;  // readable content
     std::size_t rowStart_ = 0;
     std::int64_t rowNumber_ = 0;
     std::size_t readOff_ = 0;

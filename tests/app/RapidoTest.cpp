@@ -40,7 +40,7 @@ TEST(Rapido, AServerThatCannotKeepUpIsFoundAndRemembered) {
         {"closes on requests ahead", [](TServerOptions& o) { o.closeOnRequestsAhead = true; },
          "pedidos-em-curso=1", u"pedidos escritos adiante"},
         {"ignores BufferKBSize", [](TServerOptions& o) { o.ignoreBufferKBSize = true; },
-         "buffer-kb=32", u"blocos de 1024 KB"},
+         "buffer-kb=32", u"blocos de 2048 KB"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.nome);

@@ -23,9 +23,9 @@ TEST(TConfiguracao, MissingFileGivesTheDefaults) {
     const TOpcoesExecucao o = c.OpcoesDaExecucao();
     // Fast: connections chosen from the walk, requests written ahead, large blocks, probing.
     EXPECT_EQ(o.Conexoes, 0);
-    EXPECT_EQ(o.PedidosEmCurso, 64);
+    EXPECT_EQ(o.PedidosEmCurso, 256);
     EXPECT_TRUE(o.ComandosEmCache);
-    EXPECT_EQ(o.BufferKB, 1024);
+    EXPECT_EQ(o.BufferKB, 2048);
     EXPECT_TRUE(o.Adiante);
     EXPECT_FALSE(o.PedidosFixos);
     EXPECT_FALSE(o.BufferFixo);
