@@ -155,5 +155,44 @@ TEST(Rapido, AnUnchangedRunOfThreeFilesTakesSixRoundTrips) {
     EXPECT_EQ(s.server->RoundTrips(1), 6);
 }
 
+// The conservative choice sends what the earlier versions sent, byte for byte: the same run with
+// the settings' --conservador and with the plain run's options reaches two fresh servers as the
+// same bytes, and the second run as well.
+TEST(Rapido, TheConservativeChoiceSendsTheEarlierBytes) {
+    TempDir estado;
+    const TOpcoesExecucao conservador =
+        LerConfiguracao(estado.Path() / "nada.ini", {u"--conservador"})
+            .OpcoesDaExecucao(
+                std::make_shared<TMemoriaDosServidores>(estado.Path() / "servidores"));
+    std::vector<std::string> recebidos;
+    for (const TOpcoesExecucao& opcoes : {conservador, TOpcoesExecucao{}}) {
+        ServerUnderTest s;
+        RunUnderTest r(s.port);
+        for (int i = 0; i < 5; ++i)
+            WriteText(r.Pacote() / ("f" + std::to_string(i)), std::string(100 * i, 'x'));
+        WriteFile(r.Pacote() / "grande.bin", Pattern(300'000, 3));
+        WriteText(r.Pacote() / "Scripts" / "EM_TESTE.SQL", "marcador");
+        r.opcoes = opcoes;
+        ASSERT_EQ(r.Click(), std::nullopt);
+        r.view = FakeView{};
+        r.view.Porta = s.port;
+        ASSERT_EQ(r.Click(), std::nullopt);
+        r.atualizador.reset();
+        // The window's second run goes on the same connection.
+        ASSERT_EQ(s.server->ConnectionCount(), 1u);
+        ASSERT_TRUE(s.server->WaitConnectionClosed(0, std::chrono::seconds(10)));
+        // The servers' ports differ, and travel in the connect message.
+        std::string tudo = s.AllReceived();
+        const std::string porta = "\"" + std::to_string(s.port) + "\"";
+        for (std::size_t at; (at = tudo.find(porta)) != std::string::npos;)
+            tudo.replace(at, porta.size(), "\"PORTA\"");
+        recebidos.push_back(tudo);
+    }
+    EXPECT_GT(recebidos[0].size(), 300'000u);
+    EXPECT_TRUE(recebidos[0] == recebidos[1]);
+    // Nothing probed, nothing remembered.
+    EXPECT_FALSE(fs::exists(estado.Path() / "servidores"));
+}
+
 }  // namespace
 }  // namespace ab::testing
