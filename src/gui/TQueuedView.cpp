@@ -21,8 +21,9 @@ bool TQueuedView::NaThreadDaJanela() const {
     return QThread::currentThread() == thread();
 }
 
-bool TQueuedView::Enfileirar(TItem item) {
-    const bool agora = item.Espera != nullptr;
+bool TQueuedView::Enfileirar(TItem item, bool agora) {
+    const bool espera = item.Espera != nullptr;
+    agora = agora || espera;
     bool acordar = agora;
     {
         // The closed check and the enqueue are one step: a Shutdown between them would find the
@@ -31,7 +32,7 @@ bool TQueuedView::Enfileirar(TItem item) {
         if (fechado_)
             return false;
         fila_.push_back(std::move(item));
-        if (agora)
+        if (espera)
             ++esperando_;
         if (!agendado_) {
             agendado_ = true;
@@ -268,7 +269,8 @@ void TQueuedView::ShowPage(Page page) {
 }
 
 void TQueuedView::CloseWindow() {
-    Post([this] { target_.CloseWindow(); });
+    // The run's last word: the window closes now, not a batch later.
+    Enfileirar({[this] { target_.CloseWindow(); }, nullptr}, true);
 }
 
 bool TQueuedView::CloseRequested() {
@@ -292,7 +294,7 @@ void TQueuedView::FileDone(const TArquivoEvento& arquivo, TDesfecho desfecho) {
 }
 
 void TQueuedView::RunEnded(const TResumo& resumo) {
-    Post([this, resumo] { target_.RunEnded(resumo); });
+    Enfileirar({[this, resumo] { target_.RunEnded(resumo); }, nullptr}, true);
 }
 
 void TQueuedView::ConnectionDropped(int conexao, const std::u16string& motivo) {

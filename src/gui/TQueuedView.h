@@ -102,7 +102,8 @@ class TQueuedView : public QObject, public IMainView {
     };
 
     // Queues the item unless shut down (false); a waiting caller is counted in the same step.
-    bool Enfileirar(TItem item);
+    // `agora`: applied at once, not at the next batch (a caller waits, or the run is ending).
+    bool Enfileirar(TItem item, bool agora = false);
     // Any thread: has the GUI thread apply the queue (Aplicar), at once (a caller waits) or in
     // the next batch.
     void Acordar(bool agora);
