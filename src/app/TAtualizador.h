@@ -64,7 +64,10 @@
 //   - enderecoMutex_: the address and port the last connect used, for messages.
 //   - partida_.mutex: the hand-out the further connections wait for; erroMutex_: the first
 //     error a connection's work raised.
-// abortado_ and FArquivoEmTeste are atomic. No lock is held across a blocking call.
+// abortado_, FArquivoEmTeste, temMarcador_ and what the run found about the server
+// (umPedidoPorVez_, buffer32_, bufferSondado_, sondandoBuffer_) are atomic; the memory of the
+// servers has a lock of its own, taken alone. A TLigacao's Pedidos, Adiante and BufferKB are set by
+// its connect, on its own thread. No lock is held across a blocking call.
 #pragma once
 
 #include <atomic>
