@@ -125,6 +125,8 @@ struct TOpcoesExecucao {
     bool BufferFixo = false;
     // Where servers that cannot keep up are remembered (nothing is, when null).
     std::shared_ptr<TMemoriaDosServidores> Memoria;
+    // The entries the user leaves out: never opened nor asked about, each reported and counted.
+    TExclusoes Exclusoes;
 };
 
 // How many connections a run whose walk lists `arquivos` entries of `bytes` in all opens, when the
@@ -186,8 +188,9 @@ class TAtualizador {
     void Executar();
     TLigacao& Principal();
     void PrepararConexao(TSQLConnection& connection, std::size_t index);
-    // The walk's entries with their destinations, rows' texts and sizes.
-    std::vector<TItem> Listar(std::uint64_t& bytes);
+    // The walk's entries with their destinations, rows' texts and sizes (`bytes`: of the files
+    // to publish). `aviso`: what to tell the user when a pattern matched the test marker.
+    std::vector<TItem> Listar(std::uint64_t& bytes, std::u16string& aviso);
     // The alert over ConnBrevant, or over another connection when ConnBrevant left the run.
     void Alertar();
     // Opens the connection; an open whose requests written ahead went unanswered opens again the
