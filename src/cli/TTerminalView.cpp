@@ -383,7 +383,10 @@ void TTerminalView::RunEnded(const TResumo& r) {
     if (r.Ignorados > 0)
         contagem += ", ignorados " + std::to_string(r.Ignorados);
     if (r.Excluidos > 0)
-        contagem += ", exclu\xC3\xADdos " + std::to_string(r.Excluidos);
+        contagem +=
+            ", exclu\xC3\xAD"
+            "dos " +
+            std::to_string(r.Excluidos);
     char tempo[32];
     std::snprintf(tempo, sizeof tempo, "%.1f s", r.Segundos);
     for (char* c = tempo; *c; ++c) {
