@@ -5,7 +5,8 @@
 // One run: connect (the before-connect event takes the address and port from the view), probe the
 // server kind with the echo, walk every file below the program folder, send what the server lacks
 // or holds older, remove the test marker outside test mode, alert a parent server's clients, close
-// the window.
+// the window. What the user's exclusions leave out is never opened nor asked about: each such
+// entry is reported (TDesfecho::Excluido, the pattern as its reason) and counted.
 //
 // Server calls go through TZvServerClient. By default each connection keeps one proxy, so every
 // method is prepared once per connection and then only executed; the proxy goes (closing its
