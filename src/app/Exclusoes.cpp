@@ -178,12 +178,18 @@ std::u16string TExclusoes::Adicionar(std::u16string_view texto) {
             pecas.erase(pecas.begin() + static_cast<std::ptrdiff_t>(k) + 1);
         }
     }
+    for (auto peca = pecas.rbegin(); peca != pecas.rend() && peca->Tipo == TTipo::Literal; ++peca)
+        padrao.Fim.insert(padrao.Fim.begin(), peca->Caractere);
     padroes_.push_back(std::move(padrao));
     return {};
 }
 
-bool TExclusoes::Casa(const TPadrao& padrao, const std::vector<std::uint32_t>& texto) {
+bool TExclusoes::Casa(const TPadrao& padrao, const std::vector<std::uint32_t>& texto,
+                      std::vector<char>& proximo, std::vector<char>& atual) {
     const std::size_t n = texto.size();
+    if (n < padrao.Fim.size() ||
+        !std::equal(padrao.Fim.rbegin(), padrao.Fim.rend(), texto.rbegin()))
+        return false;
     // A pattern of one name is matched against the last name only.
     std::size_t de = 0;
     if (!padrao.Caminho && !padrao.Ancorado) {
@@ -192,8 +198,8 @@ bool TExclusoes::Casa(const TPadrao& padrao, const std::vector<std::uint32_t>& t
     }
     // proximo[j]: the pieces after the current one match texto[j..n); atual[j]: from the current
     // one on. Each piece is one pass over the text, so no pattern costs more than pieces × length.
-    std::vector<char> proximo(n + 1, 0);
-    std::vector<char> atual(n + 1, 0);
+    proximo.assign(n + 1, 0);
+    atual.assign(n + 1, 0);
     proximo[n] = 1;
     for (std::size_t i = padrao.Pecas.size(); i-- > 0;) {
         const TPeca& peca = padrao.Pecas[i];
@@ -243,8 +249,10 @@ const std::u16string* TExclusoes::Padrao(std::string_view relativo, bool pasta) 
     if (padroes_.empty())
         return nullptr;
     const std::vector<std::uint32_t> texto = Caracteres(relativo);
+    std::vector<char> proximo;
+    std::vector<char> atual;
     for (const TPadrao& padrao : padroes_) {
-        if ((!padrao.SoPastas || pasta) && Casa(padrao, texto))
+        if ((!padrao.SoPastas || pasta) && Casa(padrao, texto, proximo, atual))
             return &padrao.Texto;
     }
     return nullptr;

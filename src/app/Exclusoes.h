@@ -67,9 +67,14 @@ class TExclusoes {
         bool Ancorado = false;  // a leading '/': only from the published folder's top
         bool SoPastas = false;  // a trailing '/'
         bool Caminho = false;   // holds '/' or `**`: matched against the path, not the last name
+        // The characters the pattern ends with, which every path it matches ends with too: most
+        // paths are told apart by them alone.
+        std::vector<std::uint32_t> Fim;
     };
 
-    static bool Casa(const TPadrao& padrao, const std::vector<std::uint32_t>& texto);
+    // `proximo` and `atual` are room the match may use.
+    static bool Casa(const TPadrao& padrao, const std::vector<std::uint32_t>& texto,
+                     std::vector<char>& proximo, std::vector<char>& atual);
 
     std::vector<TPadrao> padroes_;
 };
