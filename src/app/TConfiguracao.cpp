@@ -139,9 +139,10 @@ std::u16string PadraoRecusado(std::u16string_view motivo) {
     return u"um padr\u00E3o que nunca se aplica a nada: " + std::u16string(motivo);
 }
 
-void Excluir(TConfiguracao& c, std::u16string_view padrao) {
+bool Excluir(TConfiguracao& c, std::u16string_view padrao) {
     if (const std::u16string motivo = c.Execucao.Exclusoes.Adicionar(padrao); !motivo.empty())
         throw TRecusa{PadraoRecusado(motivo)};
+    return true;
 }
 
 // The bytes of the list `arquivo` (relative to the working folder, "~/" the home folder). Any
@@ -177,7 +178,7 @@ std::string LerLista(std::u16string_view arquivo) {
 
 // One pattern a line, with its spaces at either end trimmed; blank lines and '#' comments
 // skipped.
-void ExcluirDe(TConfiguracao& c, std::u16string_view arquivo) {
+bool ExcluirDe(TConfiguracao& c, std::u16string_view arquivo) {
     const std::string conteudo = LerLista(arquivo);
     std::size_t inicio = 0;
     for (int numero = 1; inicio < conteudo.size(); ++numero) {
@@ -193,6 +194,7 @@ void ExcluirDe(TConfiguracao& c, std::u16string_view arquivo) {
             Falhar(u"\"" + std::u16string(arquivo) + u"\", linha " + IntToStr(numero),
                    u"\"" + padrao + u"\" (" + PadraoRecusado(motivo) + u")");
     }
+    return true;
 }
 
 const std::vector<TChave>& Chaves() {
@@ -252,17 +254,11 @@ const std::vector<TChave>& Chaves() {
         {u"excluir", false, u"um padr\u00E3o",
          u"deixa de fora o que o padr\u00E3o VALOR indica (pode se repetir): *.pdb em qualquer "
          u"pasta, /Rel/*.tmp a partir da pasta publicada, .git/ s\u00F3 pastas, ** entre pastas",
-         [](TConfiguracao& c, std::u16string_view v) {
-             Excluir(c, v);
-             return true;
-         }},
+         Excluir},
         {u"excluir-de", false, u"um arquivo",
          u"deixa de fora os padr\u00F5es do arquivo VALOR, um por linha (# come\u00E7a um "
          u"coment\u00E1rio)",
-         [](TConfiguracao& c, std::u16string_view v) {
-             ExcluirDe(c, v);
-             return true;
-         }},
+         ExcluirDe},
     };
     return chaves;
 }

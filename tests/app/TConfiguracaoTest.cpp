@@ -17,6 +17,21 @@ std::vector<std::u16string> Args(std::initializer_list<const char*> args) {
     return out;
 }
 
+// The message of the settings refused: the file `ini` holding `file`, then `options`.
+std::string Recusa(const fs::path& ini, const char* file,
+                   const std::vector<std::u16string>& options) {
+    fs::remove(ini);
+    if (file)
+        WriteText(ini, file);
+    try {
+        LerConfiguracao(ini, options);
+    } catch (const EConfiguracao& e) {
+        return ToUtf8(e.Message());
+    }
+    ADD_FAILURE() << "accepted";
+    return {};
+}
+
 TEST(TConfiguracao, MissingFileGivesTheDefaults) {
     TempDir dir;
     const TConfiguracao c = LerConfiguracao(dir.Path() / "nada.ini", {});
@@ -245,17 +260,9 @@ TEST(TConfiguracao, BadInputNamesWhereTheKeyAndTheValue) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file ? c.file : ToUtf8(c.options.front()));
-        fs::remove(ini);
-        if (c.file)
-            WriteText(ini, c.file);
-        try {
-            LerConfiguracao(ini, c.options);
-            ADD_FAILURE() << "accepted";
-        } catch (const EConfiguracao& e) {
-            const std::string message = ToUtf8(e.Message());
-            for (const std::string& m : c.mentions)
-                EXPECT_NE(message.find(m), std::string::npos) << message << " lacks " << m;
-        }
+        const std::string message = Recusa(ini, c.file, c.options);
+        for (const std::string& m : c.mentions)
+            EXPECT_NE(message.find(m), std::string::npos) << message << " lacks " << m;
     }
 }
 
@@ -335,15 +342,9 @@ TEST(TConfiguracao, ExclusionsThatCanMatchNothingAreRefused) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file.empty() ? ToUtf8(c.options.front()) : c.file);
-        WriteText(ini, c.file);
-        try {
-            LerConfiguracao(ini, c.options);
-            ADD_FAILURE() << "accepted";
-        } catch (const EConfiguracao& e) {
-            const std::string message = ToUtf8(e.Message());
-            for (const std::string& m : c.mentions)
-                EXPECT_NE(message.find(m), std::string::npos) << message << " lacks " << m;
-        }
+        const std::string message = Recusa(ini, c.file.c_str(), c.options);
+        for (const std::string& m : c.mentions)
+            EXPECT_NE(message.find(m), std::string::npos) << message << " lacks " << m;
     }
 }
 
