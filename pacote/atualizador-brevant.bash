@@ -36,7 +36,7 @@ _atualizador_brevant() {
     local cword=$((${#palavras[@]} - 1))
     local cur=${palavras[cword]} prev=${palavras[cword - 1]}
     local sim_nao='--sem-janela --simular --json --continuar-em-falha --comandos-em-cache --conservador'
-    local com_valor='--pasta --conexoes --pedidos-em-curso --buffer-kb --tempo-conexao --tempo-leitura'
+    local com_valor='--pasta --conexoes --pedidos-em-curso --buffer-kb --tempo-conexao --tempo-leitura --excluir --excluir-de'
     local candidatos=()
 
     COMPREPLY=()
@@ -47,11 +47,17 @@ _atualizador_brevant() {
     elif [[ $prev == --pasta ]]; then
         compopt -o filenames 2>/dev/null
         mapfile -t candidatos < <(compgen -d -- "$cur")
+    elif [[ $prev == --excluir-de ]]; then
+        compopt -o filenames 2>/dev/null
+        mapfile -t candidatos < <(compgen -f -- "$cur")
     elif [[ " $com_valor " == *" $prev "* ]]; then
         return 0
     elif [[ $cur == --pasta=* ]]; then
         compopt -o filenames 2>/dev/null
         mapfile -t candidatos < <(compgen -P --pasta= -d -- "${cur#--pasta=}")
+    elif [[ $cur == --excluir-de=* ]]; then
+        compopt -o filenames 2>/dev/null
+        mapfile -t candidatos < <(compgen -P --excluir-de= -f -- "${cur#--excluir-de=}")
     elif [[ $cur == --*=* ]]; then
         [[ " $sim_nao " == *" ${cur%%=*} "* ]] &&
             mapfile -t candidatos < <(compgen -P "${cur%%=*}=" -W 'sim nao' -- "${cur#*=}")

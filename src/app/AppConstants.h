@@ -117,6 +117,12 @@ inline constexpr std::u16string_view MsgNameBackslash =
     u"o nome tem \"\\\", que o servidor l\u00EA como separador de pastas";
 inline constexpr std::u16string_view MsgNameControl =
     u"o nome tem um caractere de controle (%s), que o servidor n\u00E3o aceita num nome";
+// An entry the user left out (%s the pattern), and the test marker a pattern matched (%0:s the
+// pattern, %1:s the marker's path below the published folder).
+inline constexpr std::u16string_view MsgExcluido = u"exclu\u00EDdo por %s";
+inline constexpr std::u16string_view MsgMarcadorNaoExcluido =
+    u"O padr\u00E3o de exclus\u00E3o \"%0:s\" se aplica a %1:s, o marcador de teste, que nunca "
+    u"\u00E9 exclu\u00EDdo: a sua remo\u00E7\u00E3o protege a produ\u00E7\u00E3o";
 
 // A server that could not keep up (%0:s the server, %1:s the block size asked for in KB, %2:s what
 // happened), and how long it is remembered (%s a date).

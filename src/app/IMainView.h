@@ -42,6 +42,7 @@ enum class TDesfecho {
     Enviaria,   // dry run: would be sent
     Removeria,  // dry run: would be removed
     Ignorado,   // not a file that can be published (a FIFO, a device, a link leading outside)
+    Excluido,   // left out by a pattern of the user's (Motivo is the pattern)
 };
 
 // The run's end, with the counts a summary or an exit status needs.
@@ -63,6 +64,7 @@ struct TResumo {
     int Removidos = 0;
     int Falhas = 0;     // files and folders that failed
     int Ignorados = 0;  // entries that are not files to publish
+    int Excluidos = 0;  // entries the user left out
     int Enviaria = 0;   // dry run: files that would be sent
     int Removeria = 0;  // dry run: files that would be removed
     std::uint64_t BytesEnviados = 0;

@@ -51,7 +51,9 @@ std::u16string TextoDaLinha(const TEntradaVarredura::TTipo tipo, std::u16string_
         ReadableName(FilePart(pasta ? local.substr(0, local.size() - 1) : local));
     if (pasta)
         texto += u'/';
-    if (tipo != TEntradaVarredura::TTipo::Arquivo)
+    if (tipo == TEntradaVarredura::TTipo::Excluido)
+        texto += u" (" + Format(C::MsgExcluido, {motivo}) + u")";
+    else if (tipo != TEntradaVarredura::TTipo::Arquivo)
         texto += u" (" + std::u16string(motivo) + u")";
     return texto;
 }
@@ -320,7 +322,7 @@ bool TAtualizador::ConexaoZvPai() {
     }
 }
 
-std::vector<TAtualizador::TItem> TAtualizador::Listar(std::uint64_t& bytes) {
+std::vector<TAtualizador::TItem> TAtualizador::Listar(std::uint64_t& bytes, std::u16string& aviso) {
     const std::u16string programa = UpperCaseMesmo(dados_.ProgramPath);
     const std::u16string& pasta = dados_.ProgramFolder;
     const std::size_t tamanho = pasta.size();
@@ -329,10 +331,12 @@ std::vector<TAtualizador::TItem> TAtualizador::Listar(std::uint64_t& bytes) {
     std::vector<TItem> itens;
     bytes = 0;
     temMarcador_ = false;
-    for (TEntradaVarredura& entrada : Varrer(pasta, leitor_)) {
+    for (TEntradaVarredura& entrada : Varrer(pasta, leitor_, opcoes_.Exclusoes)) {
         using TTipo = TEntradaVarredura::TTipo;
         const std::u16string maiusculo = UpperCaseMesmo(entrada.Caminho);
-        if (entrada.Tipo == TTipo::Arquivo && (maiusculo == logo || maiusculo == programa))
+        // Never published, so never reported as left out either.
+        const bool arquivo = entrada.Tipo == TTipo::Arquivo || entrada.Tipo == TTipo::Excluido;
+        if (arquivo && (maiusculo == logo || maiusculo == programa))
             continue;
         TItem item;
         item.Ordem = itens.size();
@@ -344,6 +348,10 @@ std::vector<TAtualizador::TItem> TAtualizador::Listar(std::uint64_t& bytes) {
         // characters that code page gives them.
         const std::u16string_view local =
             std::u16string_view(entrada.Caminho).substr(std::min(tamanho, entrada.Caminho.size()));
+        // Said once, however many markers a pattern matched.
+        if (item.EmTeste && !entrada.PadraoIgnorado.empty() && aviso.empty())
+            aviso =
+                Format(C::MsgMarcadorNaoExcluido, {entrada.PadraoIgnorado, ReadableName(local)});
         if (entrada.Tipo == TTipo::Arquivo)
             item.NomeRecusado = NomeRecusado(local);
         std::u16string relativo = ReadableName(local);
@@ -353,7 +361,8 @@ std::vector<TAtualizador::TItem> TAtualizador::Listar(std::uint64_t& bytes) {
         item.Arquivo.Motivo = std::move(entrada.Motivo);
         item.Arquivo.Local = std::move(entrada.Caminho);
         item.Texto = TextoDaLinha(item.Tipo, item.Arquivo.Local, item.Arquivo.Motivo);
-        bytes += item.Arquivo.Tamanho;
+        if (item.Tipo != TTipo::Excluido)
+            bytes += item.Arquivo.Tamanho;
         itens.push_back(std::move(item));
     }
     return itens;
@@ -362,9 +371,12 @@ std::vector<TAtualizador::TItem> TAtualizador::Listar(std::uint64_t& bytes) {
 void TAtualizador::EnviarAquivos() {
     FArquivoEmTeste = false;
     std::uint64_t bytes = 0;
-    std::vector<TItem> itens = Listar(bytes);
+    std::u16string aviso;
+    std::vector<TItem> itens = Listar(bytes, aviso);
     resumo_.Arquivos = static_cast<int>(itens.size());
     Vista([&](IMainView& v) { v.RunStarted(resumo_.Arquivos, bytes); });
+    if (!aviso.empty())
+        Vista([&](IMainView& v) { v.Aviso(aviso); });
     // Called on its own, the walk opens its further connections here.
     if (conexoes_ != 0 && outras_.empty() && semThread_.empty())
         AbrirOutras();
@@ -372,7 +384,11 @@ void TAtualizador::EnviarAquivos() {
     // Connections left to the run: as many as the walk's size calls for, connecting now while the
     // first one starts.
     if (conexoes_ == 0) {
-        conexoes_ = ConexoesPara(resumo_.Arquivos, bytes);
+        // What was left out costs the server nothing.
+        const auto excluidos = std::count_if(itens.begin(), itens.end(), [](const TItem& item) {
+            return item.Tipo == TEntradaVarredura::TTipo::Excluido;
+        });
+        conexoes_ = ConexoesPara(resumo_.Arquivos - static_cast<int>(excluidos), bytes);
         AbrirOutras();
     }
     TDistribuidor distribuidor(*this, std::move(itens), conexoes_);
@@ -542,6 +558,9 @@ void TAtualizador::Concluir(const TItem& item, const TArquivoEvento& arquivo, in
             break;
         case TDesfecho::Ignorado:
             ++resumo_.Ignorados;
+            break;
+        case TDesfecho::Excluido:
+            ++resumo_.Excluidos;
             break;
     }
     view_.SetRowIcon(arquivo.Row, icone);

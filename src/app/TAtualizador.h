@@ -5,7 +5,8 @@
 // One run: connect (the before-connect event takes the address and port from the view), probe the
 // server kind with the echo, walk every file below the program folder, send what the server lacks
 // or holds older, remove the test marker outside test mode, alert a parent server's clients, close
-// the window.
+// the window. What the user's exclusions leave out is never opened nor asked about: each such
+// entry is reported (TDesfecho::Excluido, the pattern as its reason) and counted.
 //
 // Server calls go through TZvServerClient. By default each connection keeps one proxy, so every
 // method is prepared once per connection and then only executed; the proxy goes (closing its
@@ -128,6 +129,8 @@ struct TOpcoesExecucao {
     bool BufferFixo = false;
     // Where servers that cannot keep up are remembered (nothing is, when null).
     std::shared_ptr<TMemoriaDosServidores> Memoria;
+    // The entries the user leaves out: never opened nor asked about, each reported and counted.
+    TExclusoes Exclusoes;
 };
 
 // How many connections a run whose walk lists `arquivos` entries of `bytes` in all opens, when the
@@ -189,8 +192,9 @@ class TAtualizador {
     void Executar();
     TLigacao& Principal();
     void PrepararConexao(TSQLConnection& connection, std::size_t index);
-    // The walk's entries with their destinations, rows' texts and sizes.
-    std::vector<TItem> Listar(std::uint64_t& bytes);
+    // The walk's entries with their destinations, rows' texts and sizes (`bytes`: of the files
+    // to publish). `aviso`: what to tell the user when a pattern matched the test marker.
+    std::vector<TItem> Listar(std::uint64_t& bytes, std::u16string& aviso);
     // The alert over ConnBrevant, or over another connection when ConnBrevant left the run.
     void Alertar();
     // Opens the connection; an open whose requests written ahead went unanswered opens again the

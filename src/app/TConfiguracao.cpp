@@ -1,6 +1,10 @@
 // The settings file and the options that override it.
 #include "app/TConfiguracao.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -9,7 +13,9 @@
 #include <utility>
 
 #include "app/AppConstants.h"
+#include "app/PastaPublicada.h"
 #include "platform/Convert.h"
+#include "platform/FileSystem.h"
 #include "platform/Text.h"
 
 namespace ab {
@@ -119,6 +125,78 @@ std::function<bool(TConfiguracao&, std::u16string_view)> Tempo(
     };
 }
 
+// Exclusions. A pattern refused, or a list that cannot be read, is a value refused with a reason of
+// its own (TRecusa, which Aplicar reports naming the option or line); a bad line of a list names
+// the list's own file and line.
+struct TRecusa {
+    std::u16string Motivo;
+};
+[[noreturn]] void Falhar(const std::u16string& onde, std::u16string_view texto);
+// A list of patterns is a person's; past this it is surely another file given by mistake.
+constexpr std::size_t kMaxListaDeExclusoes = 1024 * 1024;
+
+std::u16string PadraoRecusado(std::u16string_view motivo) {
+    return u"um padr\u00E3o que nunca se aplica a nada: " + std::u16string(motivo);
+}
+
+bool Excluir(TConfiguracao& c, std::u16string_view padrao) {
+    if (const std::u16string motivo = c.Execucao.Exclusoes.Adicionar(padrao); !motivo.empty())
+        throw TRecusa{PadraoRecusado(motivo)};
+    return true;
+}
+
+// The bytes of the list `arquivo` (relative to the working folder, "~/" the home folder). Any
+// kind of file that reads to an end will do (a pipe from the shell's <(...), say), but a folder.
+std::string LerLista(std::u16string_view arquivo) {
+    std::u16string caminho(arquivo);
+    if (caminho == u"~" || caminho.starts_with(u"~/"))
+        caminho = PastaPessoal() + caminho.substr(1);
+    const int fd = ::open(ToFileName(caminho).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw TRecusa{u"o arquivo n\u00E3o p\u00F4de ser lido: " + SystemErrorText(errno)};
+    struct TFechar {
+        int fd;
+        ~TFechar() { ::close(fd); }
+    } fechar{fd};
+    std::string conteudo;
+    char bloco[16 * 1024];
+    for (;;) {
+        const ssize_t lidos = ::read(fd, bloco, sizeof bloco);
+        if (lidos < 0 && errno == EINTR)
+            continue;
+        if (lidos < 0)
+            throw TRecusa{u"o arquivo n\u00E3o p\u00F4de ser lido: " + SystemErrorText(errno)};
+        if (lidos == 0)
+            return conteudo;
+        conteudo.append(bloco, static_cast<std::size_t>(lidos));
+        if (conteudo.size() > kMaxListaDeExclusoes)
+            throw TRecusa{
+                u"o arquivo passa de 1 MiB, e uma lista de padr\u00F5es n\u00E3o "
+                u"chega a tanto"};
+    }
+}
+
+// One pattern a line, with its spaces at either end trimmed; blank lines and '#' comments
+// skipped.
+bool ExcluirDe(TConfiguracao& c, std::u16string_view arquivo) {
+    const std::string conteudo = LerLista(arquivo);
+    std::size_t inicio = 0;
+    for (int numero = 1; inicio < conteudo.size(); ++numero) {
+        std::size_t fim = conteudo.find('\n', inicio);
+        if (fim == std::string::npos)
+            fim = conteudo.size();
+        const std::u16string padrao =
+            TextoDaLinha(std::string_view(conteudo).substr(inicio, fim - inicio), numero == 1);
+        inicio = fim + 1;
+        if (padrao.empty() || padrao.front() == u'#')
+            continue;
+        if (const std::u16string motivo = c.Execucao.Exclusoes.Adicionar(padrao); !motivo.empty())
+            Falhar(u"\"" + std::u16string(arquivo) + u"\", linha " + IntToStr(numero),
+                   u"\"" + padrao + u"\" (" + PadraoRecusado(motivo) + u")");
+    }
+    return true;
+}
+
 const std::vector<TChave>& Chaves() {
     static const std::vector<TChave> chaves = {
         {u"conservador", true, u"sim ou nao",
@@ -173,6 +251,14 @@ const std::vector<TChave>& Chaves() {
              c.Pasta = v;
              return !v.empty();
          }},
+        {u"excluir", false, u"um padr\u00E3o",
+         u"deixa de fora o que o padr\u00E3o VALOR indica (pode se repetir): *.pdb em qualquer "
+         u"pasta, /Rel/*.tmp a partir da pasta publicada, .git/ s\u00F3 pastas, ** entre pastas",
+         Excluir},
+        {u"excluir-de", false, u"um arquivo",
+         u"deixa de fora os padr\u00F5es do arquivo VALOR, um por linha (# come\u00E7a um "
+         u"coment\u00E1rio)",
+         ExcluirDe},
     };
     return chaves;
 }
@@ -195,9 +281,16 @@ void Aplicar(TConfiguracao& c, const std::u16string& onde, std::u16string_view n
     const TChave* chave = Procurar(nome);
     if (!chave)
         Falhar(onde, u"chave desconhecida \"" + std::u16string(nome) + u"\"");
-    if (!chave->Aplicar(c, valor))
-        Falhar(onde, std::u16string(nome) + u" = \"" + std::u16string(valor) + u"\" (esperado " +
-                         std::u16string(chave->Esperado) + u")");
+    const auto recusado = [&](std::u16string_view porque) {
+        Falhar(onde, std::u16string(nome) + u" = \"" + std::u16string(valor) + u"\" (" +
+                         std::u16string(porque) + u")");
+    };
+    try {
+        if (!chave->Aplicar(c, valor))
+            recusado(u"esperado " + std::u16string(chave->Esperado));
+    } catch (const TRecusa& recusa) {
+        recusado(recusa.Motivo);
+    }
 }
 
 void LerArquivo(TConfiguracao& c, const std::filesystem::path& arquivo) {

@@ -46,6 +46,7 @@ void TProgresso::RunStarted(int arquivos, std::uint64_t bytes) {
     bytesFeitos_ = 0;
     bytesEnviados_ = 0;
     emTransito_ = 0;
+    excluidos_ = 0;
     arquivos_.clear();
 }
 
@@ -65,7 +66,11 @@ void TProgresso::FileDone(const TArquivoEvento& arquivo, TDesfecho desfecho) {
         arquivos_.erase(it);
     }
     ++feitos_;
-    bytesFeitos_ += arquivo.Tamanho;
+    // An entry left out is no part of the bytes to go: its size would only shorten "faltam".
+    if (desfecho == TDesfecho::Excluido)
+        ++excluidos_;
+    else
+        bytesFeitos_ += arquivo.Tamanho;
     if (desfecho == TDesfecho::Enviado)
         bytesEnviados_ += arquivo.Tamanho;
 }
@@ -121,6 +126,11 @@ std::u16string TProgresso::Texto() const {
             texto += kSeparador;
             texto += u"faltam " + Duracao(*restante);
         }
+    }
+    if (excluidos_ > 0) {
+        texto += kSeparador;
+        texto += Inteiro(static_cast<std::uint64_t>(excluidos_)) +
+                 (excluidos_ == 1 ? u" exclu\u00EDdo" : u" exclu\u00EDdos");
     }
     return texto;
 }

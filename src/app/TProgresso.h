@@ -1,7 +1,8 @@
 // TProgresso: where a run stands, from its progress events (start, bytes on their way, files
 // done), for any front end: files done of total, bytes sent, the rate, the time left, a file's
 // percent while it travels, and a one-line Portuguese text such as
-// "120 de 10.000 arquivos · 3,2 MB enviados · 1,1 MB/s · faltam 0:42".
+// "120 de 10.000 arquivos · 3,2 MB enviados · 1,1 MB/s · faltam 0:42", with "· 3 excluídos" once
+// entries the user left out were reached.
 //
 // Rate and time left are averages since the run started. The time left is the larger of two
 // projections, by files and by bytes: many small files are slow per file, a few large ones per
@@ -37,6 +38,7 @@ class TProgresso {
     void FileDone(const TArquivoEvento& arquivo, TDesfecho desfecho);
 
     int Feitos() const { return feitos_; }
+    int Excluidos() const { return excluidos_; }
     int Total() const { return total_; }
     // Content gone to the server: files sent whole, plus what the files in hand sent so far.
     std::uint64_t BytesEnviados() const { return bytesEnviados_ + emTransito_; }
@@ -71,6 +73,7 @@ class TProgresso {
     std::uint64_t bytesFeitos_ = 0;    // sizes of the files done, whatever became of them
     std::uint64_t bytesEnviados_ = 0;  // sizes of the files sent whole
     std::uint64_t emTransito_ = 0;     // sum of the files in hand's bytes sent so far
+    int excluidos_ = 0;
     std::unordered_map<int, TEmTransito> arquivos_;  // files in hand by row
 };
 

@@ -244,6 +244,8 @@ void TAtualizador::TTrabalho::Recomecar(TArquivo& a) {
     // Nothing to ask the server about: the row says why, and the walk goes on.
     if (a.Item.Tipo == TTipo::Ignorado)
         return Pronto(a, TDesfecho::Ignorado, IMainView::IconIgnored);
+    if (a.Item.Tipo == TTipo::Excluido)
+        return Pronto(a, TDesfecho::Excluido, IMainView::IconIgnored);
     if (a.Item.Tipo == TTipo::PastaFalhou)
         return Pronto(a, TDesfecho::Falhou, IMainView::IconFailed);
     // The server would store it as another file: it fails here, as a failed send does.
@@ -659,7 +661,8 @@ void TAtualizador::TTrabalho::Pronto(TArquivo& a, TDesfecho desfecho, int icone)
     a.Icone = icone;
     a.Pacote.reset();
     // A reason belongs to a failure or a passed-over entry; a retry that succeeded has none.
-    if (desfecho != TDesfecho::Falhou && desfecho != TDesfecho::Ignorado)
+    if (desfecho != TDesfecho::Falhou && desfecho != TDesfecho::Ignorado &&
+        desfecho != TDesfecho::Excluido)
         a.Item.Arquivo.Motivo.clear();
 }
 

@@ -51,11 +51,12 @@ std::u16string SemBarra(std::u16string_view pasta) {
 class TVarredor {
   public:
     TVarredor(const TLeitorDePastas& leitor, std::u16string raizReal,
-              std::vector<TEntradaVarredura>& saida)
-        : leitor_(leitor), raizReal_(std::move(raizReal)), saida_(saida) {}
+              std::vector<TEntradaVarredura>& saida, const TExclusoes& exclusoes)
+        : leitor_(leitor), raizReal_(std::move(raizReal)), saida_(saida), exclusoes_(exclusoes) {}
 
     // `raiz` ends in '/'; links along it are followed: it is the folder the user named.
     void Entrar(const std::u16string& raiz) {
+        tamanhoDaRaiz_ = raiz.size();
         const TOpenDir pasta(raiz);
         if (!pasta.IsOpen())
             return Falhou(raiz, pasta.Error());
@@ -73,26 +74,44 @@ class TVarredor {
         const TDirListing listagem = leitor_(TDirRef(pasta.Fd(), caminho));
         if (listagem.Error != 0)
             Falhou(caminho, listagem.Error);
+        // The folder's path below the top, as the patterns read it.
+        const std::string abaixo =
+            exclusoes_.Vazia() ? std::string()
+                               : ToFileName(std::u16string_view(caminho).substr(tamanhoDaRaiz_));
         std::vector<const TDirEntry*> subpastas;
         for (const TDirEntry& e : listagem.Entries) {
             if (e.Name == u"." || e.Name == u"..")
                 continue;
+            const std::u16string* padrao =
+                e.Kind == TEntryKind::Directory ? nullptr : Exclusao(abaixo, e.Name, false);
             switch (e.Kind) {
                 case TEntryKind::Directory:
                     subpastas.push_back(&e);
                     break;
                 case TEntryKind::File:
                 case TEntryKind::Dangling:
+                    if (padrao && !MarcadorDeTeste(e.Name)) {
+                        Adicionar(TTipo::Excluido, caminho + e.Name, *padrao, e.Size);
+                        break;
+                    }
                     Adicionar(TTipo::Arquivo, caminho + e.Name, {}, e.Size);
+                    if (padrao)
+                        saida_.back().PadraoIgnorado = *padrao;
                     break;
                 default:
-                    Adicionar(TTipo::Ignorado, caminho + e.Name,
-                              Format(C::MsgNotARegularFile, {NomeDoTipo(e.Kind)}));
+                    if (padrao)
+                        Adicionar(TTipo::Excluido, caminho + e.Name, *padrao);
+                    else
+                        Adicionar(TTipo::Ignorado, caminho + e.Name,
+                                  Format(C::MsgNotARegularFile, {NomeDoTipo(e.Kind)}));
                     break;
             }
         }
         for (const TDirEntry* e : subpastas) {
-            if (e->IsLink)
+            // Left out: never opened, and a link to it never followed.
+            if (const std::u16string* padrao = Exclusao(abaixo, e->Name, true))
+                Adicionar(TTipo::Excluido, caminho + e->Name + u'/', *padrao);
+            else if (e->IsLink)
                 Ligacao(caminho + e->Name);
             else
                 Descer(pasta, e->Name, caminho + e->Name + u'/');
@@ -140,12 +159,23 @@ class TVarredor {
 
     void Adicionar(TTipo tipo, std::u16string caminho, std::u16string motivo,
                    std::uint64_t tamanho = 0) {
-        saida_.push_back({tipo, std::move(caminho), std::move(motivo), tamanho});
+        saida_.push_back({tipo, std::move(caminho), std::move(motivo), tamanho, {}});
+    }
+
+    // The pattern that leaves out the entry `nome` of the folder `abaixo` (its path below the top
+    // as bytes, ending in '/', or empty for the top); null when none does.
+    const std::u16string* Exclusao(const std::string& abaixo, const std::u16string& nome,
+                                   bool pasta) const {
+        if (exclusoes_.Vazia())
+            return nullptr;
+        return exclusoes_.Padrao(abaixo + ToFileName(nome), pasta);
     }
 
     const TLeitorDePastas& leitor_;
     const std::u16string raizReal_;
     std::vector<TEntradaVarredura>& saida_;
+    const TExclusoes& exclusoes_;
+    std::size_t tamanhoDaRaiz_ = 0;
     // Every folder walked, with the path it was walked along: no folder is listed twice.
     std::map<TChave, std::u16string> publicadas_;
     // The folders of the current branch, whose links name a folder above.
@@ -154,11 +184,16 @@ class TVarredor {
 
 }  // namespace
 
-std::vector<TEntradaVarredura> Varrer(std::u16string_view pasta, const TLeitorDePastas& leitor) {
+bool MarcadorDeTeste(std::u16string_view nome) {
+    return UpperCaseMesmo(nome) == C::TestMarkerName;
+}
+
+std::vector<TEntradaVarredura> Varrer(std::u16string_view pasta, const TLeitorDePastas& leitor,
+                                      const TExclusoes& exclusoes) {
     // One '/' between names, as the listing always gave them.
     const std::u16string raiz = PastaComBarra(pasta);
     std::vector<TEntradaVarredura> saida;
-    TVarredor varredor(leitor, SemBarra(RealPath(raiz).value_or(raiz)), saida);
+    TVarredor varredor(leitor, SemBarra(RealPath(raiz).value_or(raiz)), saida, exclusoes);
     varredor.Entrar(raiz);
     return saida;
 }

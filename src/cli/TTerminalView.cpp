@@ -64,6 +64,8 @@ const char* Acao(TDesfecho d) {
             return "removeria";
         case TDesfecho::Ignorado:
             return "ignorado";
+        case TDesfecho::Excluido:
+            return "excluido";
     }
     return "";
 }
@@ -166,6 +168,7 @@ TTerminalView::TTerminalView(std::FILE* out, std::FILE* err, Formato formato,
 
 void TTerminalView::Anunciar(bool simulacao) {
     std::lock_guard lock(mutex_);
+    simulacao_ = simulacao;
     if (formato_ == Formato::Json)
         return;
     std::fprintf(out_, "%s %s em %s:%d\n",
@@ -299,8 +302,11 @@ void TTerminalView::FileDone(const TArquivoEvento& arquivo, TDesfecho desfecho) 
             Despejar();
             break;
         case Formato::Progresso:
-            // On a terminal only what needs attention stays on screen above the progress line.
-            if (desfecho == TDesfecho::Falhou || desfecho == TDesfecho::Ignorado) {
+            // On a terminal only what needs attention stays on screen above the progress line;
+            // what the user left out is counted, and listed by a dry run, which is there to
+            // check the patterns.
+            if (desfecho == TDesfecho::Falhou || desfecho == TDesfecho::Ignorado ||
+                (desfecho == TDesfecho::Excluido && simulacao_)) {
                 ApagarProgresso();
                 std::fputs(LinhaDoArquivo(arquivo, Acao(desfecho)).c_str(), out_);
             }
@@ -348,14 +354,15 @@ void TTerminalView::RunEnded(const TResumo& r) {
         std::fprintf(out_,
                      "{\"evento\":\"resumo\",\"fim\":\"%s\",\"simulada\":%s,\"arquivos\":%d,"
                      "\"verificados\":%d,\"enviados\":%d,\"atuais\":%d,\"removidos\":%d,"
-                     "\"falhas\":%d,\"ignorados\":%d,\"enviaria\":%d,\"removeria\":%d,\"bytes\":%"
+                     "\"falhas\":%d,\"ignorados\":%d,\"excluidos\":%d,\"enviaria\":%d,"
+                     "\"removeria\":%d,\"bytes\":%"
                      "llu,\"segundos\":%."
                      "3f,\"bytes_por_segundo\":%.0f,"
                      "\"falhados\":%s,\"codigo_saida\":%d}\n",
                      Fim(r.Fim), r.Simulada ? "true" : "false", r.Arquivos, r.Verificados,
-                     r.Enviados, r.Atuais, r.Removidos, r.Falhas, r.Ignorados, r.Enviaria,
-                     r.Removeria, static_cast<unsigned long long>(r.BytesEnviados), r.Segundos,
-                     taxa, falhados.c_str(), r.CodigoSaida());
+                     r.Enviados, r.Atuais, r.Removidos, r.Falhas, r.Ignorados, r.Excluidos,
+                     r.Enviaria, r.Removeria, static_cast<unsigned long long>(r.BytesEnviados),
+                     r.Segundos, taxa, falhados.c_str(), r.CodigoSaida());
         std::fflush(out_);
         return;
     }
@@ -375,6 +382,11 @@ void TTerminalView::RunEnded(const TResumo& r) {
                          std::to_string(r.Removidos) + ", falhas " + std::to_string(r.Falhas);
     if (r.Ignorados > 0)
         contagem += ", ignorados " + std::to_string(r.Ignorados);
+    if (r.Excluidos > 0)
+        contagem +=
+            ", exclu\xC3\xAD"
+            "dos " +
+            std::to_string(r.Excluidos);
     char tempo[32];
     std::snprintf(tempo, sizeof tempo, "%.1f s", r.Segundos);
     for (char* c = tempo; *c; ++c) {

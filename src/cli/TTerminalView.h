@@ -7,7 +7,9 @@
 //   above it, then the summary line;
 // - Linhas (a file or a pipe): the same first line, then one line per file,
 //   "acao<TAB>destino<TAB>tamanho", with acao one of enviado, atual, removido, falhou (enviaria,
-//   removeria in a dry run), then the summary line;
+//   removeria in a dry run), ignorado and excluido with a fourth field (the reason; the pattern
+//   that left the entry out), then the summary line; a terminal lists the entries left out only
+//   in a dry run;
 // - Json: one JSON object per line per event (inicio, with the folder, veredito, progresso,
 //   arquivo, mensagem, erro, resumo).
 // Boxes the window would show go to `err` (and are events in Json).
@@ -91,6 +93,7 @@ class TTerminalView : public IMainView {
     std::u16string endereco_;
     int porta_;
     std::u16string pasta_;  // without its trailing '/'
+    bool simulacao_ = false;
     bool continuarEmFalha_;
     TRelogio relogio_;
     TProgresso progresso_;

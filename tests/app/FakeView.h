@@ -46,6 +46,7 @@ class FakeView : public IMainView {
     bool CloseAsked = false;
     std::function<void(FakeView&)> OnProcessEvents;
     std::function<void()> OnAsk;  // runs as each question opens, before it is answered
+    std::function<void(const TArquivoEvento&, TDesfecho)> OnFileDone;  // runs at each outcome
     // The run's progress events.
     int StartedFiles = -1;
     std::uint64_t StartedBytes = 0;
@@ -165,6 +166,8 @@ class FakeView : public IMainView {
         std::lock_guard lock(Mutex);
         Done.emplace_back(a.Row, d);
         Reasons.push_back(a.Motivo);
+        if (OnFileDone)
+            OnFileDone(a, d);
     }
     void Aviso(const std::u16string& texto) override {
         std::lock_guard lock(Mutex);

@@ -17,6 +17,21 @@ std::vector<std::u16string> Args(std::initializer_list<const char*> args) {
     return out;
 }
 
+// The message of the settings refused: the file `ini` holding `file`, then `options`.
+std::string Recusa(const fs::path& ini, const char* file,
+                   const std::vector<std::u16string>& options) {
+    fs::remove(ini);
+    if (file)
+        WriteText(ini, file);
+    try {
+        LerConfiguracao(ini, options);
+    } catch (const EConfiguracao& e) {
+        return ToUtf8(e.Message());
+    }
+    ADD_FAILURE() << "accepted";
+    return {};
+}
+
 TEST(TConfiguracao, MissingFileGivesTheDefaults) {
     TempDir dir;
     const TConfiguracao c = LerConfiguracao(dir.Path() / "nada.ini", {});
@@ -245,17 +260,91 @@ TEST(TConfiguracao, BadInputNamesWhereTheKeyAndTheValue) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file ? c.file : ToUtf8(c.options.front()));
-        fs::remove(ini);
-        if (c.file)
-            WriteText(ini, c.file);
-        try {
-            LerConfiguracao(ini, c.options);
-            ADD_FAILURE() << "accepted";
-        } catch (const EConfiguracao& e) {
-            const std::string message = ToUtf8(e.Message());
-            for (const std::string& m : c.mentions)
-                EXPECT_NE(message.find(m), std::string::npos) << message << " lacks " << m;
+        const std::string message = Recusa(ini, c.file, c.options);
+        for (const std::string& m : c.mentions)
+            EXPECT_NE(message.find(m), std::string::npos) << message << " lacks " << m;
+    }
+}
+
+// Patterns add up, in order: the file's lines, the lists they name, then the options. A list holds
+// one pattern a line, trimmed, with blank lines and '#' comments skipped, whatever its line ends
+// or byte-order mark.
+TEST(TConfiguracao, ExclusionsAddUpFromTheFileTheListsAndTheOptions) {
+    TempDir dir;
+    const fs::path ini = dir.Path() / "atualizador.ini";
+    const fs::path lista = dir.Path() / "lista.txt";
+    WriteText(lista,
+              "\xEF\xBB\xBF# sobras da compila\xC3\xA7\xC3\xA3o\r\n"
+              "*.bak\r\n"
+              "\r\n"
+              "   obj/   \r\n"
+              "Relat\xF3rios/*.tmp\n"
+              "  # indented comment\n"
+              "/ultimo");
+    WriteText(ini, "excluir = *.pdb\nexcluir-de = " + lista.string() + "\nexcluir = Thumbs.db\n");
+    const TConfiguracao c = LerConfiguracao(ini, Args({"--excluir", ".git/", "--excluir=*.map",
+                                                       "--excluir-de", lista.string().c_str()}));
+    const TExclusoes& e = c.OpcoesDaExecucao().Exclusoes;
+    struct Case {
+        const char* caminho;
+        bool pasta;
+        const char16_t* padrao;  // nullptr: published
+    };
+    const Case cases[] = {
+        {"a.pdb", false, u"*.pdb"},
+        {"x/a.bak", false, u"*.bak"},
+        {"x/obj", true, u"obj/"},
+        {"x/obj", false, nullptr},
+        {"Relat\xF3rios/a.tmp", false, u"Relat\xDCF3rios/*.tmp"},
+        {"ultimo", false, u"/ultimo"},
+        {"Thumbs.db", false, u"Thumbs.db"},
+        {".git", true, u".git/"},
+        {"a.map", false, u"*.map"},
+        {"# sobras da compila\xC3\xA7\xC3\xA3o", false, nullptr},
+        {"# indented comment", false, nullptr},
+        {"a.txt", false, nullptr},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.caminho);
+        const std::u16string* padrao = e.Padrao(k.caminho, k.pasta);
+        ASSERT_EQ(padrao != nullptr, k.padrao != nullptr);
+        if (padrao) {
+            EXPECT_EQ(*padrao, k.padrao);
         }
+    }
+}
+
+// A pattern that can match nothing, in the file, an option or a list, and a list that cannot be
+// read, refuse the start naming where, the pattern and why.
+TEST(TConfiguracao, ExclusionsThatCanMatchNothingAreRefused) {
+    TempDir dir;
+    const fs::path ini = dir.Path() / "atualizador.ini";
+    const fs::path lista = dir.Path() / "lista.txt";
+    WriteText(lista, "*.bak\n# ok\n\nSub//x\n");
+    const std::string nada = (dir.Path() / "nada.txt").string();
+    const std::string path = ini.string();
+    struct Case {
+        std::string file;
+        std::vector<std::u16string> options;
+        std::vector<std::string> mentions;
+    };
+    const Case cases[] = {
+        {"excluir =\n", {}, {path, "linha 1", "excluir = \"\"", "nunca se aplica a nada", "vazio"}},
+        {"", Args({"--excluir", "a//"}), {"--excluir", "\"a//\"", "nome vazio"}},
+        {"", Args({"--excluir=/"}), {"--excluir=/", "s\xC3\xB3 barras"}},
+        {"", Args({"--excluir", "[abc"}), {"\"[abc\"", "colchete"}},
+        {"excluir-de = " + lista.string() + "\n",
+         {},
+         {lista.string(), "linha 4", "\"Sub//x\"", "nunca se aplica a nada"}},
+        {"", Args({"--excluir-de", nada.c_str()}), {"--excluir-de", nada, "No such file"}},
+        {"", Args({"--excluir-de", dir.Path().c_str()}), {"--excluir-de", "Is a directory"}},
+        {"", Args({"--excluir-de"}), {"--excluir-de", "falta o valor"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file.empty() ? ToUtf8(c.options.front()) : c.file);
+        const std::string message = Recusa(ini, c.file.c_str(), c.options);
+        for (const std::string& m : c.mentions)
+            EXPECT_NE(message.find(m), std::string::npos) << message << " lacks " << m;
     }
 }
 

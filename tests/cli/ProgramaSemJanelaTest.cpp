@@ -15,6 +15,7 @@
 #include <set>
 
 #include "app/TConfiguracao.h"
+#include "cli/TTerminalView.h"
 #include "cli/TerminalProgram.h"
 #include "dbx/TJSONValue.h"
 #include "platform/CommandLine.h"
@@ -380,6 +381,144 @@ TEST_F(SemJanela, BadSettingsFileSendsNothing) {
          {Ini().string(), std::string("buffer-kb"), std::string("\"muito\"")})
         EXPECT_NE(r.err.find(text), std::string::npos) << r.err << " lacks " << text;
     EXPECT_FALSE(fs::exists(Armazem() / "S01"));
+}
+
+// Patterns from the settings file, a list and an option: the dry run lists each entry left out
+// with its pattern, and the marker a pattern matched is still removed, said once; the publish then
+// stores everything else, counts what was left out in its summary and JSON, and ends 0.
+TEST_F(SemJanela, LeavesOutWhatThePatternsSayAndTheDryRunListsThem) {
+    Servidor();
+    EscreverArvore(Pacote());
+    WriteText(Pacote() / "App.pdb", "pdb");
+    WriteText(Pacote() / "obj" / "x.o", "o");
+    WriteText(Pacote() / "Sub" / "Thumbs.db", "th");
+    const fs::path lista = dir_.Path() / "publicar.excluir";
+    WriteText(lista, "# sobras\nobj/\n\nThumbs.db\n");
+    WriteText(Ini(), "excluir = *.pdb\n");
+    const std::vector<std::string> padroes = {"--excluir-de", lista.string(), "--excluir", "*.SQL"};
+    const auto com = [&](std::vector<std::string> opcoes) {
+        opcoes.insert(opcoes.end(), padroes.begin(), padroes.end());
+        return opcoes;
+    };
+
+    const Resultado simulada = Rodar(com({"--sem-janela", "--simular"}));
+    ASSERT_EQ(simulada.status, 0) << simulada.out << simulada.err;
+    const std::vector<std::string> linhas = Lines(simulada.out);
+    const std::set<std::string> excluidos(linhas.begin(), linhas.end());
+    for (const char* linha : {"excluido\tS01\\App.pdb\t3\t*.pdb", "excluido\tS01\\obj\\\t0\tobj/",
+                              "excluido\tS01\\Sub\\Thumbs.db\t2\tThumbs.db",
+                              "removeria\tScripts\\S01\\EM_TESTE.SQL\t6"})
+        EXPECT_TRUE(excluidos.count(linha)) << simulada.out << " lacks " << linha;
+    EXPECT_NE(simulada.out.find("resumo (simula\xC3\xA7\xC3\xA3o): verificados 5, enviaria 4, "
+                                "removeria 1, atuais 0, exclu\xC3\xAD"
+                                "dos 3,"),
+              std::string::npos)
+        << simulada.out;
+    const std::string aviso =
+        "aviso: O padr\xC3\xA3o de exclus\xC3\xA3o \"*.SQL\" se aplica a Scripts/EM_TESTE.SQL, o "
+        "marcador de teste, que nunca \xC3\xA9 exclu\xC3\xAD"
+        "do";
+    EXPECT_NE(simulada.err.find(aviso), std::string::npos) << simulada.err;
+    EXPECT_EQ(simulada.err.find("aviso:"), simulada.err.rfind("aviso:")) << simulada.err;
+
+    const Resultado r = Rodar(com({"--sem-janela", "--json"}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::map<std::string, std::string> acoes;  // destination -> acao and motivo
+    std::optional<TJSONValue> resumo;
+    for (const std::string& line : Lines(r.out)) {
+        auto value = TJSONValue::Parse(std::vector<std::uint8_t>(line.begin(), line.end()));
+        ASSERT_TRUE(value && value->IsObject()) << line;
+        const std::u16string evento = value->Get(u"evento")->Text();
+        if (evento == u"arquivo") {
+            const TJSONValue* motivo = value->Get(u"motivo");
+            acoes[ToUtf8(value->Get(u"destino")->Text())] =
+                ToUtf8(value->Get(u"acao")->Text()) + (motivo ? " " + ToUtf8(motivo->Text()) : "");
+        } else if (evento == u"resumo") {
+            resumo = std::move(*value);
+        }
+    }
+    EXPECT_EQ(acoes["S01\\App.pdb"], "excluido *.pdb");
+    EXPECT_EQ(acoes["S01\\obj\\"], "excluido obj/");
+    EXPECT_EQ(acoes["S01\\Sub\\Thumbs.db"], "excluido Thumbs.db");
+    EXPECT_EQ(acoes["Scripts\\S01\\EM_TESTE.SQL"], "removido");
+    ASSERT_TRUE(resumo);
+    EXPECT_EQ(resumo->Get(u"excluidos")->Text(), u"3");
+    EXPECT_EQ(resumo->Get(u"enviados")->Text(), u"4");
+    std::set<std::string> armazenados;
+    for (const auto& e : fs::recursive_directory_iterator(Armazem())) {
+        // The server's own files start with a dot.
+        if (e.is_regular_file() && e.path().filename().string()[0] != '.')
+            armazenados.insert(fs::relative(e.path(), Armazem()).string());
+    }
+    EXPECT_EQ(armazenados,
+              (std::set<std::string>{"S01/LeiaMe.txt", "S01/grande.bin", "Scripts/S01/Carga.sql",
+                                     "S01/Sub/A\xC3\xA7\xC3\xA3o/\xC3\xA9.txt"}));
+}
+
+// What each form of output shows of an entry left out: a line with its pattern in a log or a pipe
+// and in a dry run on a terminal; on a terminal otherwise only the count; a JSON event always.
+TEST(TerminalView, AnEntryLeftOutIsShownWhereItIsAsked) {
+    struct Case {
+        TTerminalView::Formato formato;
+        bool simulacao;
+        const char* esperado;  // nullptr: the entry is not shown
+    };
+    const Case cases[] = {
+        {TTerminalView::Formato::Linhas, false, "excluido\tS01\\a.pdb\t3\t*.pdb\n"},
+        {TTerminalView::Formato::Linhas, true, "excluido\tS01\\a.pdb\t3\t*.pdb\n"},
+        {TTerminalView::Formato::Progresso, true, "excluido\tS01\\a.pdb\t3\t*.pdb\n"},
+        {TTerminalView::Formato::Progresso, false, nullptr},
+        {TTerminalView::Formato::Json, false,
+         "\"destino\":\"S01\\\\a.pdb\",\"tamanho\":3,\"acao\":\"excluido\",\"motivo\":\"*.pdb\"}"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.formato) * 2 + c.simulacao);
+        std::FILE* out = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        ASSERT_TRUE(out && err);
+        {
+            TTerminalView view(out, err, c.formato, u"127.0.0.1", 211, u"/srv/v/", false);
+            view.Anunciar(c.simulacao);
+            view.RunStarted(1, 0);
+            TArquivoEvento a;
+            a.Row = 0;
+            a.Local = u"/srv/v/a.pdb";
+            a.Destino = u"S01\\a.pdb";
+            a.Tamanho = 3;
+            a.Motivo = u"*.pdb";
+            view.FileDone(a, TDesfecho::Excluido);
+            TResumo resumo;
+            resumo.Simulada = c.simulacao;
+            resumo.Arquivos = 1;
+            resumo.Excluidos = 1;
+            view.RunEnded(resumo);
+        }
+        std::string texto(1 << 16, '\0');
+        std::rewind(out);
+        texto.resize(std::fread(texto.data(), 1, texto.size(), out));
+        std::fclose(out);
+        std::fclose(err);
+        if (c.esperado) {
+            EXPECT_NE(texto.find(c.esperado), std::string::npos) << texto;
+        } else {
+            EXPECT_EQ(texto.find("excluido\t"), std::string::npos) << texto;
+        }
+        if (c.formato == TTerminalView::Formato::Json) {
+            EXPECT_NE(texto.find("\"excluidos\":1,"), std::string::npos) << texto;
+        } else {
+            EXPECT_NE(texto.find(", exclu\xC3\xAD"
+                                 "dos 1, "),
+                      std::string::npos)
+                << texto;
+        }
+        // The terminal's progress line counts it.
+        if (c.formato == TTerminalView::Formato::Progresso) {
+            EXPECT_NE(texto.find("1 exclu\xC3\xAD"
+                                 "do"),
+                      std::string::npos)
+                << texto;
+        }
+    }
 }
 
 // SIGTERM while a large file travels: that file is finished and stored whole, nothing new is

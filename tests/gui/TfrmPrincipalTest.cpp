@@ -794,6 +794,20 @@ TEST_F(MainWindow, ConnectionsThatLeaveTheRunAreToldOnTheProgressLine) {
     EXPECT_TRUE(line->toolTip().isEmpty());
 }
 
+// Entries the user left out are counted on the line while the run goes.
+TEST_F(MainWindow, EntriesLeftOutAreCountedOnTheProgressLine) {
+    TfrmPrincipal& w = Start(GoodArgs());
+    IMainView& v = w;
+    auto* line = Find<QLabel>("Label1");
+    v.RunStarted(3, 0);
+    for (const char16_t* nome : {u"a.pdb", u"obj/"}) {
+        const int row = v.AddRow(nome, IMainView::IconProcessing);
+        v.FileDone({row, nome, nome, 0, u"*.pdb"}, TDesfecho::Excluido);
+    }
+    EXPECT_EQ(line->text(),
+              QStringLiteral("2 de 3 arquivos \u00B7 0 bytes enviados \u00B7 2 exclu\u00EDdos"));
+}
+
 TEST_F(MainWindow, DryRunRowsShowWhatWouldBecomeOfEachFile) {
     for (bool dryRun : {true, false}) {
         SCOPED_TRACE(dryRun ? "dry run" : "real run");
