@@ -71,6 +71,7 @@ struct TResumo {
     // '/').
     std::vector<std::u16string> Falhados;
     std::u16string Erro;  // the escaping error's message, as a box shows it
+    int Excluidos = 0;    // entries left out by an exclusion pattern
 
     // 0 all current, 1 refused start, 2 server unreachable or login refused, 3 files failed,
     // 4 interrupted, 5 an error escaped.

@@ -74,6 +74,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -90,6 +91,7 @@ namespace ab {
 
 class TClientDataSet;
 class TDBXConnectionFactory;
+class THistorico;
 class TZvServerClient;
 
 // Program state fixed at start-up.
@@ -125,6 +127,8 @@ struct TOpcoesExecucao {
     bool BufferFixo = false;
     // Where servers that cannot keep up are remembered (nothing is, when null).
     std::shared_ptr<TMemoriaDosServidores> Memoria;
+    // Where each run leaves its line (nothing is written, when null).
+    std::shared_ptr<THistorico> Historico;
 };
 
 // How many connections a run whose walk lists `arquivos` entries of `bytes` in all opens, when the
@@ -215,6 +219,9 @@ class TAtualizador {
     // A further connection that could not connect or have a thread: reported, and it takes no
     // file.
     void Perdida(TDistribuidor& distribuidor, int numero, std::exception_ptr falha);
+    // Leaves the run's line in the history, when there is one; a history that cannot be written
+    // is a notice, never the run's failure.
+    void Registrar();
     // Records an entry's outcome in the summary and shows it.
     void Concluir(const TItem& item, const TArquivoEvento& arquivo, int icone, TDesfecho desfecho);
     // The connection's proxy: its cached one (made again after a reconnect), or nullptr when
@@ -252,6 +259,12 @@ class TAtualizador {
     std::mutex vistaMutex_;
     TResumo resumo_;
     std::chrono::steady_clock::time_point inicio_;
+    // For the history: when the run began, the server it was pointed at, and its kind once the
+    // echo told it. The run's thread alone uses them.
+    std::chrono::system_clock::time_point inicioNoRelogio_;
+    std::u16string enderecoDaExecucao_;
+    int portaDaExecucao_ = 0;
+    std::optional<bool> servidorPai_;
     std::atomic<bool> abortado_{false};
     // What this run found about the server (from any connection's thread): it reads no request
     // written behind another, or no block over 32 KB; and whether a send in larger blocks went
