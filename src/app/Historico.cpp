@@ -246,10 +246,13 @@ void THistorico::Acrescentar(std::string_view linha) const {
     std::filesystem::create_directories(arquivo_.parent_path(), ec);
     // The file is opened again when another program renamed it meanwhile, or after this one did.
     for (int tentativa = 1;; ++tentativa) {
-        // O_NONBLOCK: a FIFO in its place is refused at once rather than waited on.
-        const TDescritor d(::open(arquivo_.c_str(),
-                                  O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY,
-                                  0644));
+        // Read too, for the last byte (a file only writable is still written). O_NONBLOCK: a FIFO
+        // in its place is refused at once rather than waited on.
+        constexpr int kModo = O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+        int fd = ::open(arquivo_.c_str(), O_RDWR | kModo, 0644);
+        if (fd < 0 && errno == EACCES)
+            fd = ::open(arquivo_.c_str(), O_WRONLY | kModo, 0644);
+        const TDescritor d(fd);
         if (d.fd < 0)
             FalhaDoSistema(arquivo_, errno);
         struct stat aberto {};
