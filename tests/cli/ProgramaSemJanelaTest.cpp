@@ -128,6 +128,29 @@ void EscreverArvore(const fs::path& pacote) {
     WriteText(pacote / "Sub" / "A\xC3\xA7\xC3\xA3o" / "\xC3\xA9.txt", "acento");
 }
 
+// A history of publications, each line parsed (a line that is not JSON
+// fails the test).
+std::vector<TJSONValue> Historico(const fs::path& arquivo) {
+    std::vector<TJSONValue> execucoes;
+    std::ifstream in(arquivo, std::ios::binary);
+    for (std::string linha; std::getline(in, linha);) {
+        auto valor = TJSONValue::Parse(std::vector<std::uint8_t>(linha.begin(), linha.end()));
+        EXPECT_TRUE(valor && valor->IsObject()) << linha;
+        if (valor)
+            execucoes.push_back(std::move(*valor));
+    }
+    return execucoes;
+}
+
+std::string Membro(const TJSONValue& objeto, std::u16string_view nome) {
+    const TJSONValue* valor = objeto.Get(nome);
+    if (!valor)
+        return "";
+    if (valor->GetKind() == TJSONValue::Kind::True || valor->GetKind() == TJSONValue::Kind::False)
+        return valor->GetKind() == TJSONValue::Kind::True ? "true" : "false";
+    return ToUtf8(valor->Text());
+}
+
 // A folder as Linux holds it: every file published under its readable name, what cannot be
 // published reported once with its reason, the link to nothing failed, and the question readable.
 TEST_F(SemJanela, PublishesTheTreeAsLinuxHoldsIt) {
@@ -579,6 +602,9 @@ TEST_F(SemJanela, InstalledProgramNeedsTheFolderOption) {
                                 u"/usr/bin/AtualizadorBrevant");
     TConfiguracao configuracao;
     configuracao.SemJanela = true;
+    // Run in this process: its history goes to this test's folder, never the user's.
+    const fs::path historico = dir_.Path() / "historico.jsonl";
+    configuracao.Registro = FromUtf8(historico.string());
 
     const fs::path erros = dir_.Path() / "stderr";
     int status = -1;
@@ -602,10 +628,12 @@ TEST_F(SemJanela, InstalledProgramNeedsTheFolderOption) {
         "erro: A pasta do programa, \"/usr/bin\", \xC3\xA9 uma pasta do sistema e "
         "n\xC3\xA3o pode ser publicada; indique a pasta da vers\xC3\xA3o com --pasta PASTA.\n");
     EXPECT_FALSE(server_->WaitForError(": accepted", 200ms)) << server_->Err();
+    EXPECT_FALSE(fs::exists(historico));
 
     configuracao.Pasta = FromUtf8((dir_.Path() / "versao").string());
     EXPECT_EQ(RunTerminalProgram(instalado, configuracao), 0);
     EXPECT_TRUE(fs::exists(Armazem() / "S01" / "a.txt"));
+    EXPECT_EQ(Historico(historico).size(), 1u);
 }
 
 // A start that would open a window where there is none ends with a line suggesting --sem-janela
@@ -667,29 +695,6 @@ TEST_F(SemJanela, NoDisplayGivesALineAndStatus1) {
                        dir_.Path() / "vazio.out", dir_.Path() / "vazio.err");
     EXPECT_EQ(vazio.Wait(30s), 1) << vazio.Err();
     EXPECT_NE(vazio.Err().find(semTela), std::string::npos) << vazio.Err();
-}
-
-// The history of publications in the state folder, each line parsed (a line that is not JSON
-// fails the test).
-std::vector<TJSONValue> Historico(const fs::path& arquivo) {
-    std::vector<TJSONValue> execucoes;
-    std::ifstream in(arquivo, std::ios::binary);
-    for (std::string linha; std::getline(in, linha);) {
-        auto valor = TJSONValue::Parse(std::vector<std::uint8_t>(linha.begin(), linha.end()));
-        EXPECT_TRUE(valor && valor->IsObject()) << linha;
-        if (valor)
-            execucoes.push_back(std::move(*valor));
-    }
-    return execucoes;
-}
-
-std::string Membro(const TJSONValue& objeto, std::u16string_view nome) {
-    const TJSONValue* valor = objeto.Get(nome);
-    if (!valor)
-        return "";
-    if (valor->GetKind() == TJSONValue::Kind::True || valor->GetKind() == TJSONValue::Kind::False)
-        return valor->GetKind() == TJSONValue::Kind::True ? "true" : "false";
-    return ToUtf8(valor->Text());
 }
 
 // Each run of the program leaves one JSON line, whatever its end: also a dry run and one that
