@@ -1,6 +1,7 @@
 # bash completion for atualizador-brevant and AtualizadorBrevant. The six positional arguments are
 # the release process's own (caption, address, port, system, flag, access code): nothing is offered
-# for them. After them come the options, the same as --help lists.
+# for them. After them come the options, the same as --help lists. As the first argument, --help,
+# --version or --historico [N] [--registro ARQUIVO].
 
 # The words up to the cursor as they were typed: bash splits a word also at '@', ':' and '=',
 # which an access code, an address or "--chave=valor" hold. Sets `palavras`, and `parte`, the
@@ -37,13 +38,29 @@ _atualizador_brevant() {
     local cur=${palavras[cword]} prev=${palavras[cword - 1]}
     local sim_nao='--sem-janela --simular --json --continuar-em-falha --comandos-em-cache --conservador'
     local com_valor='--pasta --conexoes --pedidos-em-curso --buffer-kb --tempo-conexao --tempo-leitura --excluir --excluir-de'
+    sim_nao+=' --historico'
+    com_valor+=' --registro'
     local candidatos=()
 
     COMPREPLY=()
     if ((cword == 1)); then
-        [[ $cur == -* ]] && mapfile -t candidatos < <(compgen -W '--help --version' -- "$cur")
-    elif [[ ${palavras[1]} == --help || ${palavras[1]} == --version ]] || ((cword <= 6)); then
+        [[ $cur == -* ]] &&
+            mapfile -t candidatos < <(compgen -W '--help --version --historico' -- "$cur")
+    elif [[ ${palavras[1]} == --help || ${palavras[1]} == --version ]]; then
         return 0
+    elif [[ ${palavras[1]} == --historico ]]; then
+        # --historico [N] [--registro ARQUIVO]
+        if [[ $prev == --registro ]]; then
+            compopt -o filenames 2>/dev/null
+            mapfile -t candidatos < <(compgen -f -- "$cur")
+        elif [[ $cur == -* ]]; then
+            mapfile -t candidatos < <(compgen -W '--registro' -- "$cur")
+        fi
+    elif ((cword <= 6)); then
+        return 0
+    elif [[ $prev == --registro ]]; then
+        compopt -o filenames 2>/dev/null
+        mapfile -t candidatos < <(compgen -f -- "$cur")
     elif [[ $prev == --pasta ]]; then
         compopt -o filenames 2>/dev/null
         mapfile -t candidatos < <(compgen -d -- "$cur")
@@ -58,6 +75,9 @@ _atualizador_brevant() {
     elif [[ $cur == --excluir-de=* ]]; then
         compopt -o filenames 2>/dev/null
         mapfile -t candidatos < <(compgen -P --excluir-de= -f -- "${cur#--excluir-de=}")
+    elif [[ $cur == --registro=* ]]; then
+        compopt -o filenames 2>/dev/null
+        mapfile -t candidatos < <(compgen -P --registro= -f -- "${cur#--registro=}")
     elif [[ $cur == --*=* ]]; then
         [[ " $sim_nao " == *" ${cur%%=*} "* ]] &&
             mapfile -t candidatos < <(compgen -P "${cur%%=*}=" -W 'sim nao' -- "${cur#*=}")

@@ -34,6 +34,13 @@ class TExclusoes {
     [[nodiscard]] std::u16string Adicionar(std::u16string_view padrao);
 
     bool Vazia() const { return padroes_.empty(); }
+    // The patterns as they were given, in order.
+    std::vector<std::u16string> Textos() const {
+        std::vector<std::u16string> textos;
+        for (const TPadrao& p : padroes_)
+            textos.push_back(p.Texto);
+        return textos;
+    }
 
     // The first pattern, as it was given, that leaves out the entry at `relativo`: its path below
     // the published folder as bytes, names joined by one '/', no '/' at either end. `pasta` tells

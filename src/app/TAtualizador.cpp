@@ -15,6 +15,7 @@
 #include "app/ConnBrevant.h"
 #include "app/DataPacketVariant.h"
 #include "app/ExceptionText.h"
+#include "app/Historico.h"
 #include "app/TZvServerClient.h"
 #include "app/UFuncoes.h"
 #include "app/Varredura.h"
@@ -214,10 +215,20 @@ void TAtualizador::btn_AtualizarClick() {
     resumo_ = TResumo{};
     resumo_.Simulada = opcoes_.Simular;
     inicio_ = std::chrono::steady_clock::now();
+    inicioNoRelogio_ = std::chrono::system_clock::now();
+    servidorPai_.reset();
+    conexoes_ = opcoes_.Conexoes;
+    if (opcoes_.Historico) {
+        Vista([this](IMainView& v) {
+            enderecoDaExecucao_ = Trim(v.EnderecoText());
+            portaDaExecucao_ = v.PortaPosition();
+        });
+    }
     abortado_ = false;
     auto terminar = [this] {
         resumo_.Segundos =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - inicio_).count();
+        Registrar();
         Vista([&](IMainView& v) { v.RunEnded(resumo_); });
     };
     try {
@@ -290,8 +301,10 @@ void TAtualizador::Executar() {
         v.ClearRows();
         v.ShowPage(IMainView::Page::Progresso);
     });
-    if (ConnBrevant_.GetConnected())
+    if (ConnBrevant_.GetConnected()) {
         ConectadoServidorBrevant = ConexaoZvPai();
+        servidorPai_ = ConectadoServidorBrevant;
+    }
     FEchoString_.SetPrepararAoConectar(false);
 
     EnviarAquivos();
@@ -307,6 +320,34 @@ void TAtualizador::Executar() {
     // A dry run leaves its verdicts on the screen.
     if (!opcoes_.Simular)
         Vista([](IMainView& v) { v.CloseWindow(); });
+}
+
+void TAtualizador::Registrar() {
+    if (!opcoes_.Historico)
+        return;
+    try {
+        TExecucaoRegistrada e;
+        e.Inicio = inicioNoRelogio_;
+        e.Termino = std::chrono::system_clock::now();
+        e.Pasta = dados_.ProgramFolder;
+        e.Endereco = enderecoDaExecucao_;
+        e.Porta = portaDaExecucao_;
+        e.ServidorPai = servidorPai_;
+        // What the run went by: the connections it chose, and what it found or remembered about
+        // this server.
+        e.Opcoes = opcoes_;
+        e.Opcoes.Conexoes = conexoes_;
+        const TModo modo = ModoPara(enderecoDaExecucao_, portaDaExecucao_);
+        e.Opcoes.Adiante = modo.Adiante;
+        e.Opcoes.PedidosEmCurso = modo.Pedidos;
+        e.Opcoes.BufferKB = modo.BufferKB;
+        e.Conservador = !opcoes_.Adiante;
+        e.Resumo = resumo_;
+        opcoes_.Historico->Registrar(e);
+    } catch (...) {
+        const std::u16string texto = ApplicationErrorText(std::current_exception());
+        Vista([&](IMainView& v) { v.Aviso(texto); });
+    }
 }
 
 bool TAtualizador::ConexaoZvPai() {

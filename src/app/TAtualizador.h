@@ -78,6 +78,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -94,6 +95,7 @@ namespace ab {
 
 class TClientDataSet;
 class TDBXConnectionFactory;
+class THistorico;
 class TZvServerClient;
 
 // Program state fixed at start-up.
@@ -131,6 +133,8 @@ struct TOpcoesExecucao {
     std::shared_ptr<TMemoriaDosServidores> Memoria;
     // The entries the user leaves out: never opened nor asked about, each reported and counted.
     TExclusoes Exclusoes;
+    // Where each run leaves its line (nothing is written, when null).
+    std::shared_ptr<THistorico> Historico;
 };
 
 // How many connections a run whose walk lists `arquivos` entries of `bytes` in all opens, when the
@@ -222,6 +226,9 @@ class TAtualizador {
     // A further connection that could not connect or have a thread: reported, and it takes no
     // file.
     void Perdida(TDistribuidor& distribuidor, int numero, std::exception_ptr falha);
+    // Leaves the run's line in the history, when there is one; a history that cannot be written
+    // is a notice, never the run's failure.
+    void Registrar();
     // Records an entry's outcome in the summary and shows it.
     void Concluir(const TItem& item, const TArquivoEvento& arquivo, int icone, TDesfecho desfecho);
     // The connection's proxy: its cached one (made again after a reconnect), or nullptr when
@@ -259,6 +266,12 @@ class TAtualizador {
     std::mutex vistaMutex_;
     TResumo resumo_;
     std::chrono::steady_clock::time_point inicio_;
+    // For the history: when the run began, the server it was pointed at, and its kind once the
+    // echo told it. The run's thread alone uses them.
+    std::chrono::system_clock::time_point inicioNoRelogio_;
+    std::u16string enderecoDaExecucao_;
+    int portaDaExecucao_ = 0;
+    std::optional<bool> servidorPai_;
     std::atomic<bool> abortado_{false};
     // What this run found about the server (from any connection's thread): it reads no request
     // written behind another, or no block over 32 KB; and whether a send in larger blocks went

@@ -259,6 +259,17 @@ const std::vector<TChave>& Chaves() {
          u"deixa de fora os padr\u00F5es do arquivo VALOR, um por linha (# come\u00E7a um "
          u"coment\u00E1rio)",
          ExcluirDe},
+        {u"historico", true, u"sim ou nao",
+         u"grava cada execu\u00E7\u00E3o em uma linha do hist\u00F3rico (padr\u00E3o sim; "
+         u"AtualizadorBrevant --historico mostra as \u00FAltimas)",
+         SimNao([](TConfiguracao& c) -> bool& { return c.Historico; })},
+        {u"registro", false, u"um arquivo",
+         u"grava o hist\u00F3rico no arquivo VALOR (relativo \u00E0 pasta atual) em vez de "
+         u"historico.jsonl na pasta de estado",
+         [](TConfiguracao& c, std::u16string_view v) {
+             c.Registro = v;
+             return !v.empty();
+         }},
     };
     return chaves;
 }
@@ -358,9 +369,10 @@ std::optional<bool> SimOuNao(std::u16string_view valor) {
     return std::nullopt;
 }
 
-TOpcoesExecucao TConfiguracao::OpcoesDaExecucao(
-    std::shared_ptr<TMemoriaDosServidores> memoria) const {
+TOpcoesExecucao TConfiguracao::OpcoesDaExecucao(std::shared_ptr<TMemoriaDosServidores> memoria,
+                                                std::shared_ptr<THistorico> historico) const {
     TOpcoesExecucao o = Execucao;
+    o.Historico = std::move(historico);
     o.TempoConexaoMs = TempoConexaoMs.value_or(SemJanela ? 30'000 : 0);
     o.TempoLeituraMs = TempoLeituraMs.value_or(SemJanela ? 120'000 : 0);
     // A value given wins in either mode; the conservative one only changes the defaults and

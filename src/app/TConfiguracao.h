@@ -48,13 +48,19 @@ struct TConfiguracao {
     // Deadlines given by the file or an option; unset ones take the defaults of the front end.
     std::optional<int> TempoConexaoMs;
     std::optional<int> TempoLeituraMs;
+    // Each run leaves a line in the history (ArquivoDoHistorico): in `Registro` when it is given
+    // (as given), else in the state folder; nowhere when `Historico` is off.
+    bool Historico = true;
+    std::u16string Registro;
 
     // The run's options with the defaults settled. Deadlines: a run without a window waits at most
     // 30 s for a connection and 120 s for an answer unless told otherwise; the window waits as
     // long as it takes unless told otherwise. Connections, requests in flight and blocks: what was
     // given, else the fast defaults (connections chosen from the walk), or the conservative ones.
-    // `memoria` is where servers that cannot keep up are remembered (not in conservative runs).
-    TOpcoesExecucao OpcoesDaExecucao(std::shared_ptr<TMemoriaDosServidores> memoria = {}) const;
+    // `memoria` is where servers that cannot keep up are remembered (not in conservative runs);
+    // `historico` is where the runs are recorded (nothing is, when null).
+    TOpcoesExecucao OpcoesDaExecucao(std::shared_ptr<TMemoriaDosServidores> memoria = {},
+                                     std::shared_ptr<THistorico> historico = {}) const;
 };
 
 // $XDG_CONFIG_HOME/atualizador-brevant/atualizador.ini, or ~/.config/... when XDG_CONFIG_HOME is

@@ -1,6 +1,7 @@
 // --help and --version.
 #include "cli/Ajuda.h"
 
+#include "app/Historico.h"
 #include "app/TConfiguracao.h"
 #include "platform/Text.h"
 
@@ -18,6 +19,7 @@ std::u16string TextoDeAjuda() {
     return u"Uso: AtualizadorBrevant T\u00CDTULO ENDERE\u00C7O PORTA SISTEMA MODO C\u00D3DIGO "
            u"[OP\u00C7\u00D5ES]\n"
            u"     AtualizadorBrevant --help | --version\n"
+           u"     AtualizadorBrevant --historico [N] [--registro ARQUIVO]\n"
            u"\n"
            u"Publica a pasta onde o programa est\u00E1, ou a que --pasta indica, e as "
            u"subpastas no\nservidor de atualiza\u00E7\u00E3o: "
@@ -42,6 +44,11 @@ std::u16string TextoDeAjuda() {
            u"As mesmas chaves podem ficar, como \"chave = valor\", em\n  " +
            FromUtf8(ArquivoDeConfiguracao().string()) +
            u"\n(as op\u00E7\u00F5es valem sobre o arquivo).\n"
+           u"\n"
+           u"Cada execu\u00E7\u00E3o deixa uma linha JSON em\n  " +
+           FromFileName(ArquivoDoHistorico(TConfiguracao{}).native()) +
+           u"\n(ou no arquivo de --registro); --historico [N], como primeiro argumento, mostra "
+           u"as\n\u00FAltimas N (20 se N faltar).\n"
            u"\n"
            u"Situa\u00E7\u00E3o de sa\u00EDda:\n"
            u"  0  tudo atualizado\n"

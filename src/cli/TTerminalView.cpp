@@ -17,35 +17,7 @@ std::string Utf8(const std::u16string& s) {
 
 // A JSON string literal of UTF-8 text (names that are not UTF-8 as the server reads them).
 std::string Json(const std::u16string& text) {
-    std::string out = "\"";
-    for (const unsigned char c : ToUtf8(ReadableName(text))) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
+    return JsonString(text);
 }
 
 const char* Acao(TDesfecho d) {

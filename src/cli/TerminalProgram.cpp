@@ -7,6 +7,7 @@
 
 #include "app/Arranque.h"
 #include "app/ExceptionText.h"
+#include "app/Historico.h"
 #include "app/TAtualizador.h"
 #include "app/TEsperaDeSinais.h"
 #include "cli/TTerminalView.h"
@@ -42,7 +43,8 @@ int RunTerminalProgram(const CommandLine& argumentos, const TConfiguracao& confi
     cdsSendFile.CreateDataSet();
     TAtualizador atualizador(view, cdsSendFile, a.Dados, {}, nullptr,
                              configuracao.OpcoesDaExecucao(std::make_shared<TMemoriaDosServidores>(
-                                 PastaDeEstado() / "servidores")));
+                                                               PastaDeEstado() / "servidores"),
+                                                           HistoricoDaConfiguracao(configuracao)));
     // The first signal asks the run to stop after the file in hand, the next ones end its
     // connections.
     TEsperaDeSinais sinais([&](int recebidos) {

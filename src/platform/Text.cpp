@@ -2,6 +2,7 @@
 #include "platform/Text.h"
 
 #include <array>
+#include <cstdio>
 
 namespace ab {
 namespace {
@@ -158,6 +159,38 @@ std::u16string ReadableName(std::u16string_view name) {
             c = FromCp1252Byte(static_cast<unsigned char>(c - kEscapeBase));
     }
     return out;
+}
+
+std::string JsonString(std::u16string_view text) {
+    std::string out = "\"";
+    for (const unsigned char c : ToUtf8(ReadableName(text))) {
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (c < 0x20) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                    out += buf;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out + "\"";
 }
 
 std::string ToUtf8(std::u16string_view text) {

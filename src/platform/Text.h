@@ -23,6 +23,9 @@ std::string ToFileName(std::u16string_view name);
 // Windows-1252 character (the code page the server side uses for names: F3 reads as "ó");
 // everything else is unchanged.
 std::u16string ReadableName(std::u16string_view name);
+// A JSON string literal, quotes included, in UTF-8: a name's bytes that are not UTF-8 in their
+// readable form (ReadableName), so the line stays valid JSON; control characters escaped.
+std::string JsonString(std::u16string_view text);
 
 // UTF-16 -> Windows-1252; characters the code page cannot represent become '?'.
 std::string ToAnsi(std::u16string_view text);

@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <vector>
 
+#include "app/Historico.h"
 #include "app/TConfiguracao.h"
 #include "cli/Ajuda.h"
+#include "cli/ListaDoHistorico.h"
 #include "cli/TerminalProgram.h"
 #include "platform/CommandLine.h"
 #include "platform/Exception.h"
@@ -39,6 +41,8 @@ int main(int argc, char** argv) {
             stdout);
         return 0;
     }
+    if (primeiro == u"--historico")
+        return ab::RunHistoricoProgram(argumentos);
     std::vector<std::u16string> opcoes;
     for (int i = 7; i <= argumentos.ParamCount(); ++i)
         opcoes.push_back(argumentos.ParamStr(i));
@@ -62,6 +66,7 @@ int main(int argc, char** argv) {
     return janela->Executar(
         argv[0], argumentos,
         configuracao.OpcoesDaExecucao(
-            std::make_shared<ab::TMemoriaDosServidores>(ab::PastaDeEstado() / "servidores")),
+            std::make_shared<ab::TMemoriaDosServidores>(ab::PastaDeEstado() / "servidores"),
+            ab::HistoricoDaConfiguracao(configuracao)),
         configuracao.Pasta);
 }

@@ -15,6 +15,7 @@
 #include <set>
 
 #include "app/TConfiguracao.h"
+#include "cli/Ajuda.h"
 #include "cli/TTerminalView.h"
 #include "cli/TerminalProgram.h"
 #include "dbx/TJSONValue.h"
@@ -126,6 +127,29 @@ void EscreverArvore(const fs::path& pacote) {
     WriteText(pacote / "Scripts" / "Carga.sql", "select 1;");
     WriteText(pacote / "Scripts" / "EM_TESTE.SQL", "marker");
     WriteText(pacote / "Sub" / "A\xC3\xA7\xC3\xA3o" / "\xC3\xA9.txt", "acento");
+}
+
+// A history of publications, each line parsed (a line that is not JSON
+// fails the test).
+std::vector<TJSONValue> Historico(const fs::path& arquivo) {
+    std::vector<TJSONValue> execucoes;
+    std::ifstream in(arquivo, std::ios::binary);
+    for (std::string linha; std::getline(in, linha);) {
+        auto valor = TJSONValue::Parse(std::vector<std::uint8_t>(linha.begin(), linha.end()));
+        EXPECT_TRUE(valor && valor->IsObject()) << linha;
+        if (valor)
+            execucoes.push_back(std::move(*valor));
+    }
+    return execucoes;
+}
+
+std::string Membro(const TJSONValue& objeto, std::u16string_view nome) {
+    const TJSONValue* valor = objeto.Get(nome);
+    if (!valor)
+        return "";
+    if (valor->GetKind() == TJSONValue::Kind::True || valor->GetKind() == TJSONValue::Kind::False)
+        return valor->GetKind() == TJSONValue::Kind::True ? "true" : "false";
+    return ToUtf8(valor->Text());
 }
 
 // A folder as Linux holds it: every file published under its readable name, what cannot be
@@ -717,6 +741,9 @@ TEST_F(SemJanela, InstalledProgramNeedsTheFolderOption) {
                                 u"/usr/bin/AtualizadorBrevant");
     TConfiguracao configuracao;
     configuracao.SemJanela = true;
+    // Run in this process: its history goes to this test's folder, never the user's.
+    const fs::path historico = dir_.Path() / "historico.jsonl";
+    configuracao.Registro = FromUtf8(historico.string());
 
     const fs::path erros = dir_.Path() / "stderr";
     int status = -1;
@@ -740,10 +767,12 @@ TEST_F(SemJanela, InstalledProgramNeedsTheFolderOption) {
         "erro: A pasta do programa, \"/usr/bin\", \xC3\xA9 uma pasta do sistema e "
         "n\xC3\xA3o pode ser publicada; indique a pasta da vers\xC3\xA3o com --pasta PASTA.\n");
     EXPECT_FALSE(server_->WaitForError(": accepted", 200ms)) << server_->Err();
+    EXPECT_FALSE(fs::exists(historico));
 
     configuracao.Pasta = FromUtf8((dir_.Path() / "versao").string());
     EXPECT_EQ(RunTerminalProgram(instalado, configuracao), 0);
     EXPECT_TRUE(fs::exists(Armazem() / "S01" / "a.txt"));
+    EXPECT_EQ(Historico(historico).size(), 1u);
 }
 
 // A start that would open a window where there is none ends with a line suggesting --sem-janela
@@ -805,6 +834,206 @@ TEST_F(SemJanela, NoDisplayGivesALineAndStatus1) {
                        dir_.Path() / "vazio.out", dir_.Path() / "vazio.err");
     EXPECT_EQ(vazio.Wait(30s), 1) << vazio.Err();
     EXPECT_NE(vazio.Err().find(semTela), std::string::npos) << vazio.Err();
+}
+
+// Each run of the program leaves one JSON line, whatever its end: also a dry run and one that
+// could not log in. A start refused before any run (the access code) leaves none.
+TEST_F(SemJanela, EachRunLeavesOneLineInTheHistory) {
+    const fs::path historico = dir_.Path() / "estado" / "atualizador-brevant" / "historico.jsonl";
+    struct Caso {
+        const char* nome;
+        std::vector<std::string> servidor;
+        std::vector<std::string> opcoes;
+        std::string codigo;
+        int status;
+        std::map<std::u16string, std::string> esperado;  // nothing: no line
+    } casos[] = {
+        {"published",
+         {},
+         {"--sem-janela"},
+         "Vr@ndoxT",
+         0,
+         {{u"enviados", "2"},
+          {u"falhas", "0"},
+          {u"simulacao", "false"},
+          {u"tipo_servidor", "pai"}}},
+        // One request at a time, so that the failing calls are the first file's two attempts.
+        {"a file failed",
+         {"--sendfile-falso", "2", "--tipo", "cliente"},
+         {"--sem-janela", "--continuar-em-falha", "--conservador", "--json"},
+         "Vr@ndoxT",
+         3,
+         {{u"enviados", "1"}, {u"falhas", "1"}, {u"tipo_servidor", "cliente"}}},
+        {"a dry run",
+         {},
+         {"--sem-janela", "--simular"},
+         "Vr@ndoxT",
+         0,
+         {{u"simulacao", "true"}, {u"enviados", "0"}, {u"enviaria", "2"}}},
+        {"the login refused",
+         {"--recusar-login"},
+         {"--sem-janela"},
+         "Vr@ndoxT",
+         2,
+         {{u"tipo_servidor", "desconhecido"}, {u"enviados", "0"}}},
+        {"a wrong access code", {}, {"--sem-janela"}, "errado", 1, {}},
+    };
+    std::size_t linhas = 0;
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.nome);
+        fs::remove_all(Armazem());
+        Servidor(c.servidor);
+        WriteText(Pacote() / "a.txt", "a");
+        WriteText(Pacote() / "b.txt", "b");
+        const Resultado r = Rodar(c.opcoes, c.codigo);
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        const std::vector<TJSONValue> execucoes = Historico(historico);
+        if (!c.esperado.empty())
+            ++linhas;
+        ASSERT_EQ(execucoes.size(), linhas);
+        if (c.esperado.empty())
+            continue;
+        const TJSONValue& ultima = execucoes.back();
+        for (const auto& [nome, valor] : c.esperado)
+            EXPECT_EQ(Membro(ultima, nome), valor) << ToUtf8(nome);
+        EXPECT_EQ(Membro(ultima, u"codigo_saida"), std::to_string(c.status));
+        EXPECT_EQ(Membro(ultima, u"pasta"), Pacote().string());
+        EXPECT_EQ(Membro(ultima, u"servidor"), "127.0.0.1");
+        EXPECT_EQ(Membro(ultima, u"porta"), porta_);
+        EXPECT_EQ("AtualizadorBrevant " + Membro(ultima, u"versao") + "\n",
+                  ToUtf8(TextoDeVersao()));
+        server_.reset();
+        porta_.clear();
+    }
+}
+
+// SIGKILL in the middle of a run (a large file travelling slowly) leaves the history as it was:
+// whole lines only, and the next run's line stands on its own.
+TEST_F(SemJanela, SigkillInTheMiddleOfARunLeavesTheHistoryWhole) {
+    const fs::path historico = dir_.Path() / "estado" / "atualizador-brevant" / "historico.jsonl";
+    Servidor({"--pausa-por-bloco", "10"});
+    WriteText(Pacote() / "a.txt", "a");
+    ASSERT_EQ(Rodar({"--sem-janela"}).status, 0);
+    ASSERT_EQ(Historico(historico).size(), 1u);
+
+    // 2 MB: about 64 blocks of 32 KB, each asked for 10 ms apart.
+    WriteFile(Pacote() / "grande.bin", Pattern(2 << 20, 7));
+    ChildProcess& p = Iniciar(Argumentos({"--sem-janela", "--json", "--buffer-kb", "32"}));
+    ASSERT_TRUE(p.WaitForOutput(R"("evento":"progresso")", 30s)) << p.Err();
+    p.Signal(SIGKILL);
+    EXPECT_EQ(p.Wait(10s), 128 + SIGKILL);
+    ASSERT_EQ(Historico(historico).size(), 1u);
+
+    const Resultado r = Rodar({"--sem-janela"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<TJSONValue> execucoes = Historico(historico);
+    ASSERT_EQ(execucoes.size(), 2u);
+    EXPECT_EQ(Membro(execucoes[1], u"enviados"), "1");
+    EXPECT_EQ(Membro(execucoes[1], u"bytes"), std::to_string(2 << 20));
+}
+
+// --historico N prints the last N runs as a table, oldest first: when, folder, server, sent,
+// failed and how each ended; 20 when N is not given.
+TEST_F(SemJanela, HistoricoPrintsTheLastRuns) {
+    Servidor();
+    WriteText(Pacote() / "a.txt", "a");
+    ASSERT_EQ(Rodar({"--sem-janela"}).status, 0);
+    ASSERT_EQ(Rodar({"--sem-janela", "--simular"}).status, 0);
+    const std::string servidor = "127.0.0.1:" + porta_;
+    PararServidor();
+    ASSERT_EQ(Rodar({"--sem-janela", "--tempo-conexao", "2"}).status, 2);
+
+    // The table's cells: columns are set apart by two spaces or more.
+    auto tabela = [](const std::string& texto) {
+        std::vector<std::vector<std::string>> linhas;
+        for (const std::string& linha : Lines(texto)) {
+            std::vector<std::string> celulas;
+            for (std::size_t i = linha.find_first_not_of(' '); i != std::string::npos;) {
+                const std::size_t fim = linha.find("  ", i);
+                celulas.push_back(linha.substr(i, fim - i));
+                i = fim == std::string::npos ? fim : linha.find_first_not_of(' ', fim);
+            }
+            linhas.push_back(celulas);
+        }
+        return linhas;
+    };
+    const std::string pasta = Pacote().string();
+    const std::vector<std::vector<std::string>> esperado = {
+        {"quando", "pasta", "servidor", "enviados", "falhas", "situa\xC3\xA7\xC3\xA3o"},
+        {"", pasta, servidor, "1", "0", "0 atualizada"},
+        {"", pasta, servidor, "0", "0", "0 simulada"},
+        {"", pasta, servidor, "0", "0", "2 servidor inv\xC3\xA1lido"},
+    };
+    for (const auto& [n, primeira] : {std::pair{"2", 2}, std::pair{"", 1}}) {
+        SCOPED_TRACE(n);
+        ChildProcess& p = Iniciar(*n ? std::vector<std::string>{"--historico", n}
+                                     : std::vector<std::string>{"--historico"});
+        ASSERT_EQ(p.Wait(10s), 0) << p.Err();
+        auto linhas = tabela(p.Out());
+        for (std::size_t i = 1; i < linhas.size(); ++i) {
+            // DD/MM/AAAA HH:MM:SS, local time.
+            EXPECT_EQ(linhas[i][0].size(), 19u) << p.Out();
+            EXPECT_EQ(linhas[i][0].substr(2, 1) + linhas[i][0].substr(5, 1), "//") << p.Out();
+            linhas[i][0].clear();
+        }
+        std::vector<std::vector<std::string>> ultimas = {esperado[0]};
+        ultimas.insert(ultimas.end(), esperado.begin() + primeira, esperado.end());
+        EXPECT_EQ(linhas, ultimas) << p.Out();
+    }
+
+    for (const std::vector<std::string>& errado : std::vector<std::vector<std::string>>{
+             {"--historico", "0"}, {"--historico", "x"}, {"--historico", "2", "--json"}}) {
+        ChildProcess& p = Iniciar(errado);
+        EXPECT_EQ(p.Wait(10s), 1) << errado.back();
+        EXPECT_TRUE(p.Err().starts_with("erro: ")) << p.Err();
+    }
+    ChildProcess& outro = Iniciar({"--historico", "--registro", "nenhum.jsonl"});
+    ASSERT_EQ(outro.Wait(10s), 0) << outro.Err();
+    EXPECT_TRUE(outro.Out().starts_with("nenhuma publica\xC3\xA7\xC3\xA3o registrada em /"))
+        << outro.Out();
+}
+
+// A history that cannot be written (its folder is a file) is one notice, also as a JSON event
+// before the summary; the publish succeeds.
+TEST_F(SemJanela, AnUnwritableHistoryIsOneNoticeAndThePublishSucceeds) {
+    Servidor();
+    WriteText(dir_.Path() / "estado-arquivo", "not a folder");
+    ambiente_["XDG_STATE_HOME"] = (dir_.Path() / "estado-arquivo").string();
+    const std::string arquivo =
+        (dir_.Path() / "estado-arquivo").string() + "/atualizador-brevant/historico.jsonl";
+    const std::string aviso = "N\xC3\xA3o foi poss\xC3\xADvel gravar o hist\xC3\xB3rico ";
+    WriteText(Pacote() / "a.txt", "a");
+    const Resultado r = Rodar({"--sem-janela"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.err.starts_with("aviso: " + aviso + "\"" + arquivo + "\": ")) << r.err;
+    EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
+    EXPECT_TRUE(fs::exists(Armazem() / "S01" / "a.txt"));
+
+    WriteText(Pacote() / "b.txt", "b");
+    const Resultado json = Rodar({"--sem-janela", "--json"});
+    EXPECT_EQ(json.status, 0) << json.err;
+    const std::vector<std::string> eventos = Lines(json.out);
+    ASSERT_GE(eventos.size(), 2u);
+    EXPECT_TRUE(eventos[eventos.size() - 2].starts_with(R"({"evento":"aviso","mensagem":")" +
+                                                        aviso + "\\\"" + arquivo + "\\\": "))
+        << json.out;
+    EXPECT_TRUE(eventos.back().starts_with(R"({"evento":"resumo")")) << json.out;
+}
+
+// historico = nao writes nothing; --registro writes to the file it names instead ("~/" the home
+// folder).
+TEST_F(SemJanela, TheSettingsTurnTheHistoryOffOrSendItElsewhere) {
+    Servidor();
+    WriteText(Pacote() / "a.txt", "a");
+    const fs::path padrao = dir_.Path() / "estado" / "atualizador-brevant" / "historico.jsonl";
+    WriteText(Ini(), "historico = nao\n");
+    ASSERT_EQ(Rodar({"--sem-janela"}).status, 0);
+    EXPECT_FALSE(fs::exists(padrao));
+
+    ambiente_["HOME"] = (dir_.Path() / "casa").string();
+    ASSERT_EQ(Rodar({"--sem-janela", "--historico", "--registro", "~/logs/h.jsonl"}).status, 0);
+    EXPECT_FALSE(fs::exists(padrao));
+    EXPECT_EQ(Historico(dir_.Path() / "casa" / "logs" / "h.jsonl").size(), 1u);
 }
 
 // What a running program has mapped (/proc/PID/maps): one line per mapping, with its file.

@@ -2,7 +2,8 @@
 # The real program under a virtual X server: a package folder (a copy of the program, Logo.jpg and
 # a small tree) is published to the bundled update server program by a real click on "Atualizar".
 # Checks that every file is stored byte for byte with its time stamp, that the program file and
-# the top-level logo stay home, that the clients were alerted, and that the program exits with 0.
+# the top-level logo stay home, that the clients were alerted, that the run left its line in the
+# history, and that the program exits with 0.
 # The program is one file: its window comes from a module it carries and loads from memory (Qt
 # with it), and nothing appears beside it.
 #
@@ -50,7 +51,8 @@ caption="Atualizador E2E $$"
 # once more; the program never ran then.
 for try in 1 2; do
   status=0
-  AB_MAPAS=$work/mapas QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" "$scripts/click-atualizar.sh" \
+  AB_MAPAS=$work/mapas QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/estado \
+    xvfb-run -a -s "-screen 0 1024x768x24" "$scripts/click-atualizar.sh" \
     "$armazem" "^${caption}\$" "$work/programa.log" -- "$pacote/AtualizadorBrevant" "$caption" \
     127.0.0.1 "$porta" 01 PRODUCAO 'Vr@ndoxT' || status=$?
   [ "$status" -eq 0 ] || [ -e "$work/programa.log" ] && break
@@ -97,6 +99,13 @@ done
 ao_lado=$(cd "$pacote" && LC_ALL=C ls -A | tr '\n' ' ')
 if [ "$ao_lado" != "Arquivos AtualizadorBrevant Imagens LeiaMe.txt Logo.jpg Padrao Scripts vazio.dat " ]; then
   echo "the package folder holds: $ao_lado" >&2
+  fail=1
+fi
+# The click's run, recorded by the window as without one: one line, every file sent.
+historico=$work/estado/atualizador-brevant/historico.jsonl
+if [ "$(wc -l <"$historico" 2>/dev/null)" != 1 ] ||
+  ! grep -q '"tipo_servidor":"pai".*"enviados":7,.*"codigo_saida":0}$' "$historico"; then
+  echo "the history holds: $(cat "$historico" 2>&1)" >&2
   fail=1
 fi
 stored=$(find "$armazem" -type f ! -name '.*' | wc -l)

@@ -90,7 +90,7 @@ chaves=$(grep -v -e --help -e --version <<<"$opcoes_ajuda")
   falhar "after the six arguments the completion offers: $(completar "$seis --")"
 [ "$(completar "$seis --json=")" = "$(printf '%s\n' nao sim)" ] ||
   falhar "--json= offers: $(completar "$seis --json=")"
-[ "$(completar "atualizador-brevant --")" = "$(printf '%s\n' --help --version)" ] ||
+[ "$(completar "atualizador-brevant --")" = "$(printf '%s\n' --help --historico --version)" ] ||
   falhar "the first argument's completion: $(completar "atualizador-brevant --")"
 for antes in "atualizador-brevant T --" "${seis%ndoxT}" "$seis --conexoes "; do
   [ -z "$(completar "$antes")" ] || falhar "\"$antes\" got offers: $(completar "$antes")"
