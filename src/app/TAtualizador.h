@@ -64,7 +64,9 @@
 //   - enderecoMutex_: the address and port the last connect used, for messages.
 //   - partida_.mutex: the hand-out the further connections wait for; erroMutex_: the first
 //     error a connection's work raised.
-// abortado_ and FArquivoEmTeste are atomic. No lock is held across a blocking call.
+// abortado_ and FArquivoEmTeste are atomic. No lock is held across a blocking call. The bandwidth
+// cap's lock (TLimiteDeBanda) is taken alone, inside a socket write, for its bookkeeping only: a
+// connection waits for its turn without it.
 #pragma once
 
 #include <atomic>
@@ -90,6 +92,7 @@ namespace ab {
 
 class TClientDataSet;
 class TDBXConnectionFactory;
+class TLimiteDeBanda;
 class TZvServerClient;
 
 // Program state fixed at start-up.
@@ -125,6 +128,9 @@ struct TOpcoesExecucao {
     bool BufferFixo = false;
     // Where servers that cannot keep up are remembered (nothing is, when null).
     std::shared_ptr<TMemoriaDosServidores> Memoria;
+    // The most KB (1000 bytes) written to the server per second, over every connection together,
+    // with a burst of at most one second's worth; 0: no cap.
+    int LimiteBandaKB = 0;
 };
 
 // How many connections a run whose walk lists `arquivos` entries of `bytes` in all opens, when the
@@ -285,6 +291,9 @@ class TAtualizador {
     } partida_;
     std::mutex erroMutex_;
     std::exception_ptr erroDoTrabalho_;
+    // The bandwidth cap every connection of every run of this engine writes within (none when
+    // null); made before any connection, so the first run starts with nothing saved up.
+    std::shared_ptr<TLimiteDeBanda> limiteDeBanda_;
 };
 
 }  // namespace ab

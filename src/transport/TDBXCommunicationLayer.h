@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 
@@ -16,6 +17,7 @@
 namespace ab {
 
 class TDBXProperties;
+class TLimiteDeBanda;
 
 class TDBXCommunicationLayer {
   public:
@@ -33,6 +35,11 @@ class TDBXCommunicationLayer {
         prazoDeLeituraTemporario_ = milliseconds > 0 ? milliseconds : 0;
     }
     int GetPrazoDeLeituraTemporario() const { return prazoDeLeituraTemporario_; }
+    // The cap on the bytes written, shared with other connections (none when null); set before
+    // Open. A layer that writes takes every byte from it before writing it.
+    void SetLimiteDeBanda(std::shared_ptr<TLimiteDeBanda> limite) {
+        limiteDeBanda_ = std::move(limite);
+    }
     virtual void Open(const TDBXProperties& properties) = 0;
     virtual void Close() = 0;
     virtual int Read(std::span<std::uint8_t> dest) = 0;
@@ -52,6 +59,7 @@ class TDBXCommunicationLayer {
     std::atomic<bool> terminated_{false};
     int connectTimeout_ = 0;
     int prazoDeLeituraTemporario_ = 0;
+    std::shared_ptr<TLimiteDeBanda> limiteDeBanda_;
 };
 
 }  // namespace ab

@@ -32,6 +32,7 @@ namespace ab {
 class TDBXAbortSignal;
 class TDBXCommand;
 class TDBXDriver;
+class TLimiteDeBanda;
 
 class TDBXConnection {
   public:
@@ -54,6 +55,12 @@ class TDBXConnection {
         abortSignal_ = std::move(signal);
     }
     const std::shared_ptr<TDBXAbortSignal>& GetAbortSignal() const { return abortSignal_; }
+    // The cap on the bytes this connection writes, shared with others (none when null); set
+    // before Open.
+    void SetLimiteDeBanda(std::shared_ptr<TLimiteDeBanda> limite) {
+        limiteDeBanda_ = std::move(limite);
+    }
+    const std::shared_ptr<TLimiteDeBanda>& GetLimiteDeBanda() const { return limiteDeBanda_; }
 
     TDBXProperties& GetConnectionProperties() { return *properties_; }
     TDBXDriver& GetDriver() { return driver_; }
@@ -122,6 +129,7 @@ class TDBXConnection {
     std::vector<TDBXCommand*> commands_;
     std::unique_ptr<TDBXDatabaseMetaData> metaData_;
     std::shared_ptr<TDBXAbortSignal> abortSignal_;
+    std::shared_ptr<TLimiteDeBanda> limiteDeBanda_;
     std::vector<TPreparoAoAbrir> preparos_;
     bool pedidosAdiante_ = false;
     int prazoDaSonda_ = 0;

@@ -17,8 +17,11 @@
 //   acknowledges none of the bytes in them) raises TDBXError code 0 "Write timeout error", in
 //   either phase; a write that keeps moving, however slowly, may take longer in all. Progress is
 //   looked at eight times per deadline, so the error may come up to an eighth late.
-// Only a deadline gives these errors. The peer closing the connection gives ESocketError code 0
-// "Connection closed by the peer", and a socket error ESocketError with the system's code and
+// With a cap on the bytes written (SetLimiteDeBanda), a write leaves in the slices the cap grants,
+// each waited for before it is sent; the write deadline counts from the end of each such wait,
+// since time spent on the cap is no time the peer failed to take bytes. Terminate ends the wait at
+// once. Only a deadline gives these errors. The peer closing the connection gives ESocketError code
+// 0 "Connection closed by the peer", and a socket error ESocketError with the system's code and
 // text, whether the read was timed or not.
 //
 // Every failure of a read or write (a deadline included) terminates the layer before raising: the
@@ -33,6 +36,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <span>
@@ -81,6 +85,9 @@ class TDBXIdTCPLayer : public TDBXCommunicationLayer {
     // peer acknowledges bytes. 0 when the send may be tried again, EAGAIN when the deadline
     // passed without progress, or a socket error.
     int WaitForRoom(std::chrono::steady_clock::time_point& deadline, int timeoutMs);
+    // Takes `bytes` from the cap and waits for their turn; false when the layer was terminated
+    // meanwhile (the bytes are given back).
+    bool EsperarAVez(std::size_t bytes);
     // Sets the socket's receive timeout (0: none) when it differs from the one set; false when
     // the system refuses.
     bool SetReceiveTimeout(int ms);

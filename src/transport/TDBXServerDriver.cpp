@@ -32,9 +32,11 @@ std::unique_ptr<TDBXCommand> TDBXServerDriver::CreateCommand(TDBXConnection& con
 }
 
 std::unique_ptr<TDbxChannel> TDBXServerDriver::CreateChannel(
-    std::u16string_view driverName, std::shared_ptr<TDBXAbortSignal> abort) {
+    std::u16string_view driverName, std::shared_ptr<TDBXAbortSignal> abort,
+    std::shared_ptr<TLimiteDeBanda> limite) {
     auto socket = std::make_unique<TDBXSocketChannel>();
     socket->SetAbortSignal(std::move(abort));
+    socket->SetLimiteDeBanda(std::move(limite));
     if (TDBXProperties::SameName(driverName, C::ServerDriverName))
         return std::make_unique<TDBXFilterSocketChannel>(std::move(socket));
     return socket;

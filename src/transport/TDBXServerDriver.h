@@ -11,6 +11,7 @@ namespace ab {
 
 class TDbxChannel;
 class TDBXAbortSignal;
+class TLimiteDeBanda;
 
 class TDBXServerDriver : public TDBXDriver {
   public:
@@ -21,9 +22,10 @@ class TDBXServerDriver : public TDBXDriver {
     std::unique_ptr<TDBXCommand> CreateCommand(TDBXConnection& connection,
                                                std::u16string_view commandType) override;
     // The channel for a connection whose "DriverName" is driverName; its socket is ended by the
-    // abort signal, when there is one.
+    // abort signal, when there is one, and writes within the cap, when there is one.
     std::unique_ptr<TDbxChannel> CreateChannel(std::u16string_view driverName,
-                                               std::shared_ptr<TDBXAbortSignal> abort = nullptr);
+                                               std::shared_ptr<TDBXAbortSignal> abort = nullptr,
+                                               std::shared_ptr<TLimiteDeBanda> limite = nullptr);
 };
 
 }  // namespace ab
