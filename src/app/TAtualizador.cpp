@@ -170,7 +170,16 @@ void TAtualizador::PrepararConexao(TSQLConnection& connection, std::size_t index
         params.SetValue(TC::ConnectTimeout, IntToStr(opcoes_.TempoConexaoMs));
     if (opcoes_.TempoLeituraMs > 0)
         params.SetValue(TC::CommunicationTimeout, IntToStr(opcoes_.TempoLeituraMs));
-    connection.SetLimiteDeBanda(limiteDeBanda_);
+    if (limiteDeBanda_) {
+        // Called here with ligacoesMutex_ held, or before any other thread exists.
+        TLigacao* ligacao = ligacoes_[index].get();
+        connection.SetLimiteDeBanda({limiteDeBanda_, [ligacao](std::size_t bytes) {
+                                         // On the connection's own thread, inside its write.
+                                         ligacao->Escritos += bytes;
+                                         if (ligacao->AoEscrever && !ligacao->AoEscrever())
+                                             ligacao->AoEscrever = nullptr;
+                                     }});
+    }
     connection.BeforeConnect = [this, index](TSQLConnection& c) {
         // A run being ended opens nothing more. The connection's abort signal is in place before
         // this runs, so an Abort either is seen here or ends the connect under way.

@@ -13,11 +13,11 @@
 #include <string>
 
 #include "dbx/TDbxChannel.h"
+#include "transport/TLimiteDeBanda.h"
 
 namespace ab {
 
 class TDBXProperties;
-class TLimiteDeBanda;
 
 class TDBXCommunicationLayer {
   public:
@@ -35,11 +35,10 @@ class TDBXCommunicationLayer {
         prazoDeLeituraTemporario_ = milliseconds > 0 ? milliseconds : 0;
     }
     int GetPrazoDeLeituraTemporario() const { return prazoDeLeituraTemporario_; }
-    // The cap on the bytes written, shared with other connections (none when null); set before
-    // Open. A layer that writes takes every byte from it before writing it.
-    void SetLimiteDeBanda(std::shared_ptr<TLimiteDeBanda> limite) {
-        limiteDeBanda_ = std::move(limite);
-    }
+    // The cap on the bytes written, shared with other connections (none without a bucket); set
+    // before Open. A layer that writes takes every byte from it before writing it, and tells its
+    // AoEscrever of each slice written.
+    void SetLimiteDeBanda(TLimiteDaConexao limite) { limiteDeBanda_ = std::move(limite); }
     virtual void Open(const TDBXProperties& properties) = 0;
     virtual void Close() = 0;
     virtual int Read(std::span<std::uint8_t> dest) = 0;
@@ -59,7 +58,7 @@ class TDBXCommunicationLayer {
     std::atomic<bool> terminated_{false};
     int connectTimeout_ = 0;
     int prazoDeLeituraTemporario_ = 0;
-    std::shared_ptr<TLimiteDeBanda> limiteDeBanda_;
+    TLimiteDaConexao limiteDeBanda_;
 };
 
 }  // namespace ab

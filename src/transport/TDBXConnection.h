@@ -26,13 +26,13 @@
 
 #include "transport/TDBXDatabaseMetaData.h"
 #include "transport/TDBXProperties.h"
+#include "transport/TLimiteDeBanda.h"
 
 namespace ab {
 
 class TDBXAbortSignal;
 class TDBXCommand;
 class TDBXDriver;
-class TLimiteDeBanda;
 
 class TDBXConnection {
   public:
@@ -55,12 +55,10 @@ class TDBXConnection {
         abortSignal_ = std::move(signal);
     }
     const std::shared_ptr<TDBXAbortSignal>& GetAbortSignal() const { return abortSignal_; }
-    // The cap on the bytes this connection writes, shared with others (none when null); set
-    // before Open.
-    void SetLimiteDeBanda(std::shared_ptr<TLimiteDeBanda> limite) {
-        limiteDeBanda_ = std::move(limite);
-    }
-    const std::shared_ptr<TLimiteDeBanda>& GetLimiteDeBanda() const { return limiteDeBanda_; }
+    // The cap on the bytes this connection writes, shared with others (none without a bucket);
+    // set before Open.
+    void SetLimiteDeBanda(TLimiteDaConexao limite) { limiteDeBanda_ = std::move(limite); }
+    const TLimiteDaConexao& GetLimiteDeBanda() const { return limiteDeBanda_; }
 
     TDBXProperties& GetConnectionProperties() { return *properties_; }
     TDBXDriver& GetDriver() { return driver_; }
@@ -129,7 +127,7 @@ class TDBXConnection {
     std::vector<TDBXCommand*> commands_;
     std::unique_ptr<TDBXDatabaseMetaData> metaData_;
     std::shared_ptr<TDBXAbortSignal> abortSignal_;
-    std::shared_ptr<TLimiteDeBanda> limiteDeBanda_;
+    TLimiteDaConexao limiteDeBanda_;
     std::vector<TPreparoAoAbrir> preparos_;
     bool pedidosAdiante_ = false;
     int prazoDaSonda_ = 0;

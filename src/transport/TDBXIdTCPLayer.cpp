@@ -334,13 +334,14 @@ int TDBXIdTCPLayer::WaitForRoom(Clock::time_point& deadline, int timeoutMs) {
 }
 
 bool TDBXIdTCPLayer::EsperarAVez(std::size_t bytes) {
-    const auto espera = limiteDeBanda_->Tomar(bytes);
+    TLimiteDeBanda& limite = *limiteDeBanda_.Limite;
+    const auto espera = limite.Tomar(bytes);
     if (espera <= std::chrono::nanoseconds(0))
         return true;
     const auto fim = Clock::now() + espera;
     for (;;) {
         if (terminated_) {
-            limiteDeBanda_->Devolver(bytes);
+            limite.Devolver(bytes);
             return false;
         }
         const auto falta = std::chrono::duration_cast<std::chrono::nanoseconds>(fim - Clock::now());
@@ -389,12 +390,13 @@ int TDBXIdTCPLayer::WriteParts(std::span<const std::span<const std::uint8_t>> pa
     const int flags = MSG_NOSIGNAL | (timeoutMs > 0 ? MSG_DONTWAIT : 0);
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::size_t restante = total;
+    TLimiteDeBanda* const limite = limiteDeBanda_.Limite.get();
     // Bytes the cap granted that have not left yet; without a cap, all of them.
-    std::size_t vez = limiteDeBanda_ ? 0 : total;
+    std::size_t vez = limite ? 0 : total;
     std::size_t first = 0;
     while (first < count) {
         if (vez == 0) {
-            vez = std::min(restante, limiteDeBanda_->Fatia());
+            vez = std::min(restante, limite->Fatia());
             if (!EsperarAVez(vez))
                 return -1;  // terminated by another thread
             if (timeoutMs > 0)
@@ -437,6 +439,16 @@ int TDBXIdTCPLayer::WriteParts(std::span<const std::span<const std::uint8_t>> pa
             deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         vez -= static_cast<std::size_t>(n);
         restante -= static_cast<std::size_t>(n);
+        if (limite && limiteDeBanda_.AoEscrever) {
+            // Whoever follows the bytes may fail; part of a message has left, so the connection
+            // cannot carry another one.
+            try {
+                limiteDeBanda_.AoEscrever(static_cast<std::size_t>(n));
+            } catch (...) {
+                Terminate();
+                throw;
+            }
+        }
         while (first < count && static_cast<std::size_t>(n) >= vectors[first].iov_len) {
             n -= static_cast<ssize_t>(vectors[first].iov_len);
             ++first;

@@ -17,12 +17,14 @@
 //   acknowledges none of the bytes in them) raises TDBXError code 0 "Write timeout error", in
 //   either phase; a write that keeps moving, however slowly, may take longer in all. Progress is
 //   looked at eight times per deadline, so the error may come up to an eighth late.
-// With a cap on the bytes written (SetLimiteDeBanda), a write leaves in the slices the cap grants,
-// each waited for before it is sent; the write deadline counts from the end of each such wait,
-// since time spent on the cap is no time the peer failed to take bytes. Terminate ends the wait at
-// once. Only a deadline gives these errors. The peer closing the connection gives ESocketError code
-// 0 "Connection closed by the peer", and a socket error ESocketError with the system's code and
+// Only a deadline gives these errors. The peer closing the connection gives ESocketError code 0
+// "Connection closed by the peer", and a socket error ESocketError with the system's code and
 // text, whether the read was timed or not.
+//
+// A cap on the bytes written (SetLimiteDeBanda): a write leaves in the slices the cap grants, each
+// waited for before it is sent, and the cap's AoEscrever is told of each slice sent. The write
+// deadline counts from the end of each such wait: time spent on the cap is no time the peer failed
+// to take bytes. Terminate ends the wait at once.
 //
 // Every failure of a read or write (a deadline included) terminates the layer before raising: the
 // connection is lost (IsTerminated) and every later Read and Write answers -1. A failed write may

@@ -31,9 +31,9 @@ std::unique_ptr<TDBXCommand> TDBXServerDriver::CreateCommand(TDBXConnection& con
     return std::make_unique<TDBXClientCommand>(static_cast<TDBXClientConnection&>(connection));
 }
 
-std::unique_ptr<TDbxChannel> TDBXServerDriver::CreateChannel(
-    std::u16string_view driverName, std::shared_ptr<TDBXAbortSignal> abort,
-    std::shared_ptr<TLimiteDeBanda> limite) {
+std::unique_ptr<TDbxChannel> TDBXServerDriver::CreateChannel(std::u16string_view driverName,
+                                                             std::shared_ptr<TDBXAbortSignal> abort,
+                                                             TLimiteDaConexao limite) {
     auto socket = std::make_unique<TDBXSocketChannel>();
     socket->SetAbortSignal(std::move(abort));
     socket->SetLimiteDeBanda(std::move(limite));

@@ -6,12 +6,12 @@
 #include <memory>
 
 #include "transport/TDBXDriver.h"
+#include "transport/TLimiteDeBanda.h"
 
 namespace ab {
 
 class TDbxChannel;
 class TDBXAbortSignal;
-class TLimiteDeBanda;
 
 class TDBXServerDriver : public TDBXDriver {
   public:
@@ -25,7 +25,7 @@ class TDBXServerDriver : public TDBXDriver {
     // abort signal, when there is one, and writes within the cap, when there is one.
     std::unique_ptr<TDbxChannel> CreateChannel(std::u16string_view driverName,
                                                std::shared_ptr<TDBXAbortSignal> abort = nullptr,
-                                               std::shared_ptr<TLimiteDeBanda> limite = nullptr);
+                                               TLimiteDaConexao limite = {});
 };
 
 }  // namespace ab

@@ -40,10 +40,8 @@ class TDBXSocketChannel : public TDbxChannel {
     void SetAbortSignal(std::shared_ptr<TDBXAbortSignal> signal) {
         abortSignal_ = std::move(signal);
     }
-    // For the layers opened from now on (none when null).
-    void SetLimiteDeBanda(std::shared_ptr<TLimiteDeBanda> limite) {
-        limiteDeBanda_ = std::move(limite);
-    }
+    // For the layers opened from now on.
+    void SetLimiteDeBanda(TLimiteDaConexao limite) { limiteDeBanda_ = std::move(limite); }
     // The layer's temporary read deadline (0: off); kept for layers opened later.
     void SetPrazoDeLeituraTemporario(int milliseconds);
     // Releases the info, terminates and frees the layer, swallowing errors.
@@ -58,7 +56,7 @@ class TDBXSocketChannel : public TDbxChannel {
     std::unique_ptr<TDBXSocketChannelInfo> info_;
     std::shared_ptr<TDBXAbortSignal> abortSignal_;
     std::uint64_t abortHook_ = 0;
-    std::shared_ptr<TLimiteDeBanda> limiteDeBanda_;
+    TLimiteDaConexao limiteDeBanda_;
     int prazoDeLeituraTemporario_ = 0;
     bool terminated_ = false;
 };

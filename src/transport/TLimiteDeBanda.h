@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 namespace ab {
@@ -51,6 +52,13 @@ class TLimiteDeBanda {
     // time: the bucket holds the bytes of the time since then, one second's worth at most. Ahead
     // of now, the takes still waiting for their turn.
     std::chrono::steady_clock::time_point vazio_;
+};
+
+// A connection's part in a cap: the bucket it shares with the other connections (none when null),
+// and who is told of the bytes it wrote under it, on the writing thread after each slice.
+struct TLimiteDaConexao {
+    std::shared_ptr<TLimiteDeBanda> Limite;
+    std::function<void(std::size_t)> AoEscrever;
 };
 
 }  // namespace ab

@@ -32,13 +32,13 @@
 #include <vector>
 
 #include "transport/TDBXProperties.h"
+#include "transport/TLimiteDeBanda.h"
 
 namespace ab {
 
 class TDBXAbortSignal;
 class TDBXConnection;
 class TDBXConnectionFactory;
-class TLimiteDeBanda;
 
 class TSQLConnection {
   public:
@@ -68,10 +68,8 @@ class TSQLConnection {
     void SetPrazoDaSonda(int milliseconds) { prazoDaSonda_ = milliseconds > 0 ? milliseconds : 0; }
     int GetPrazoDaSonda() const { return prazoDaSonda_; }
     // For the connects to come: the cap on the bytes written, shared with other connections (none
-    // when null).
-    void SetLimiteDeBanda(std::shared_ptr<TLimiteDeBanda> limite) {
-        limiteDeBanda_ = std::move(limite);
-    }
+    // without a bucket).
+    void SetLimiteDeBanda(TLimiteDaConexao limite) { limiteDeBanda_ = std::move(limite); }
     // A server method `owner` wants prepared in the open's write while requests ahead are on;
     // `metodo` gives its name at each connect (an empty name asks for nothing). An empty function
     // withdraws the request; UnregisterClient withdraws it too.
@@ -126,7 +124,7 @@ class TSQLConnection {
     std::vector<std::pair<const void*, std::function<std::u16string()>>> preparos_;
     bool pedidosAdiante_ = false;
     int prazoDaSonda_ = 0;
-    std::shared_ptr<TLimiteDeBanda> limiteDeBanda_;
+    TLimiteDaConexao limiteDeBanda_;
     // The signal of the current connection or connect in progress; Abort reads it from any thread.
     std::mutex abortMutex_;
     std::shared_ptr<TDBXAbortSignal> abortSignal_;

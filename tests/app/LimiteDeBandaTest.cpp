@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 #include <thread>
 
 #include "RunFixture.h"
@@ -48,12 +49,31 @@ TEST(LimiteDeBanda, SettingIsWholeKBPerSecondAndZeroMeansNoCap) {
     }
 }
 
+// A view that notes when each progress event came: the bytes the progress line counts as sent
+// (each file's latest figure, added up) at that moment since `Inicio`.
+struct VistaCronometrada : FakeView {
+    void FileProgress(const TArquivoEvento& a, std::uint64_t enviados) override {
+        FakeView::FileProgress(a, enviados);
+        std::lock_guard lock(Mutex);
+        ultimo[a.Row] = enviados;
+        std::uint64_t soma = 0;
+        for (const auto& [linha, bytes] : ultimo)
+            soma += bytes;
+        Somas.emplace_back(std::chrono::steady_clock::now() - Inicio, soma);
+    }
+    std::chrono::steady_clock::time_point Inicio;
+    std::vector<std::pair<std::chrono::steady_clock::duration, std::uint64_t>> Somas;
+    std::map<int, std::uint64_t> ultimo;
+};
+
 // 1,000,000 bytes at 500 KB/s take 2 s at the cap; a run may have saved up one second's worth at
 // most, so it takes at least 1 s, where an uncapped run on loopback takes a few hundredths. With
 // three connections the cap is shared: caps of their own would let them through in 0.7 s or less
 // (one request at a time each, so that the files spread over them). The runs write requests ahead
 // with 2 MiB blocks, as the program does by default: the probes among them must not take the cap's
-// waits for a server that cannot keep up. About 2 s per case.
+// waits for a server that cannot keep up. Each file's content is one block, read at once and then
+// written at the cap's pace: the progress (whence the rate and the time left) follows what was
+// written, never more than the cap allowed by then, and not in one jump. About 2 s per case.
 TEST(LimiteDeBanda, ARunTakesAtLeastItsBytesAtTheCapOverOneOrSeveralConnections) {
     struct Caso {
         const char* nome;
@@ -69,6 +89,8 @@ TEST(LimiteDeBanda, ARunTakesAtLeastItsBytesAtTheCapOverOneOrSeveralConnections)
         SCOPED_TRACE(c.nome);
         ServerUnderTest s;
         RunUnderTest r(s.port);
+        VistaCronometrada vista;
+        vista.Porta = s.port;
         for (int i = 0; i < c.arquivos; ++i)
             WriteFile(r.Pacote() / ("f" + std::to_string(i) + ".bin"),
                       Pattern(kTotal / c.arquivos, i));
@@ -77,10 +99,22 @@ TEST(LimiteDeBanda, ARunTakesAtLeastItsBytesAtTheCapOverOneOrSeveralConnections)
         r.opcoes.BufferKB = 2048;
         r.opcoes.Adiante = true;
         r.opcoes.LimiteBandaKB = 500;
+        TAtualizador run(vista, r.cds, r.dados, {}, nullptr, r.opcoes);
         const auto inicio = std::chrono::steady_clock::now();
-        ASSERT_EQ(r.Click(), std::nullopt);
+        vista.Inicio = inicio;
+        run.btn_AtualizarClick();
         const auto decorrido = std::chrono::steady_clock::now() - inicio;
         EXPECT_GE(decorrido, 1s);
+
+        // The cap allows 500 bytes a millisecond and one second's worth ahead; 20 KB more for the
+        // requests' own bytes, which the progress may count as the file's.
+        EXPECT_GE(vista.Somas.size(), 10u);
+        for (const auto& [quando, soma] : vista.Somas) {
+            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(quando).count();
+            EXPECT_LE(soma, 500 * static_cast<std::uint64_t>(ms) + 500'000 + 20'000)
+                << "at " << ms << " ms";
+        }
+        r.view = vista;
 
         ASSERT_TRUE(r.view.Ended);
         EXPECT_EQ(r.view.Ended->Enviados, c.arquivos);

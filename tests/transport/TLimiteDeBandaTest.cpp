@@ -93,12 +93,20 @@ struct CanalLimitado {
     CanalLimitado(int port, std::shared_ptr<TLimiteDeBanda> limite, const char16_t* prazo = nullptr,
                   const char16_t* ms = nullptr)
         : properties(PropsFor(port, prazo, ms)) {
-        channel.SetLimiteDeBanda(std::move(limite));
+        channel.SetLimiteDeBanda({std::move(limite), [this](std::size_t n) {
+                                      ++fatias;
+                                      escritos += n;
+                                      maior = std::max(maior, n);
+                                  }});
         channel.SetDBXProperties(&properties);
         channel.Open();
     }
     TDBXProperties properties;
     TDBXSocketChannel channel;
+    // What the writes told, on the writing thread.
+    int fatias = 0;
+    std::size_t escritos = 0;
+    std::size_t maior = 0;
 };
 
 long long Milissegundos(std::chrono::steady_clock::time_point desde) {
@@ -108,8 +116,9 @@ long long Milissegundos(std::chrono::steady_clock::time_point desde) {
 }
 
 // Gathered parts of odd sizes, so slices end inside parts, at their ends and across empty ones;
-// every byte arrives once, in order. Two connections on one cap share it: together they take as
-// long as one writing both shares.
+// every byte arrives once, in order, and each connection is told of every byte it wrote, a slice
+// at a time. Two connections on one cap share it: together they take as long as one writing both
+// shares.
 TEST(TLimiteDeBanda, WritesUnderTheCapTakeTheirTimeAndArriveWhole) {
     std::vector<std::string> partes;
     for (const std::size_t tamanho : {19u, 100'000u, 0u, 3u, 65'536u, 34'442u}) {
@@ -145,6 +154,11 @@ TEST(TLimiteDeBanda, WritesUnderTheCapTakeTheirTimeAndArriveWhole) {
             for (auto& e : escritores)
                 e.join();
             EXPECT_GE(Milissegundos(inicio), 190 * conexoes);
+            for (const auto& canal : canais) {
+                EXPECT_EQ(canal->escritos, esperado.size());
+                EXPECT_LE(canal->maior, TLimiteDeBanda::kFatiaMaxima);
+                EXPECT_GE(canal->fatias, 4);
+            }
         }  // the peer's scripts are joined: they have read everything
         for (const std::string& r : recebido)
             EXPECT_TRUE(r == esperado) << r.size() << " bytes received";
