@@ -36,7 +36,7 @@ _atualizador_brevant() {
     local cword=$((${#palavras[@]} - 1))
     local cur=${palavras[cword]} prev=${palavras[cword - 1]}
     local sim_nao='--sem-janela --simular --json --continuar-em-falha --comandos-em-cache --conservador'
-    local com_valor='--pasta --conexoes --pedidos-em-curso --buffer-kb --tempo-conexao --tempo-leitura'
+    local com_valor='--pasta --conexoes --pedidos-em-curso --buffer-kb --tempo-conexao --tempo-leitura --limite-banda'
     local candidatos=()
 
     COMPREPLY=()

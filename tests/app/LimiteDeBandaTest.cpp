@@ -99,9 +99,10 @@ TEST(LimiteDeBanda, ARunTakesAtLeastItsBytesAtTheCapOverOneOrSeveralConnections)
         r.opcoes.BufferKB = 2048;
         r.opcoes.Adiante = true;
         r.opcoes.LimiteBandaKB = 500;
-        TAtualizador run(vista, r.cds, r.dados, {}, nullptr, r.opcoes);
+        // The cap is made with the run, and starts empty.
         const auto inicio = std::chrono::steady_clock::now();
         vista.Inicio = inicio;
+        TAtualizador run(vista, r.cds, r.dados, {}, nullptr, r.opcoes);
         run.btn_AtualizarClick();
         const auto decorrido = std::chrono::steady_clock::now() - inicio;
         EXPECT_GE(decorrido, 1s);

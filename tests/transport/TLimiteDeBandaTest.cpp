@@ -140,12 +140,13 @@ TEST(TLimiteDeBanda, WritesUnderTheCapTakeTheirTimeAndArriveWhole) {
         {
             ScriptedPeer peer(
                 [&](PeerConnection& c, int i) { recebido[i] = c.Receive(esperado.size()); });
-            // 1,000,000 bytes per second: each connection's 200,000 bytes take 0.2 s alone.
+            // 1,000,000 bytes per second: each connection's 200,000 bytes take 0.2 s alone,
+            // from the cap's making on (it starts empty).
+            const auto inicio = std::chrono::steady_clock::now();
             auto limite = std::make_shared<TLimiteDeBanda>(1'000'000);
             std::vector<std::unique_ptr<CanalLimitado>> canais;
             for (int i = 0; i < conexoes; ++i)
                 canais.push_back(std::make_unique<CanalLimitado>(peer.Port(), limite));
-            const auto inicio = std::chrono::steady_clock::now();
             std::vector<std::thread> escritores;
             for (auto& canal : canais)
                 escritores.emplace_back([&, c = canal.get()] {
@@ -208,7 +209,9 @@ TEST(TLimiteDeBanda, TheWaitForTheCapIsNotCountedByTheWriteDeadline) {
                     c.Send("a");
                 recebido = c.Receive(2000);
             });
-            // 8000 bytes per second: 2000 bytes wait a quarter of a second.
+            // 8000 bytes per second: 2000 bytes leave a quarter of a second after the cap was
+            // made (it starts empty), whatever the connect and the first read took.
+            const auto inicio = std::chrono::steady_clock::now();
             CanalLimitado canal(
                 peer.Port(), std::make_shared<TLimiteDeBanda>(8000),
                 depoisDaPrimeiraLeitura ? u"CommunicationTimeout" : u"ConnectTimeout", u"100");
@@ -217,7 +220,6 @@ TEST(TLimiteDeBanda, TheWaitForTheCapIsNotCountedByTheWriteDeadline) {
                 std::uint8_t a = 0;
                 ASSERT_EQ(canal.channel.Read(std::span(&a, 1)), 1);
             }
-            const auto inicio = std::chrono::steady_clock::now();
             EXPECT_EQ(canal.channel.Write(buf), 2000);
             EXPECT_GE(Milissegundos(inicio), 240);
             EXPECT_FALSE(canal.channel.IsConnectionLost());
