@@ -10,6 +10,7 @@
 #   antes      with --antes PROGRAM, that program (a build without the cap) with the same
 #              arguments, RAPIDAS times: desligado / antes is what the cap costs when it is off
 #              (target <= 1.05).
+# The quick modes take turns run by run.
 # Prints medians and ratios. A measurement, not a test: exits 0 when a target is missed.
 #
 # Usage: bench/limite-banda.sh [--repeticoes N] [--rapidas N] [--bytes B] [--kbps K]
@@ -30,7 +31,7 @@ while [ $# -gt 0 ]; do
     --bytes) bytes=$2; shift 2 ;;
     --kbps) kbps=$2; shift 2 ;;
     --antes) antes=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift 2 ;;
-    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "limite-banda: unknown argument $1" >&2; exit 1 ;;
   esac
 done
@@ -67,27 +68,28 @@ medir() {  # MODE PROGRAM OPTIONS...
   fi
   ab_parar "$ab_servidor_pid"
 }
-medir_limite() {
-  medir limite "$bin/AtualizadorBrevant" --limite-banda "$kbps"
-  echo "  limite: $ab_segundos s" >&2
+rapidos=(desligado alto)
+[ -n "$antes" ] && rapidos+=(antes)
+medir_rapido() {  # MODE
+  case $1 in
+    desligado) medir desligado "$bin/AtualizadorBrevant" ;;
+    alto) medir alto "$bin/AtualizadorBrevant" --limite-banda 10000000 ;;
+    antes) medir antes "$antes" ;;
+  esac
 }
-medir_rapidas() {  # MODE PROGRAM OPTIONS...
-  local i
-  for i in $(seq 1 "$rapidas"); do
-    medir "$@"
-  done
-  echo "  $1: last $ab_segundos s" >&2
-}
-medir_desligado() { medir_rapidas desligado "$bin/AtualizadorBrevant"; }
-medir_alto() { medir_rapidas alto "$bin/AtualizadorBrevant" --limite-banda 10000000; }
-medir_antes() { medir_rapidas antes "$antes"; }
-
-medidas=(medir_limite medir_desligado medir_alto)
-[ -n "$antes" ] && medidas+=(medir_antes)
 for r in $(seq 1 "$repeticoes"); do
   echo " repetition $r" >&2
-  for k in "${!medidas[@]}"; do
-    "${medidas[$(((k + r - 1) % ${#medidas[@]}))]}"
+  medir limite "$bin/AtualizadorBrevant" --limite-banda "$kbps"
+  echo "  limite: $ab_segundos s" >&2
+  # The quick modes take turns run by run, the first one changing each time, so a drift of the
+  # machine's load is spread over them alike.
+  for i in $(seq 1 "$rapidas"); do
+    for k in "${!rapidos[@]}"; do
+      medir_rapido "${rapidos[$(((k + i + r) % ${#rapidos[@]}))]}"
+    done
+  done
+  for m in "${rapidos[@]}"; do
+    echo "  $m:${tempos[$m]:-}" >&2
   done
 done
 

@@ -1,7 +1,7 @@
 // A cap on the bytes written to the server per second, shared by every connection of a run: a
-// token bucket that holds at most one second's worth and starts empty, so a publish of N bytes at
-// R bytes per second takes at least N / R seconds, and a pause (the questions about unchanged
-// files, a wait for an answer) saves up no more than one second at the cap.
+// token bucket that holds at most one second's worth and starts empty, so N bytes written at R
+// bytes per second from its making on take at least N / R seconds, and a pause (the questions
+// about unchanged files, a wait for an answer) saves up no more than one second at the cap.
 //
 // A writer takes its bytes (at most Fatia() at a time, so a large block leaves in slices and never
 // in one burst above the cap) and is told how long to wait before writing them. Takes are served
