@@ -15,13 +15,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::vector<std::u16string> Args(std::initializer_list<const char*> args) {
-    std::vector<std::u16string> out;
-    for (const char* a : args)
-        out.push_back(FromUtf8(a));
-    return out;
-}
-
 TEST(LimiteDeBanda, SettingIsWholeKBPerSecondAndZeroMeansNoCap) {
     TempDir dir;
     const fs::path ini = dir.Path() / "atualizador.ini";
@@ -29,9 +22,8 @@ TEST(LimiteDeBanda, SettingIsWholeKBPerSecondAndZeroMeansNoCap) {
     WriteText(ini, "limite-banda = 5000\n");
     EXPECT_EQ(LerConfiguracao(ini, {}).OpcoesDaExecucao().LimiteBandaKB, 5000);
     // An option wins over the file; the conservative choice leaves the cap alone.
-    EXPECT_EQ(LerConfiguracao(ini, Args({"--limite-banda", "0"})).OpcoesDaExecucao().LimiteBandaKB,
-              0);
-    EXPECT_EQ(LerConfiguracao(ini, Args({"--conservador", "--limite-banda=10000000"}))
+    EXPECT_EQ(LerConfiguracao(ini, {u"--limite-banda", u"0"}).OpcoesDaExecucao().LimiteBandaKB, 0);
+    EXPECT_EQ(LerConfiguracao(ini, {u"--conservador", u"--limite-banda=10000000"})
                   .OpcoesDaExecucao()
                   .LimiteBandaKB,
               10'000'000);
