@@ -154,6 +154,9 @@ TAtualizador::TAtualizador(IMainView& view, TClientDataSet& cdsSendFile, TDadosP
 
 TAtualizador::~TAtualizador() {
     JuntarOutras();
+    // The connections close (and write) after this: no file's progress follows them any more.
+    for (const auto& ligacao : ligacoes_)
+        ligacao->Escritas->AoEscrever = nullptr;
 }
 
 TAtualizador::TLigacao& TAtualizador::Principal() {
@@ -172,13 +175,13 @@ void TAtualizador::PrepararConexao(TSQLConnection& connection, std::size_t index
         params.SetValue(TC::CommunicationTimeout, IntToStr(opcoes_.TempoLeituraMs));
     if (limiteDeBanda_) {
         // Called here with ligacoesMutex_ held, or before any other thread exists.
-        TLigacao* ligacao = ligacoes_[index].get();
-        connection.SetLimiteDeBanda({limiteDeBanda_, [ligacao](std::size_t bytes) {
-                                         // On the connection's own thread, inside its write.
-                                         ligacao->Escritos += bytes;
-                                         if (ligacao->AoEscrever && !ligacao->AoEscrever())
-                                             ligacao->AoEscrever = nullptr;
-                                     }});
+        connection.SetLimiteDeBanda(
+            {limiteDeBanda_, [escritas = ligacoes_[index]->Escritas](std::size_t bytes) {
+                 // On the connection's own thread, inside its write.
+                 escritas->Bytes += bytes;
+                 if (escritas->AoEscrever && !escritas->AoEscrever())
+                     escritas->AoEscrever = nullptr;
+             }});
     }
     connection.BeforeConnect = [this, index](TSQLConnection& c) {
         // A run being ended opens nothing more. The connection's abort signal is in place before

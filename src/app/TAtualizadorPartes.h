@@ -65,10 +65,14 @@ struct TAtualizador::TLigacao {
     // It left the run (its thread's own).
     bool Saiu = false;
     // Under a bandwidth cap (its thread's own): the bytes its connections wrote so far, and the
-    // file whose content follows them, on the row AoEscreverLinha (false: it is done following).
-    std::uint64_t Escritos = 0;
-    std::function<bool()> AoEscrever;
-    int AoEscreverLinha = -1;
+    // file whose content follows them, on the row `Linha` (false: it is done following). Shared
+    // with the connection, which closes after the run's parts are gone.
+    struct TEscritas {
+        std::uint64_t Bytes = 0;
+        std::function<bool()> AoEscrever;
+        int Linha = -1;
+    };
+    std::shared_ptr<TEscritas> Escritas = std::make_shared<TEscritas>();
 };
 
 // An entry of the walk, as a connection takes it.

@@ -166,7 +166,7 @@ void TAtualizador::TTrabalho::Executar() {
         TTrabalho& t;
         ~TFim() {
             // No file's progress follows the connection's later writes (the alert, the close).
-            t.ligacao_.AoEscrever = nullptr;
+            t.ligacao_.Escritas->AoEscrever = nullptr;
             if (!t.deixou_)
                 t.distribuidor_->Sair();
         }
@@ -765,26 +765,26 @@ TOleVariant TAtualizador::TTrabalho::MontarPacote(const TArquivoEvento& arquivo)
     // take many seconds: the progress follows the bytes the connection writes from the file's
     // first read on (its request's few other bytes among them), never past what was read.
     return DataPacketVariant(
-        cds, [&ligacao = ligacao_, arquivo, estado, mostrar](std::uint64_t lidos) {
+        cds, [escritas = ligacao_.Escritas, arquivo, estado, mostrar](std::uint64_t lidos) {
             estado->Lidos = lidos;
             if (!estado->Lido) {
                 estado->Lido = true;
-                estado->Base = ligacao.Escritos;
-                ligacao.AoEscreverLinha = arquivo.Row;
-                ligacao.AoEscrever = [&ligacao, arquivo, estado, mostrar] {
-                    const std::uint64_t enviados =
-                        std::min(estado->Lidos, ligacao.Escritos - estado->Base);
+                estado->Base = escritas->Bytes;
+                escritas->Linha = arquivo.Row;
+                // Kept inside what it reads, so it holds no reference to it.
+                escritas->AoEscrever = [e = escritas.get(), arquivo, estado, mostrar] {
+                    const std::uint64_t enviados = std::min(estado->Lidos, e->Bytes - estado->Base);
                     mostrar(enviados);
                     return enviados < arquivo.Tamanho;
                 };
             }
-            mostrar(std::min(lidos, ligacao.Escritos - estado->Base));
+            mostrar(std::min(lidos, escritas->Bytes - estado->Base));
         });
 }
 
 void TAtualizador::TTrabalho::SoltarProgresso(const TArquivo& a) {
-    if (ligacao_.AoEscrever && ligacao_.AoEscreverLinha == a.Item.Arquivo.Row)
-        ligacao_.AoEscrever = nullptr;
+    if (ligacao_.Escritas->AoEscrever && ligacao_.Escritas->Linha == a.Item.Arquivo.Row)
+        ligacao_.Escritas->AoEscrever = nullptr;
 }
 
 }  // namespace ab
