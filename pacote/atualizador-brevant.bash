@@ -40,6 +40,7 @@ _atualizador_brevant() {
     local com_valor='--pasta --conexoes --pedidos-em-curso --buffer-kb --tempo-conexao --tempo-leitura --excluir --excluir-de'
     sim_nao+=' --historico'
     com_valor+=' --registro'
+    com_valor+=' --limite-banda'
     local candidatos=()
 
     COMPREPLY=()

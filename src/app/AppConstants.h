@@ -84,6 +84,8 @@ inline constexpr int SendAttempts = 2;
 inline constexpr std::chrono::milliseconds ReconnectPause{100};
 // Shortest interval between two progress events of a file on its way.
 inline constexpr std::chrono::milliseconds ProgressInterval{33};
+// The bandwidth cap is given in KB per second of 1000 bytes, as a link's speed is told.
+inline constexpr int BytesPorKBDeBanda = 1000;
 
 // User-visible texts.
 inline constexpr std::u16string_view MsgTestVersionServer =

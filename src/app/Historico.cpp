@@ -88,7 +88,8 @@ std::string Configuracao(const TExecucaoRegistrada& e) {
            ",\"comandos_em_cache\":" + Logico(o.ComandosEmCache) +
            ",\"adiante\":" + Logico(o.Adiante) + ",\"conservador\":" + Logico(e.Conservador) +
            ",\"pedidos_fixos\":" + Logico(o.PedidosFixos) +
-           ",\"buffer_fixo\":" + Logico(o.BufferFixo) + ",\"excluir\":" + Excluir(o) + "}";
+           ",\"buffer_fixo\":" + Logico(o.BufferFixo) + ",\"excluir\":" + Excluir(o) +
+           ",\"limite_banda_kb\":" + std::to_string(o.LimiteBandaKB) + "}";
 }
 
 // The failed files' names, as many as fit; how many were left out goes in `omitidos`.

@@ -30,6 +30,7 @@
 #include "platform/TestEnvironment.h"
 #include "platform/Text.h"
 #include "transport/ESondaFalhou.h"
+#include "transport/TLimiteDeBanda.h"
 #include "transport/TransportConstants.h"
 
 namespace ab {
@@ -146,6 +147,9 @@ TAtualizador::TAtualizador(IMainView& view, TClientDataSet& cdsSendFile, TDadosP
     opcoes_.Conexoes = std::max(0, opcoes_.Conexoes);
     conexoes_ = opcoes_.Conexoes;
     opcoes_.PedidosEmCurso = std::clamp(opcoes_.PedidosEmCurso, 1, 256);
+    if (opcoes_.LimiteBandaKB > 0)
+        limiteDeBanda_ = std::make_shared<TLimiteDeBanda>(
+            static_cast<std::uint64_t>(opcoes_.LimiteBandaKB) * C::BytesPorKBDeBanda);
     ligacoes_.push_back(std::make_unique<TLigacao>(1, ConnBrevant_, cdsSendFile_));
     PrepararConexao(ConnBrevant_, 0);
     DesignEchoString(FEchoString_, ConnBrevant_);
@@ -153,6 +157,9 @@ TAtualizador::TAtualizador(IMainView& view, TClientDataSet& cdsSendFile, TDadosP
 
 TAtualizador::~TAtualizador() {
     JuntarOutras();
+    // The connections close (and write) after this: no file's progress follows them any more.
+    for (const auto& ligacao : ligacoes_)
+        ligacao->Escritas->AoEscrever = nullptr;
 }
 
 TAtualizador::TLigacao& TAtualizador::Principal() {
@@ -169,6 +176,16 @@ void TAtualizador::PrepararConexao(TSQLConnection& connection, std::size_t index
         params.SetValue(TC::ConnectTimeout, IntToStr(opcoes_.TempoConexaoMs));
     if (opcoes_.TempoLeituraMs > 0)
         params.SetValue(TC::CommunicationTimeout, IntToStr(opcoes_.TempoLeituraMs));
+    if (limiteDeBanda_) {
+        // Called here with ligacoesMutex_ held, or before any other thread exists.
+        connection.SetLimiteDeBanda(
+            {limiteDeBanda_, [escritas = ligacoes_[index]->Escritas](std::size_t bytes) {
+                 // On the connection's own thread, inside its write.
+                 escritas->Bytes += bytes;
+                 if (escritas->AoEscrever && !escritas->AoEscrever())
+                     escritas->AoEscrever = nullptr;
+             }});
+    }
     connection.BeforeConnect = [this, index](TSQLConnection& c) {
         // A run being ended opens nothing more. The connection's abort signal is in place before
         // this runs, so an Abort either is seen here or ends the connect under way.

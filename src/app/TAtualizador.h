@@ -69,6 +69,8 @@
 // (umPedidoPorVez_, buffer32_, bufferSondado_, sondandoBuffer_) are atomic; the memory of the
 // servers has a lock of its own, taken alone. A TLigacao's Pedidos, Adiante and BufferKB are set by
 // its connect, on its own thread. No lock is held across a blocking call.
+// The bandwidth cap's lock (TLimiteDeBanda) is taken alone, inside a socket write, for its
+// bookkeeping only: a connection waits for its turn without it.
 #pragma once
 
 #include <atomic>
@@ -96,6 +98,7 @@ namespace ab {
 class TClientDataSet;
 class TDBXConnectionFactory;
 class THistorico;
+class TLimiteDeBanda;
 class TZvServerClient;
 
 // Program state fixed at start-up.
@@ -135,6 +138,9 @@ struct TOpcoesExecucao {
     TExclusoes Exclusoes;
     // Where each run leaves its line (nothing is written, when null).
     std::shared_ptr<THistorico> Historico;
+    // The most KB (1000 bytes) written to the server per second, over every connection together,
+    // with a burst of at most one second's worth; 0: no cap.
+    int LimiteBandaKB = 0;
 };
 
 // How many connections a run whose walk lists `arquivos` entries of `bytes` in all opens, when the
@@ -305,6 +311,9 @@ class TAtualizador {
     } partida_;
     std::mutex erroMutex_;
     std::exception_ptr erroDoTrabalho_;
+    // The bandwidth cap every connection of every run of this engine writes within (none when
+    // null); made before any connection, so the first run starts with nothing saved up.
+    std::shared_ptr<TLimiteDeBanda> limiteDeBanda_;
 };
 
 }  // namespace ab

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -63,6 +64,15 @@ struct TAtualizador::TLigacao {
     std::uint64_t GeracaoPreparada = 0;
     // It left the run (its thread's own).
     bool Saiu = false;
+    // Under a bandwidth cap (its thread's own): the bytes its connections wrote so far, and the
+    // file whose content follows them, on the row `Linha` (false: it is done following). Shared
+    // with the connection, which closes after the run's parts are gone.
+    struct TEscritas {
+        std::uint64_t Bytes = 0;
+        std::function<bool()> AoEscrever;
+        int Linha = -1;
+    };
+    std::shared_ptr<TEscritas> Escritas = std::make_shared<TEscritas>();
 };
 
 // An entry of the walk, as a connection takes it.
@@ -236,6 +246,9 @@ class TAtualizador::TTrabalho {
     }
     TPedido NovoPedido(TArquivo& a, TTipoPedido tipo);
     TOleVariant MontarPacote(const TArquivoEvento& arquivo);
+    // The file's send is over or starts again: its progress no longer follows the connection's
+    // writes.
+    void SoltarProgresso(const TArquivo& a);
 
     TAtualizador& run_;
     TLigacao& ligacao_;

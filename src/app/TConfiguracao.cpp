@@ -29,6 +29,9 @@ constexpr int kMaxPedidosEmCurso = 256;
 constexpr int kMaxBufferKB = 16 * 1024;       // 16 MiB blocks: the bundled server's ceiling
 constexpr double kMaxTempoSegundos = 86'400;  // a day
 
+// The bandwidth cap's ceiling: 10 GB/s, far above any link.
+constexpr int kMaxLimiteBandaKB = 10'000'000;
+
 // A line of the settings file as text. Editors on other systems start a UTF-8 file with a
 // byte-order mark; it is no part of the first key. Bytes that are not UTF-8 are kept, as in a file
 // name: a `pasta` written so must reach the system unchanged.
@@ -270,6 +273,11 @@ const std::vector<TChave>& Chaves() {
              c.Registro = v;
              return !v.empty();
          }},
+        {u"limite-banda", false, u"KB/s, 0 (sem limite) ou um n\u00FAmero inteiro de 1 a 10000000",
+         u"no m\u00E1ximo VALOR KB (de 1000 bytes) por segundo enviados ao servidor, somadas "
+         u"todas as conex\u00F5es (padr\u00E3o 0: sem limite)",
+         Numero([](TConfiguracao& c) -> int& { return c.Execucao.LimiteBandaKB; }, 0,
+                kMaxLimiteBandaKB)},
     };
     return chaves;
 }

@@ -165,6 +165,8 @@ void TAtualizador::TTrabalho::Executar() {
     struct TFim {
         TTrabalho& t;
         ~TFim() {
+            // No file's progress follows the connection's later writes (the alert, the close).
+            t.ligacao_.Escritas->AoEscrever = nullptr;
             if (!t.deixou_)
                 t.distribuidor_->Sair();
         }
@@ -241,6 +243,7 @@ void TAtualizador::TTrabalho::Recomecar(TArquivo& a) {
     const bool simular = run_.opcoes_.Simular;
     a.Veredito.reset();
     a.Pacote.reset();
+    SoltarProgresso(a);
     // Nothing to ask the server about: the row says why, and the walk goes on.
     if (a.Item.Tipo == TTipo::Ignorado)
         return Pronto(a, TDesfecho::Ignorado, IMainView::IconIgnored);
@@ -568,6 +571,7 @@ void TAtualizador::TTrabalho::AplicarConsulta(TArquivo& a, const std::u16string&
 }
 
 void TAtualizador::TTrabalho::ResultadoDoEnvio(TArquivo& a, bool enviado, std::u16string motivo) {
+    SoltarProgresso(a);
     // An answer came: the server takes the larger blocks, whatever it said about the file.
     if (sonda_ == TSonda::Buffer && sondaBuffer_ == &a) {
         DesarmarSonda();
@@ -743,14 +747,47 @@ TOleVariant TAtualizador::TTrabalho::MontarPacote(const TArquivoEvento& arquivo)
     cds.FieldByName(kFieldArquivo).LoadFromFileDeferred(arquivo.Local);
     cds.Post();
     // About 30 progress events a second, and the last one always.
-    return DataPacketVariant(cds, [this, arquivo, ultimo = std::chrono::steady_clock::time_point{}](
-                                      std::uint64_t enviados) mutable {
+    struct TEstado {
+        std::chrono::steady_clock::time_point Ultimo;
+        std::uint64_t Lidos = 0;
+        std::uint64_t Base = 0;  // the connection's bytes written at the first read
+        bool Lido = false;
+    };
+    auto estado = std::make_shared<TEstado>();
+    // It holds the run, not this work: a connection's writes may outlive the work.
+    auto mostrar = [&run = run_, arquivo, estado](std::uint64_t enviados) {
         const auto agora = std::chrono::steady_clock::now();
-        if (agora - ultimo < C::ProgressInterval && enviados < arquivo.Tamanho)
+        if (agora - estado->Ultimo < C::ProgressInterval && enviados < arquivo.Tamanho)
             return;
-        ultimo = agora;
-        run_.Vista([&](IMainView& v) { v.FileProgress(arquivo, enviados); });
-    });
+        estado->Ultimo = agora;
+        run.Vista([&](IMainView& v) { v.FileProgress(arquivo, enviados); });
+    };
+    if (!run_.limiteDeBanda_)
+        return DataPacketVariant(cds, mostrar);
+    // Under a bandwidth cap a block read waits its turn before it leaves, which at a low cap may
+    // take many seconds: the progress follows the bytes the connection writes from the file's
+    // first read on (its request's few other bytes among them), never past what was read.
+    return DataPacketVariant(
+        cds, [escritas = ligacao_.Escritas, arquivo, estado, mostrar](std::uint64_t lidos) {
+            estado->Lidos = lidos;
+            if (!estado->Lido) {
+                estado->Lido = true;
+                estado->Base = escritas->Bytes;
+                escritas->Linha = arquivo.Row;
+                // Kept inside what it reads, so it holds no reference to it.
+                escritas->AoEscrever = [e = escritas.get(), arquivo, estado, mostrar] {
+                    const std::uint64_t enviados = std::min(estado->Lidos, e->Bytes - estado->Base);
+                    mostrar(enviados);
+                    return enviados < arquivo.Tamanho;
+                };
+            }
+            mostrar(std::min(lidos, escritas->Bytes - estado->Base));
+        });
+}
+
+void TAtualizador::TTrabalho::SoltarProgresso(const TArquivo& a) {
+    if (ligacao_.Escritas->AoEscrever && ligacao_.Escritas->Linha == a.Item.Arquivo.Row)
+        ligacao_.Escritas->AoEscrever = nullptr;
 }
 
 }  // namespace ab

@@ -83,7 +83,8 @@ std::vector<std::u16string> TDBXClientConnection::DerivedGetCommandTypes() {
 
 void TDBXClientConnection::DerivedOpen() {
     TDBXProperties& properties = GetConnectionProperties();
-    channel_ = serverDriver_.CreateChannel(properties.GetValue(C::DriverName), GetAbortSignal());
+    channel_ = serverDriver_.CreateChannel(properties.GetValue(C::DriverName), GetAbortSignal(),
+                                           GetLimiteDeBanda());
     socketChannel_ = SocketChannelOf(channel_.get());
     if (socketChannel_)
         socketChannel_->SetPrazoDeLeituraTemporario(prazoDeLeituraTemporario_);

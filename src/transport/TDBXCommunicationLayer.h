@@ -8,10 +8,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 
 #include "dbx/TDbxChannel.h"
+#include "transport/TLimiteDeBanda.h"
 
 namespace ab {
 
@@ -33,6 +35,10 @@ class TDBXCommunicationLayer {
         prazoDeLeituraTemporario_ = milliseconds > 0 ? milliseconds : 0;
     }
     int GetPrazoDeLeituraTemporario() const { return prazoDeLeituraTemporario_; }
+    // The cap on the bytes written, shared with other connections (none without a bucket); set
+    // before Open. A layer that writes takes every byte from it before writing it, and tells its
+    // AoEscrever of each slice written.
+    void SetLimiteDeBanda(TLimiteDaConexao limite) { limiteDeBanda_ = std::move(limite); }
     virtual void Open(const TDBXProperties& properties) = 0;
     virtual void Close() = 0;
     virtual int Read(std::span<std::uint8_t> dest) = 0;
@@ -52,6 +58,7 @@ class TDBXCommunicationLayer {
     std::atomic<bool> terminated_{false};
     int connectTimeout_ = 0;
     int prazoDeLeituraTemporario_ = 0;
+    TLimiteDaConexao limiteDeBanda_;
 };
 
 }  // namespace ab

@@ -26,6 +26,7 @@
 
 #include "transport/TDBXDatabaseMetaData.h"
 #include "transport/TDBXProperties.h"
+#include "transport/TLimiteDeBanda.h"
 
 namespace ab {
 
@@ -54,6 +55,10 @@ class TDBXConnection {
         abortSignal_ = std::move(signal);
     }
     const std::shared_ptr<TDBXAbortSignal>& GetAbortSignal() const { return abortSignal_; }
+    // The cap on the bytes this connection writes, shared with others (none without a bucket);
+    // set before Open.
+    void SetLimiteDeBanda(TLimiteDaConexao limite) { limiteDeBanda_ = std::move(limite); }
+    const TLimiteDaConexao& GetLimiteDeBanda() const { return limiteDeBanda_; }
 
     TDBXProperties& GetConnectionProperties() { return *properties_; }
     TDBXDriver& GetDriver() { return driver_; }
@@ -122,6 +127,7 @@ class TDBXConnection {
     std::vector<TDBXCommand*> commands_;
     std::unique_ptr<TDBXDatabaseMetaData> metaData_;
     std::shared_ptr<TDBXAbortSignal> abortSignal_;
+    TLimiteDaConexao limiteDeBanda_;
     std::vector<TPreparoAoAbrir> preparos_;
     bool pedidosAdiante_ = false;
     int prazoDaSonda_ = 0;

@@ -22,6 +22,7 @@
 #include "platform/Text.h"
 #include "transport/ESocketError.h"
 #include "transport/TDBXProperties.h"
+#include "transport/TLimiteDeBanda.h"
 #include "transport/TransportConstants.h"
 
 namespace ab {
@@ -332,6 +333,33 @@ int TDBXIdTCPLayer::WaitForRoom(Clock::time_point& deadline, int timeoutMs) {
     }
 }
 
+bool TDBXIdTCPLayer::EsperarAVez(std::size_t bytes) {
+    TLimiteDeBanda& limite = *limiteDeBanda_.Limite;
+    const auto espera = limite.Tomar(bytes);
+    if (espera <= std::chrono::nanoseconds(0))
+        return true;
+    const auto fim = Clock::now() + espera;
+    for (;;) {
+        if (terminated_) {
+            limite.Devolver(bytes);
+            return false;
+        }
+        const auto falta = std::chrono::duration_cast<std::chrono::nanoseconds>(fim - Clock::now());
+        if (falta <= std::chrono::nanoseconds(0))
+            return true;
+        // A wait on the socket that asks for no event: Terminate's shutdown wakes it at once. A
+        // socket error wakes it too, and the send that follows reports it.
+        const timespec ts{static_cast<time_t>(falta.count() / 1'000'000'000),
+                          static_cast<long>(falta.count() % 1'000'000'000)};
+        pollfd p{socket_, 0, 0};
+        const int ready = ::ppoll(&p, 1, &ts, nullptr);
+        if (ready > 0 && !terminated_)
+            return true;
+        if (ready < 0 && errno != EINTR)
+            return true;
+    }
+}
+
 int TDBXIdTCPLayer::Write(std::span<const std::uint8_t> src) {
     return WriteParts(std::span(&src, 1));
 }
@@ -361,12 +389,38 @@ int TDBXIdTCPLayer::WriteParts(std::span<const std::span<const std::uint8_t>> pa
     const int timeoutMs = connected_ ? communicationTimeout_ : connectTimeout_;
     const int flags = MSG_NOSIGNAL | (timeoutMs > 0 ? MSG_DONTWAIT : 0);
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::size_t restante = total;
+    TLimiteDeBanda* const limite = limiteDeBanda_.Limite.get();
+    // Bytes the cap granted that have not left yet; without a cap, all of them.
+    std::size_t vez = limite ? 0 : total;
     std::size_t first = 0;
     while (first < count) {
+        if (vez == 0) {
+            vez = std::min(restante, limite->Fatia());
+            if (!EsperarAVez(vez))
+                return -1;  // terminated by another thread
+            if (timeoutMs > 0)
+                deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        }
+        // A send carries no more than the cap granted: the vector it ends in is cut short, and
+        // restored after the send.
+        std::size_t end = count;
+        std::size_t cut = 0;
+        if (vez < restante) {
+            std::size_t sum = 0;
+            for (end = first; sum + vectors[end].iov_len <= vez; ++end)
+                sum += vectors[end].iov_len;
+            if (sum < vez) {
+                cut = vectors[end].iov_len;
+                vectors[end++].iov_len = vez - sum;
+            }
+        }
         msghdr message{};
         message.msg_iov = vectors + first;
-        message.msg_iovlen = count - first;
+        message.msg_iovlen = end - first;
         ssize_t n = ::sendmsg(socket_, &message, flags);
+        if (cut > 0)
+            vectors[end - 1].iov_len = cut;
         if (n < 0) {
             int err = errno;
             if (err == EINTR)
@@ -383,6 +437,18 @@ int TDBXIdTCPLayer::WriteParts(std::span<const std::span<const std::uint8_t>> pa
         }
         if (timeoutMs > 0)
             deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        vez -= static_cast<std::size_t>(n);
+        restante -= static_cast<std::size_t>(n);
+        if (limite && limiteDeBanda_.AoEscrever) {
+            // Whoever follows the bytes may fail; part of a message has left, so the connection
+            // cannot carry another one.
+            try {
+                limiteDeBanda_.AoEscrever(static_cast<std::size_t>(n));
+            } catch (...) {
+                Terminate();
+                throw;
+            }
+        }
         while (first < count && static_cast<std::size_t>(n) >= vectors[first].iov_len) {
             n -= static_cast<ssize_t>(vectors[first].iov_len);
             ++first;

@@ -21,6 +21,11 @@
 // "Connection closed by the peer", and a socket error ESocketError with the system's code and
 // text, whether the read was timed or not.
 //
+// A cap on the bytes written (SetLimiteDeBanda): a write leaves in the slices the cap grants, each
+// waited for before it is sent, and the cap's AoEscrever is told of each slice sent. The write
+// deadline counts from the end of each such wait: time spent on the cap is no time the peer failed
+// to take bytes. Terminate ends the wait at once.
+//
 // Every failure of a read or write (a deadline included) terminates the layer before raising: the
 // connection is lost (IsTerminated) and every later Read and Write answers -1. A failed write may
 // have sent part of a message, so the connection could not carry another one anyway.
@@ -33,6 +38,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <span>
@@ -81,6 +87,9 @@ class TDBXIdTCPLayer : public TDBXCommunicationLayer {
     // peer acknowledges bytes. 0 when the send may be tried again, EAGAIN when the deadline
     // passed without progress, or a socket error.
     int WaitForRoom(std::chrono::steady_clock::time_point& deadline, int timeoutMs);
+    // Takes `bytes` from the cap and waits for their turn; false when the layer was terminated
+    // meanwhile (the bytes are given back).
+    bool EsperarAVez(std::size_t bytes);
     // Sets the socket's receive timeout (0: none) when it differs from the one set; false when
     // the system refuses.
     bool SetReceiveTimeout(int ms);

@@ -31,10 +31,12 @@ std::unique_ptr<TDBXCommand> TDBXServerDriver::CreateCommand(TDBXConnection& con
     return std::make_unique<TDBXClientCommand>(static_cast<TDBXClientConnection&>(connection));
 }
 
-std::unique_ptr<TDbxChannel> TDBXServerDriver::CreateChannel(
-    std::u16string_view driverName, std::shared_ptr<TDBXAbortSignal> abort) {
+std::unique_ptr<TDbxChannel> TDBXServerDriver::CreateChannel(std::u16string_view driverName,
+                                                             std::shared_ptr<TDBXAbortSignal> abort,
+                                                             TLimiteDaConexao limite) {
     auto socket = std::make_unique<TDBXSocketChannel>();
     socket->SetAbortSignal(std::move(abort));
+    socket->SetLimiteDeBanda(std::move(limite));
     if (TDBXProperties::SameName(driverName, C::ServerDriverName))
         return std::make_unique<TDBXFilterSocketChannel>(std::move(socket));
     return socket;

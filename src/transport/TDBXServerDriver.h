@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "transport/TDBXDriver.h"
+#include "transport/TLimiteDeBanda.h"
 
 namespace ab {
 
@@ -21,9 +22,10 @@ class TDBXServerDriver : public TDBXDriver {
     std::unique_ptr<TDBXCommand> CreateCommand(TDBXConnection& connection,
                                                std::u16string_view commandType) override;
     // The channel for a connection whose "DriverName" is driverName; its socket is ended by the
-    // abort signal, when there is one.
+    // abort signal, when there is one, and writes within the cap, when there is one.
     std::unique_ptr<TDbxChannel> CreateChannel(std::u16string_view driverName,
-                                               std::shared_ptr<TDBXAbortSignal> abort = nullptr);
+                                               std::shared_ptr<TDBXAbortSignal> abort = nullptr,
+                                               TLimiteDaConexao limite = {});
 };
 
 }  // namespace ab

@@ -32,6 +32,7 @@ void TDBXSocketChannel::Open() {
     }
     terminated_ = false;
     layer->SetPrazoDeLeituraTemporario(prazoDeLeituraTemporario_);
+    layer->SetLimiteDeBanda(limiteDeBanda_);
     if (abortSignal_)
         abortHook_ = abortSignal_->Register([l = layer.get()] { l->Terminate(); });
     try {

@@ -3,7 +3,8 @@
 //
 // With an abort signal, the layer's Terminate is registered on it from before the layer connects
 // until the layer is closed, so an abort from another thread ends a connect, read or write in
-// progress. The channel's other operations belong to one thread.
+// progress. With a cap on the bytes written, every layer opened takes its writes from it. The
+// channel's other operations belong to one thread.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include "transport/TDBXAbortSignal.h"
 #include "transport/TDBXCommunicationLayer.h"
 #include "transport/TDBXSocketChannelInfo.h"
+#include "transport/TLimiteDeBanda.h"
 
 namespace ab {
 
@@ -38,6 +40,8 @@ class TDBXSocketChannel : public TDbxChannel {
     void SetAbortSignal(std::shared_ptr<TDBXAbortSignal> signal) {
         abortSignal_ = std::move(signal);
     }
+    // For the layers opened from now on.
+    void SetLimiteDeBanda(TLimiteDaConexao limite) { limiteDeBanda_ = std::move(limite); }
     // The layer's temporary read deadline (0: off); kept for layers opened later.
     void SetPrazoDeLeituraTemporario(int milliseconds);
     // Releases the info, terminates and frees the layer, swallowing errors.
@@ -52,6 +56,7 @@ class TDBXSocketChannel : public TDbxChannel {
     std::unique_ptr<TDBXSocketChannelInfo> info_;
     std::shared_ptr<TDBXAbortSignal> abortSignal_;
     std::uint64_t abortHook_ = 0;
+    TLimiteDaConexao limiteDeBanda_;
     int prazoDeLeituraTemporario_ = 0;
     bool terminated_ = false;
 };

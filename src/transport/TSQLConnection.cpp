@@ -77,6 +77,7 @@ void TSQLConnection::DoConnect() {
         connection_ = factory_->GetConnection(list, signal, [this](TDBXConnection& c) {
             c.SetPedidosAdiante(pedidosAdiante_);
             c.SetPrazoDaSonda(prazoDaSonda_);
+            c.SetLimiteDeBanda(limiteDeBanda_);
             if (!pedidosAdiante_)
                 return;
             for (const auto& [owner, metodo] : preparos_) {

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "transport/TDBXProperties.h"
+#include "transport/TLimiteDeBanda.h"
 
 namespace ab {
 
@@ -66,6 +67,9 @@ class TSQLConnection {
     bool GetPedidosAdiante() const { return pedidosAdiante_; }
     void SetPrazoDaSonda(int milliseconds) { prazoDaSonda_ = milliseconds > 0 ? milliseconds : 0; }
     int GetPrazoDaSonda() const { return prazoDaSonda_; }
+    // For the connects to come: the cap on the bytes written, shared with other connections (none
+    // without a bucket).
+    void SetLimiteDeBanda(TLimiteDaConexao limite) { limiteDeBanda_ = std::move(limite); }
     // A server method `owner` wants prepared in the open's write while requests ahead are on;
     // `metodo` gives its name at each connect (an empty name asks for nothing). An empty function
     // withdraws the request; UnregisterClient withdraws it too.
@@ -120,6 +124,7 @@ class TSQLConnection {
     std::vector<std::pair<const void*, std::function<std::u16string()>>> preparos_;
     bool pedidosAdiante_ = false;
     int prazoDaSonda_ = 0;
+    TLimiteDaConexao limiteDeBanda_;
     // The signal of the current connection or connect in progress; Abort reads it from any thread.
     std::mutex abortMutex_;
     std::shared_ptr<TDBXAbortSignal> abortSignal_;

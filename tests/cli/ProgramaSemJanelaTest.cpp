@@ -620,6 +620,32 @@ TEST_F(SemJanela, SecondSignalEndsARunWaitingOnASilentServer) {
     EXPECT_EQ(p.Wait(5s), 4) << p.Out() << p.Err();
 }
 
+// The bandwidth cap from the settings file: 400,000 bytes at 200 KB/s take 2 s at the cap, at
+// least 1 s with the one second's worth a run may have saved up (uncapped: a few hundredths).
+// Then a file that would take 100 s at the cap: the first signal lets the file in transfer finish
+// (at the cap's pace), the second ends the wait for the cap at once. About 3 s.
+TEST_F(SemJanela, TheBandwidthCapHoldsTheRunBackAndTheSecondSignalEndsItsWait) {
+    Servidor();
+    WriteFile(Pacote() / "a.bin", Pattern(400'000, 8));
+    WriteText(Ini(), "limite-banda = 200\n");
+    const auto inicio = std::chrono::steady_clock::now();
+    const Resultado r = Rodar({"--sem-janela"});
+    EXPECT_GE(std::chrono::steady_clock::now() - inicio, 1s);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(ReadBytes(Armazem() / "S01" / "a.bin"), ReadBytes(Pacote() / "a.bin"));
+
+    WriteFile(Pacote() / "b.bin", Pattern(10'000'000, 9));
+    ChildProcess& p = Iniciar(Argumentos({"--sem-janela", "--json", "--limite-banda", "100"}));
+    ASSERT_TRUE(p.WaitForOutput(R"("evento":"progresso")", 30s)) << p.Err();
+    p.Signal(SIGTERM);
+    EXPECT_EQ(p.Wait(500ms), -1) << "the file in transfer did not finish";
+    const auto sinal = std::chrono::steady_clock::now();
+    p.Signal(SIGTERM);
+    EXPECT_EQ(p.Wait(10s), 4) << p.Out() << p.Err();
+    EXPECT_LT(std::chrono::steady_clock::now() - sinal, 2s);
+    EXPECT_FALSE(fs::exists(Armazem() / "S01" / "b.bin"));
+}
+
 // --pasta: a release folder away from the program is published with every rule, and named in
 // the first line, in a dry run's and in the JSON inicio event; what lies beside the program is
 // not published. The program's own folder named with --pasta skips the program inside it.

@@ -1,15 +1,17 @@
-// A clock for progress figures that moves only when a test sets it.
+// A clock for time-driven figures (progress, the bandwidth cap) that moves only when a test sets
+// it.
 #pragma once
 
 #include <chrono>
-
-#include "app/TProgresso.h"
+#include <functional>
 
 namespace ab::test {
 
 class ManualClock {
   public:
-    TProgresso::TRelogio Relogio() {
+    using TRelogio = std::function<std::chrono::steady_clock::time_point()>;
+
+    TRelogio Relogio() {
         return [this] { return now_; };
     }
     void Set(std::chrono::milliseconds since) { now_ = origin_ + since; }
